@@ -1,0 +1,41 @@
+# Front door of the project: `make demo` and `make test` need nothing else.
+.PHONY: all setup build configure test test-host test-win32 demo bench fuzz clean
+
+JOBS ?= $(shell nproc)
+WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
+STUBKIT := build/host/stubkit/stubkit
+
+all: build
+
+setup:
+	@cmake/setup.sh
+
+configure: setup
+	@[ -f build/win32/CMakeCache.txt ] || cmake --preset win32 >/dev/null
+	@[ -f build/host/CMakeCache.txt ] || cmake --preset host >/dev/null
+
+# The Windows programs come first: the host tool carries the installer stub.
+build: configure
+	@cmake --build --preset win32 -j $(JOBS)
+	@cmake --build --preset host -j $(JOBS)
+
+test: build
+	@$(WINE_RUN) --session sh -c 'ctest --preset host -j $(JOBS) && ctest --preset win32'
+
+test-host: build
+	@ctest --preset host -j $(JOBS)
+
+test-win32: build
+	@$(WINE_RUN) --session ctest --preset win32
+
+demo: build
+	@echo "Built programs:"
+	@echo "  installer stub: $(CURDIR)/build/win32/installer/setup-stub.exe"
+	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
+	@[ ! -x $(STUBKIT) ] || echo "  packer:         $(CURDIR)/$(STUBKIT)"
+
+bench: build
+	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
+
+clean:
+	rm -rf build

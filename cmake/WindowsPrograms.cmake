@@ -1,0 +1,42 @@
+# Flags and helpers for the shipped Windows programs: built for size, no C
+# runtime start-up code, no exceptions or RTTI, importing system DLLs only.
+
+set(STUBKIT_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run)
+set(STUBKIT_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${STUBKIT_WINE_RUN} --wine-dir ${STUBKIT_WINE_DIR})
+
+function(stubkit_size_flags target)
+    target_compile_options(${target} PRIVATE
+        -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+        -fno-unwind-tables -ffunction-sections -fdata-sections
+        -fno-stack-protector -fno-ident -fomit-frame-pointer
+        -fno-threadsafe-statics -Wall -Wextra)
+endfunction()
+
+# A GUI-subsystem program with its own entry point `entry` (stdcall, no
+# arguments, so the decorated symbol is _<entry>@0).
+function(stubkit_windows_program target entry)
+    stubkit_size_flags(${target})
+    set_target_properties(${target} PROPERTIES SUFFIX ".exe")
+    target_link_options(${target} PRIVATE
+        -nostartfiles -nostdlib -mwindows -s
+        -Wl,--gc-sections -Wl,-e,_${entry}@0
+        -Wl,--enable-stdcall-fixup -Wl,--file-alignment,512
+        -Wl,--no-insert-timestamp)
+    target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
+endfunction()
+
+# GoogleTest, cross-compiled from the system's sources for the Windows tests.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# A Windows test executable, run under Wine by ctest (one process per file).
+function(stubkit_windows_test target)
+    add_executable(${target} ${ARGN})
+    target_link_libraries(${target} PRIVATE GTest::gtest_main stubkit_test_driver)
+    target_link_options(${target} PRIVATE -static)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+endfunction()
