@@ -22,7 +22,8 @@ function(stubkit_windows_program target entry)
         -nostartfiles -nostdlib -mwindows -s
         -Wl,--gc-sections -Wl,-e,_${entry}@0
         -Wl,--enable-stdcall-fixup -Wl,--file-alignment,512
-        -Wl,--no-insert-timestamp)
+        -Wl,--no-insert-timestamp
+        -Wl,--disable-dynamicbase -Wl,--disable-reloc-section)
     target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
 endfunction()
 

@@ -64,4 +64,9 @@ static_assert(offsetof(InstallerConfig, DesktopShortcuts) == 9504, "DesktopShort
 // Only LinkName decides; an empty TargetFile in a used row is still a row.
 int CountShortcutRows(const ShortcutEntry* table);
 
+// The stub's length as `atoi` reads the StubSize slot: leading blanks, an
+// optional sign, digits up to the first non-digit. The unpatched marker and
+// any other non-number read as 0, meaning "never configured".
+int ConfiguredStubSize(const InstallerConfig* config);
+
 #endif

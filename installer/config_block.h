@@ -1,0 +1,10 @@
+// The installer's configuration record, patched by the packer after the build.
+// Read-only at run time.
+#ifndef STUBKIT_CONFIG_BLOCK_H
+#define STUBKIT_CONFIG_BLOCK_H
+
+#include "installer/installer_config.h"
+
+extern const InstallerConfig Config;
+
+#endif

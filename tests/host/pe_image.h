@@ -1,0 +1,38 @@
+// A minimal reader of 32-bit PE files for tests that inspect the built
+// Windows programs: section headers and the names of imported DLLs.
+#ifndef STUBKIT_TESTS_PE_IMAGE_H
+#define STUBKIT_TESTS_PE_IMAGE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace petest {
+
+struct Section {
+    std::string name;
+    std::uint32_t virtual_address = 0;
+    std::uint32_t virtual_size = 0;
+    std::uint32_t file_offset = 0;
+    std::uint32_t file_size = 0;
+};
+
+struct Image {
+    std::vector<std::uint8_t> bytes;
+    std::uint16_t machine = 0;
+    std::uint16_t subsystem = 0;
+    std::vector<Section> sections;
+};
+
+// Reads and parses the file; throws std::runtime_error on anything malformed.
+Image Load(const std::string& path);
+
+// Imported DLL names as the import table spells them.
+std::vector<std::string> ImportedDlls(const Image& image);
+
+std::optional<Section> FindSection(const Image& image, const std::string& name);
+
+}  // namespace petest
+
+#endif

@@ -1,0 +1,199 @@
+#include "window_driver.h"
+
+#include <cstring>
+
+namespace driver {
+namespace {
+
+constexpr DWORD kPollMs = 50;
+
+struct WindowQuery {
+    DWORD processId;
+    const char* windowClass;
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTopLevelWindow(HWND window, LPARAM parameter)
+{
+    auto* query = reinterpret_cast<WindowQuery*>(parameter);
+    if (!IsWindowVisible(window))
+        return TRUE;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (query->processId != 0 && owner != query->processId)
+        return TRUE;
+    if (query->windowClass && WindowClass(window) != query->windowClass)
+        return TRUE;
+    if (query->caption && WindowCaption(window) != query->caption)
+        return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+struct ChildCollector {
+    std::vector<HWND> children;
+};
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM parameter)
+{
+    reinterpret_cast<ChildCollector*>(parameter)->children.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent)
+{
+    ChildCollector collector;
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&collector));
+    return collector.children;
+}
+
+std::string TextOf(HWND window)
+{
+    char text[4096] = {0};
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+}  // namespace
+
+bool Start(const std::string& commandLine, StartedProcess* started, const char* directory)
+{
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                        &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    started->process = info.hProcess;
+    started->id = info.dwProcessId;
+    return true;
+}
+
+bool WaitForExit(StartedProcess* started, DWORD* exitCode, DWORD timeoutMs)
+{
+    if (WaitForSingleObject(started->process, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    GetExitCodeProcess(started->process, exitCode);
+    CloseHandle(started->process);
+    started->process = nullptr;
+    return true;
+}
+
+void Kill(StartedProcess* started)
+{
+    if (!started->process)
+        return;
+    TerminateProcess(started->process, 99);
+    WaitForSingleObject(started->process, 5000);
+    CloseHandle(started->process);
+    started->process = nullptr;
+}
+
+HWND WaitForWindow(DWORD processId, const char* windowClass, const char* caption, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        WindowQuery query = {processId, windowClass, caption, nullptr};
+        EnumWindows(MatchTopLevelWindow, reinterpret_cast<LPARAM>(&query));
+        if (query.found)
+            return query.found;
+        if (GetTickCount() - start >= timeoutMs)
+            return nullptr;
+        Sleep(kPollMs);
+    }
+}
+
+std::string WindowCaption(HWND window)
+{
+    return TextOf(window);
+}
+
+std::string WindowClass(HWND window)
+{
+    char name[256] = {0};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string MessageBoxText(HWND box)
+{
+    std::string text;
+    for (HWND child : Children(box)) {
+        if (WindowClass(child) != "Static")
+            continue;
+        std::string piece = TextOf(child);
+        if (piece.empty())
+            continue;
+        if (!text.empty())
+            text += '\n';
+        text += piece;
+    }
+    return text;
+}
+
+std::vector<int> MessageBoxButtons(HWND box)
+{
+    std::vector<int> buttons;
+    for (HWND child : Children(box))
+        if (WindowClass(child) == "Button" && IsWindowVisible(child))
+            buttons.push_back(GetDlgCtrlID(child));
+    return buttons;
+}
+
+bool PressButton(HWND dialog, int buttonId)
+{
+    HWND button = GetDlgItem(dialog, buttonId);
+    if (!button)
+        return false;
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(button)) != 0;
+}
+
+bool SetControlText(HWND dialog, int controlId, const std::string& text)
+{
+    HWND control = GetDlgItem(dialog, controlId);
+    if (!control)
+        return false;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        SMTO_ABORTIFHUNG, 5000, &result);
+    return ControlText(dialog, controlId) == text;
+}
+
+std::string ControlText(HWND dialog, int controlId)
+{
+    HWND control = GetDlgItem(dialog, controlId);
+    return control ? TextOf(control) : std::string();
+}
+
+bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeoutMs)
+{
+    HWND box = WaitForWindow(processId, kMessageBoxClass, nullptr, timeoutMs);
+    if (!box)
+        return false;
+    // The box may still be filling in its controls right after it appears.
+    const DWORD start = GetTickCount();
+    while (MessageBoxButtons(box).empty() && GetTickCount() - start < timeoutMs)
+        Sleep(kPollMs);
+    if (seen) {
+        seen->caption = WindowCaption(box);
+        seen->text = MessageBoxText(box);
+        seen->buttons = MessageBoxButtons(box);
+    }
+    if (!PressButton(box, buttonId))
+        return false;
+    // Wait until the box is gone so the next query cannot find it again.
+    const DWORD pressed = GetTickCount();
+    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount() - pressed < timeoutMs)
+        Sleep(kPollMs);
+    return !IsWindow(box) || !IsWindowVisible(box);
+}
+
+}  // namespace driver

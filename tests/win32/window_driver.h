@@ -1,0 +1,69 @@
+// Test-side driver for the windows of programs under test: start a process,
+// find its top-level windows and message boxes, read their captions and texts,
+// press buttons, set edit texts. Every wait has a deadline and reports failure
+// instead of hanging.
+#ifndef STUBKIT_WINDOW_DRIVER_H
+#define STUBKIT_WINDOW_DRIVER_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace driver {
+
+constexpr DWORD kDefaultTimeoutMs = 30000;
+constexpr const char* kMessageBoxClass = "#32770";
+
+struct StartedProcess {
+    HANDLE process = nullptr;
+    DWORD id = 0;
+};
+
+// Starts `commandLine` (program path first, quoted as needed) in `directory`
+// (nullptr: the current one). Returns false when the start failed.
+bool Start(const std::string& commandLine, StartedProcess* started, const char* directory = nullptr);
+
+// Waits for the process to end; false on timeout. The handle is closed after.
+bool WaitForExit(StartedProcess* started, DWORD* exitCode, DWORD timeoutMs = kDefaultTimeoutMs);
+
+// Ends a process that is still running (clean-up after a failed test).
+void Kill(StartedProcess* started);
+
+// A visible top-level window of `processId` (0: of any process) whose class
+// and caption match (nullptr: any). Returns nullptr on timeout.
+HWND WaitForWindow(DWORD processId, const char* windowClass, const char* caption,
+                   DWORD timeoutMs = kDefaultTimeoutMs);
+
+std::string WindowCaption(HWND window);
+std::string WindowClass(HWND window);
+
+// The text of a message box: its static controls' texts (the icon's is empty).
+std::string MessageBoxText(HWND box);
+
+// The button ids a message box offers (IDOK, IDYES, IDNO, ...).
+std::vector<int> MessageBoxButtons(HWND box);
+
+// Presses the button with `buttonId` in a dialog or message box.
+bool PressButton(HWND dialog, int buttonId);
+
+// Sets the text of the control with `controlId`; reads it back to confirm.
+bool SetControlText(HWND dialog, int controlId, const std::string& text);
+std::string ControlText(HWND dialog, int controlId);
+
+// What a test saw in one message box.
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    std::vector<int> buttons;
+};
+
+// Waits for a message box of `processId` (0: any process), records it and
+// answers it with `buttonId`. Returns false on timeout or when the button
+// could not be pressed.
+bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen,
+                      DWORD timeoutMs = kDefaultTimeoutMs);
+
+}  // namespace driver
+
+#endif
