@@ -1,0 +1,84 @@
+#include <cstdio>
+#include <memory>
+
+#include "stubkit/commands.h"
+#include "stubkit/operations.h"
+#include "stubkit/pack_plan.h"
+#include "stubkit/progress.h"
+
+namespace stubkit {
+namespace {
+
+struct BuildCommandOptions {
+    BuildOptions build;
+    bool quiet = false;
+};
+
+void RunBuild(BuildCommandOptions options)
+{
+    // On a terminal the vendor watches: progress, warnings and a summary.
+    // Anywhere else (scripts, logs) only errors, which go through main.
+    const bool chatty = !options.quiet && StderrIsTerminal();
+    options.build.show_progress = chatty;
+    BuildOutcome outcome;
+    try {
+        outcome = BuildInstaller(options.build, [chatty](const std::string& warning) {
+            if (chatty)
+                std::fprintf(stderr, "stubkit: warning: %s\n", warning.c_str());
+        });
+    } catch (const ValidationError& error) {
+        for (const std::string& problem : error.Problems())
+            std::fprintf(stderr, "stubkit: error: %s\n", problem.c_str());
+        throw std::runtime_error(std::to_string(error.Problems().size()) + " problem(s) in '" +
+                                 options.build.config.string() + "'; nothing was written");
+    }
+    if (chatty) {
+        const double ratio = outcome.total_size == 0 ? 0.0
+                                                     : 100.0 * static_cast<double>(outcome.pack.stream_size) /
+                                                           static_cast<double>(outcome.total_size);
+        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s\n",
+                     outcome.output.string().c_str(), outcome.file_count, HumanBytes(outcome.total_size).c_str(),
+                     HumanBytes(outcome.pack.stream_size).c_str(), ratio,
+                     HumanBytes(outcome.pack.installer_size).c_str());
+    }
+}
+
+}  // namespace
+
+void AddBuildCommand(CLI::App& app)
+{
+    auto options = std::make_shared<BuildCommandOptions>();
+    CLI::App* command = app.add_subcommand("build", "Pack a product folder into an installer, as CONFIG describes");
+    command->footer(
+        "CONFIG is a TOML file:\n"
+        "  title = \"Korvan Reader\"              product name, at most 207 characters\n"
+        "  source = \"dist\"                      the product folder, relative to CONFIG\n"
+        "  default_folder = \"Korvan Reader\"     folder proposed under Program Files (default: title)\n"
+        "  program_group = \"Korvan\"             Start-menu folder (default: title)\n"
+        "  run_after_install = \"bin\\\\setup.exe\"  program started when the files are in place\n"
+        "  [[start_menu]]                        up to 16 rows, and as many [[desktop]] rows\n"
+        "  link = \"Korvan Reader.lnk\"           shortcut file name\n"
+        "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
+        "\n"
+        "Every file under source is packed; '/' in targets is taken as '\\'. Nothing is written\n"
+        "unless every check passes; all problems are listed at once.");
+    command->add_option("CONFIG", options->build.config, "Product description (TOML)")
+        ->required()
+        ->check(CLI::ExistingFile);
+    command->add_option("-o,--output", options->build.output,
+                        "Installer to write (default: <CONFIG name>-setup.exe here)");
+    command->add_option("--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
+        ->check(CLI::ExistingFile);
+    for (int level = kFastestLevel; level <= kBestLevel; ++level) {
+        command->add_flag_callback(
+            "-" + std::to_string(level), [options, level] { options->build.level = level; },
+            level == kFastestLevel ? "Compress fastest" : level == kBestLevel ? "Compress smallest (default)" : "");
+    }
+    command->add_option("--codepage", options->build.codepage,
+                        "Windows ANSI code page of the target systems (default 1252)")
+        ->check(CLI::PositiveNumber);
+    command->add_flag("-q,--quiet", options->quiet, "Print errors only (also when stderr is not a terminal)");
+    command->callback([options] { RunBuild(*options); });
+}
+
+}  // namespace stubkit

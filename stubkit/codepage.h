@@ -1,0 +1,40 @@
+// Text conversion between the host's UTF-8 and the 8-bit ANSI code page that
+// the installer's Windows calls use for every name it handles.
+#ifndef STUBKIT_CODEPAGE_H
+#define STUBKIT_CODEPAGE_H
+
+#include <optional>
+#include <string>
+
+namespace stubkit {
+
+constexpr int kDefaultCodepage = 1252;
+
+class Codepage {
+public:
+    // Throws std::invalid_argument when the host cannot convert to or from
+    // the Windows code page `number` (e.g. 1252, 1250, 932).
+    explicit Codepage(int number);
+
+    int Number() const { return number_; }
+
+    // The ANSI bytes of a UTF-8 text, or nothing when some character has no
+    // form in this code page (or the text is not valid UTF-8).
+    std::optional<std::string> FromUtf8(const std::string& utf8) const;
+
+    // UTF-8 for ANSI bytes; undefined bytes become U+FFFD so a damaged name
+    // can still be shown.
+    std::string ToUtf8(const std::string& ansi) const;
+
+private:
+    int number_;
+    std::string charset_;
+};
+
+// Letter case folded the way Windows compares file names (Unicode simple
+// upper case), for finding names that would land on the same file.
+std::string FoldCaseUtf8(const std::string& utf8);
+
+}  // namespace stubkit
+
+#endif

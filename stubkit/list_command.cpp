@@ -1,0 +1,37 @@
+#include <iostream>
+#include <memory>
+
+#include "stubkit/commands.h"
+#include "stubkit/operations.h"
+
+namespace stubkit {
+namespace {
+
+struct ListOptions {
+    std::string setup;
+    bool json = false;
+    int codepage = kDefaultCodepage;
+};
+
+void RunList(const ListOptions& options)
+{
+    const Codepage codepage(options.codepage);
+    std::cout << DescribeInstaller(ReadInstallerImage(options.setup), codepage, options.json);
+}
+
+}  // namespace
+
+void AddListCommand(CLI::App& app)
+{
+    auto options = std::make_shared<ListOptions>();
+    CLI::App* command = app.add_subcommand("list", "Show an installer's configuration and its files");
+    command->footer("Shortcut rows are shown as the installer reads them (up to the first empty link).\n"
+                    "Times are UTC: creation, last access, last write.");
+    command->add_option("SETUP", options->setup, "Installer to inspect")->required()->check(CLI::ExistingFile);
+    command->add_flag("--json", options->json, "Print JSON for machines instead of tables");
+    command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
+        ->check(CLI::PositiveNumber);
+    command->callback([options] { RunList(*options); });
+}
+
+}  // namespace stubkit

@@ -1,0 +1,71 @@
+// What the build, list, test and extract subcommands do, apart from their
+// command lines, so that tests can run them in-process.
+#ifndef STUBKIT_OPERATIONS_H
+#define STUBKIT_OPERATIONS_H
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "stubkit/codepage.h"
+#include "stubkit/installer_file.h"
+#include "stubkit/packer.h"
+#include "stubkit/payload_run.h"
+#include "stubkit/stream_encoder.h"
+
+namespace stubkit {
+
+struct BuildOptions {
+    std::filesystem::path config;
+    std::filesystem::path output;   // empty: "<config name>-setup.exe" in the current folder
+    std::filesystem::path stub;     // empty: the stub carried inside the tool
+    int level = kDefaultLevel;
+    int codepage = kDefaultCodepage;
+    bool show_progress = false;
+};
+
+struct BuildOutcome {
+    std::filesystem::path output;
+    std::size_t file_count = 0;
+    std::uint64_t total_size = 0;
+    PackResult pack;
+};
+
+using WarningSink = std::function<void(const std::string&)>;
+
+// Validates everything first (throwing ConfigError or ValidationError with
+// every problem found, before anything is written), reports warnings, then
+// packs.
+BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn);
+
+// The record's fields and the file table, as text for people or as JSON.
+std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json);
+
+struct TestOutcome {
+    PayloadVerdict verdict;
+    std::string message;   // the verdict in words, naming the damaged file
+};
+
+// Decodes the whole payload as the installer would; throws FormatError when
+// the installer would already refuse the head of the file.
+TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
+                          bool show_progress = false);
+
+// Writes every file under `folder` with its times; refuses (before writing
+// anything) names that would land outside it. Throws FormatError when the
+// payload is damaged, after the files before the damage are written.
+std::size_t ExtractInstaller(const std::filesystem::path& path, const std::filesystem::path& folder,
+                             const Codepage& codepage);
+
+// The host path under `folder` for a table name, or a reason to refuse it.
+struct ExtractPath {
+    std::filesystem::path path;
+    std::string refusal;
+};
+ExtractPath SafeExtractPath(const std::string& utf8_name, const std::filesystem::path& folder);
+
+}  // namespace stubkit
+
+#endif

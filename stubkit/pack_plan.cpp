@@ -1,0 +1,406 @@
+#include "stubkit/pack_plan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
+
+namespace stubkit {
+namespace {
+
+std::string JoinLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "\n") + line;
+    return text;
+}
+
+std::vector<std::string> SplitBackslash(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find('\\', start);
+        parts.push_back(path.substr(start, end - start));
+        if (end == std::string::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+std::string UpperAscii(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool IsReservedDeviceName(const std::string& component)
+{
+    // Windows ignores an extension and trailing blanks after a device name:
+    // "nul.txt" and "COM1 " are the devices too.
+    std::string base = component.substr(0, component.find('.'));
+    base.erase(base.find_last_not_of(' ') + 1);
+    base = UpperAscii(base);
+    static const std::set<std::string> devices = {"CON", "PRN", "AUX", "NUL"};
+    if (devices.count(base))
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+std::string Quote(const std::string& text)
+{
+    return "'" + text + "'";
+}
+
+// Converts one text to ANSI, reporting characters the code page lacks.
+class Converter {
+public:
+    Converter(const Codepage& codepage, std::vector<std::string>& problems)
+        : codepage_(codepage), problems_(problems)
+    {
+    }
+
+    std::string Text(const std::string& utf8, const std::string& field)
+    {
+        if (std::optional<std::string> ansi = codepage_.FromUtf8(utf8))
+            return *ansi;
+        problems_.push_back(field + ": " + Quote(utf8) + " has characters that code page " +
+                            std::to_string(codepage_.Number()) + " cannot represent");
+        return std::string();
+    }
+
+    // A path converted part by part, so that a double-byte character whose
+    // second byte is a backslash cannot pass for a separator.
+    std::string Path(const std::string& utf8, const std::string& field)
+    {
+        std::string ansi;
+        bool first = true;
+        for (const std::string& part : SplitBackslash(utf8)) {
+            std::optional<std::string> converted = codepage_.FromUtf8(part);
+            if (!converted)
+                return Text(utf8, field);
+            if (converted->find_first_of("\\/") != std::string::npos) {
+                problems_.push_back(field + ": " + Quote(utf8) + " has a character whose code page " +
+                                    std::to_string(codepage_.Number()) +
+                                    " form contains a backslash byte");
+                return std::string();
+            }
+            ansi += (first ? "" : "\\") + *converted;
+            first = false;
+        }
+        return ansi;
+    }
+
+private:
+    const Codepage& codepage_;
+    std::vector<std::string>& problems_;
+};
+
+class Planner {
+public:
+    Planner(const ProductConfig& config, const Codepage& codepage, std::vector<std::string>& problems)
+        : config_(config), problems_(problems), convert_(codepage, problems)
+    {
+    }
+
+    ProductTexts Texts()
+    {
+        ProductTexts texts;
+        texts.title = Field(config_.title, "title");
+        if (config_.title.empty())
+            problems_.push_back("title: must not be empty");
+        else if (texts.title.size() > MaxTitleLength)
+            problems_.push_back("title: " + std::to_string(texts.title.size()) +
+                                " characters; at most 207 fit the uninstall registry key");
+        texts.default_folder = FolderField(config_.default_folder, "default_folder");
+        texts.program_group = FolderField(config_.program_group, "program_group");
+        texts.run_after_install = Field(config_.run_after_install, "run_after_install");
+        texts.start_menu = Rows(config_.start_menu, "start_menu", texts.program_group);
+        texts.desktop = Rows(config_.desktop, "desktop", std::string());
+        return texts;
+    }
+
+    std::vector<FileRecord> Records(const std::vector<SourceFile>& files, std::uint64_t& total)
+    {
+        std::vector<FileRecord> records;
+        std::map<std::string, std::string> seen_files;     // folded name -> name
+        std::map<std::string, std::string> seen_folders;   // folded folder -> first spelling
+        std::set<std::string> warned_folders;
+        std::uint64_t table_size = 0;
+        total = 0;
+        for (const SourceFile& file : files) {
+            const std::string field = "file " + Quote(file.name);
+            FileRecord record;
+            record.name = convert_.Path(file.name, field);
+            CheckFileName(file.name, record.name, field);
+            if (file.size > kMaxFileSize)
+                problems_.push_back(field + ": " + std::to_string(file.size) +
+                                    " bytes; the installer takes files below 2^31 bytes");
+            record.file_size = static_cast<std::uint32_t>(std::min(file.size, kMaxFileSize));
+            record.creation_time = file.times.creation;
+            record.access_time = file.times.access;
+            record.write_time = file.times.write;
+            total += file.size;
+            table_size += RecordSize(record);
+            CheckCaseCollisions(file.name, seen_files, seen_folders, warned_folders);
+            records.push_back(std::move(record));
+        }
+        if (table_size > kFileTableCapacity)
+            problems_.push_back("source: the file table takes " + std::to_string(table_size) +
+                                " bytes for " + std::to_string(files.size()) +
+                                " files; the installer holds at most 131072");
+        if (total > kMaxTotalSize)
+            problems_.push_back("source: the files total " + std::to_string(total) +
+                                " bytes; the installer takes less than 2^32");
+        return records;
+    }
+
+    std::vector<std::string> warnings;
+
+private:
+    std::string Field(const std::string& value, const std::string& field)
+    {
+        std::string ansi = convert_.Text(value, field);
+        if (ansi.size() > kMaxPathText)
+            problems_.push_back(field + ": " + std::to_string(ansi.size()) +
+                                " characters; at most 259 fit");
+        return ansi;
+    }
+
+    std::string FolderField(const std::string& value, const std::string& field)
+    {
+        std::string ansi = Field(value, field);
+        if (value.empty())
+            return ansi;
+        for (const std::string& part : SplitBackslash(value)) {
+            const std::string problem = WindowsNameProblem(part);
+            if (!problem.empty())
+                problems_.push_back(field + ": " + Quote(value) + " " + problem);
+        }
+        return ansi;
+    }
+
+    std::vector<ShortcutRow> Rows(const std::vector<ShortcutConfig>& rows, const std::string& table,
+                                  const std::string& program_group)
+    {
+        if (rows.size() > ShortcutRows)
+            problems_.push_back(table + ": " + std::to_string(rows.size()) +
+                                " shortcuts; the installer has room for 16");
+        std::vector<ShortcutRow> result;
+        for (std::size_t i = 0; i < rows.size() && i < ShortcutRows; ++i) {
+            const std::string field = table + "[" + std::to_string(i) + "]";
+            ShortcutRow row;
+            row.link = Field(rows[i].link, field + ".link");
+            row.target = Field(rows[i].target, field + ".target");
+            if (rows[i].link.empty()) {
+                problems_.push_back(field + ".link: must not be empty (an empty link ends the table)");
+            } else {
+                const std::string problem = rows[i].link.find('\\') != std::string::npos
+                                                ? "must be a plain file name, without folders"
+                                                : WindowsNameProblem(rows[i].link);
+                if (!problem.empty())
+                    problems_.push_back(field + ".link: " + Quote(rows[i].link) + " " + problem);
+            }
+            if (!program_group.empty() && program_group.size() + 1 + row.link.size() > kMaxPathText)
+                problems_.push_back(field + ".link: program_group, a backslash and the link take " +
+                                    std::to_string(program_group.size() + 1 + row.link.size()) +
+                                    " characters; at most 259 fit");
+            result.push_back(row);
+        }
+        return result;
+    }
+
+    void CheckFileName(const std::string& utf8, const std::string& ansi, const std::string& field)
+    {
+        if (ansi.size() > kMaxNameLength)
+            problems_.push_back(field + ": the name takes " + std::to_string(ansi.size()) +
+                                " bytes; at most 255 fit the file table");
+        for (const std::string& part : SplitBackslash(utf8)) {
+            const std::string problem = WindowsNameProblem(part);
+            if (!problem.empty()) {
+                problems_.push_back(field + ": " + Quote(part) + " " + problem);
+                return;
+            }
+        }
+    }
+
+    // Windows compares names without regard to case: two files that differ
+    // only in case would be one file, the second overwriting the first.
+    // Folders merge harmlessly, which is worth a warning only.
+    void CheckCaseCollisions(const std::string& name, std::map<std::string, std::string>& seen_files,
+                             std::map<std::string, std::string>& seen_folders,
+                             std::set<std::string>& warned_folders)
+    {
+        const std::string folded = FoldCaseUtf8(name);
+        auto [file, inserted] = seen_files.emplace(folded, name);
+        if (!inserted)
+            problems_.push_back("file " + Quote(name) + ": same name as " + Quote(file->second) +
+                                " but for letter case; on Windows the second would overwrite the first");
+        std::string folder = name;
+        for (std::size_t cut = folder.rfind('\\'); cut != std::string::npos; cut = folder.rfind('\\')) {
+            folder.resize(cut);
+            auto [spelling, first] = seen_folders.emplace(FoldCaseUtf8(folder), folder);
+            if (!first && spelling->second != folder && warned_folders.insert(folder).second)
+                warnings.push_back("folders " + Quote(spelling->second) + " and " + Quote(folder) +
+                                   " differ only in letter case; Windows merges them into one");
+        }
+    }
+
+    const ProductConfig& config_;
+    std::vector<std::string>& problems_;
+    Converter convert_;
+};
+
+// The program of a run-after command line: Windows tries the text up to each
+// blank in turn, so any such prefix naming a packed file will do.
+bool RunAfterNamesPackedFile(const std::string& command, const std::set<std::string>& packed)
+{
+    for (std::size_t end = command.find(' '); ; end = command.find(' ', end + 1)) {
+        if (packed.count(UpperAscii(command.substr(0, end))))
+            return true;
+        if (end == std::string::npos)
+            return false;
+    }
+}
+
+void WarnAboutTargets(const ProductTexts& texts, const std::vector<FileRecord>& records,
+                      std::vector<std::string>& warnings)
+{
+    std::set<std::string> packed = {UpperAscii(kUninstallerName)};
+    for (const FileRecord& record : records)
+        packed.insert(UpperAscii(record.name));
+    auto check_rows = [&](const std::vector<ShortcutRow>& rows, const std::string& table) {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (!rows[i].target.empty() && !packed.count(UpperAscii(rows[i].target)))
+                warnings.push_back(table + "[" + std::to_string(i) + "].target: " + Quote(rows[i].target) +
+                                   " names no packed file");
+        }
+    };
+    check_rows(texts.start_menu, "start_menu");
+    check_rows(texts.desktop, "desktop");
+    if (!texts.run_after_install.empty() && !RunAfterNamesPackedFile(texts.run_after_install, packed))
+        warnings.push_back("run_after_install: " + Quote(texts.run_after_install) +
+                           " names no packed program");
+}
+
+void WarnAboutLongPaths(const ProductTexts& texts, const std::vector<FileRecord>& records,
+                        std::vector<std::string>& warnings)
+{
+    std::string install_dir = kTypicalBaseFolder + texts.default_folder;
+    if (!texts.default_folder.empty())
+        install_dir += '\\';
+    std::size_t too_long = 0;
+    const FileRecord* longest = nullptr;
+    for (const FileRecord& record : records) {
+        if (install_dir.size() + record.name.size() <= kMaxPathText)
+            continue;
+        ++too_long;
+        if (!longest || record.name.size() > longest->name.size())
+            longest = &record;
+    }
+    if (longest)
+        warnings.push_back(std::to_string(too_long) + " file(s) would exceed 259 characters under " +
+                           Quote(install_dir) + ", e.g. " + Quote(longest->name) +
+                           "; a user who keeps the default folder gets a failed installation");
+}
+
+}  // namespace
+
+ValidationError::ValidationError(std::vector<std::string> problems)
+    : std::runtime_error(JoinLines(problems)), problems_(std::move(problems))
+{
+}
+
+std::string WindowsNameProblem(const std::string& component)
+{
+    if (component.empty())
+        return "has an empty name";
+    if (component == "." || component == "..")
+        return "is not a name but a relative folder reference";
+    for (unsigned char c : component) {
+        if (c < 0x20)
+            return "contains a control character";
+        if (std::string("<>:\"|?*").find(static_cast<char>(c)) != std::string::npos)
+            return std::string("contains the character '") + static_cast<char>(c) +
+                   "', which Windows does not allow in names";
+    }
+    if (component.back() == '.' || component.back() == ' ')
+        return "ends in a dot or a blank, which Windows removes";
+    if (IsReservedDeviceName(component))
+        return "is a reserved device name on Windows";
+    return std::string();
+}
+
+Stub CheckStub(std::vector<std::uint8_t> bytes, const std::string& origin,
+               std::vector<std::string>& problems)
+{
+    Stub stub;
+    if (bytes.size() > kStubSizeLimit)
+        problems.push_back("stub " + origin + ": " + std::to_string(bytes.size()) +
+                           " bytes; the installer reads at most 131072");
+    const std::optional<std::size_t> offset = FindConfigRecord(bytes);
+    if (!offset) {
+        problems.push_back("stub " + origin + ": no configuration record found; is it a stubkit stub?");
+    } else {
+        const InstallerConfig config = ReadConfigRecord(bytes, *offset);
+        if (ConfiguredStubSize(&config) != 0)
+            problems.push_back("stub " + origin + ": already configured (StubSize is " +
+                               SlotText(config.StubSize) + "); use the unpatched stub");
+        stub.record_offset = *offset;
+    }
+    stub.bytes = std::move(bytes);
+    return stub;
+}
+
+PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
+                     const Codepage& codepage, std::vector<std::string>& problems)
+{
+    PackPlan plan;
+    Planner planner(config, codepage, problems);
+    plan.texts = planner.Texts();
+    plan.records = planner.Records(files, plan.total_size);
+    plan.files = std::move(files);
+    plan.warnings = std::move(planner.warnings);
+    WarnAboutTargets(plan.texts, plan.records, plan.warnings);
+    WarnAboutLongPaths(plan.texts, plan.records, plan.warnings);
+    return plan;
+}
+
+namespace {
+
+void PatchTable(ShortcutEntry* table, const std::vector<ShortcutRow>& rows)
+{
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        WriteSlot(table[i].LinkName, rows[i].link);
+        WriteSlot(table[i].TargetFile, rows[i].target);
+    }
+    // The installer reads rows until an empty LinkName, and the stub's marked
+    // rows are not empty: end the table explicitly.
+    const std::size_t next = rows.size();
+    if (next < ShortcutRows && (table[next].LinkName[0] != '\0' || table[next].TargetFile[0] != '\0')) {
+        WriteSlot(table[next].LinkName, std::string());
+        WriteSlot(table[next].TargetFile, std::string());
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PatchStub(const Stub& stub, const ProductTexts& texts)
+{
+    std::vector<std::uint8_t> bytes = stub.bytes;
+    InstallerConfig config = ReadConfigRecord(bytes, stub.record_offset);
+    WriteSlot(config.StubSize, std::to_string(bytes.size()));
+    WriteSlot(config.Title, texts.title);
+    WriteSlot(config.DefaultFolder, texts.default_folder);
+    WriteSlot(config.ProgramGroup, texts.program_group);
+    WriteSlot(config.RunAfterInstall, texts.run_after_install);
+    PatchTable(config.StartMenuShortcuts, texts.start_menu);
+    PatchTable(config.DesktopShortcuts, texts.desktop);
+    WriteConfigRecord(bytes, stub.record_offset, config);
+    return bytes;
+}
+
+}  // namespace stubkit

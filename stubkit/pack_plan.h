@@ -1,0 +1,91 @@
+// Everything `build` decides before it writes a byte: the product's texts and
+// names in the installer's code page, the file table, the stub with its
+// record. Every rule the installer relies on but does not check is checked
+// here, and all violations are reported together.
+#ifndef STUBKIT_PACK_PLAN_H
+#define STUBKIT_PACK_PLAN_H
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "stubkit/codepage.h"
+#include "stubkit/installer_file.h"
+#include "stubkit/product_config.h"
+#include "stubkit/source_files.h"
+
+namespace stubkit {
+
+// Paths the installer composes are held in 260-byte buffers.
+constexpr std::size_t kMaxPathText = 259;
+constexpr std::uint64_t kMaxFileSize = (std::uint64_t{1} << 31) - 1;
+constexpr std::uint64_t kMaxTotalSize = (std::uint64_t{1} << 32) - 1;
+// The installer writes these itself; targets may name them without packing them.
+constexpr const char* kUninstallerName = "davirado.exe";
+// Where InstallDir usually lands, for the path-length warning.
+constexpr const char* kTypicalBaseFolder = "C:\\Program Files\\";
+
+// Carries every error found, one message per line, each naming its field
+// or file.
+class ValidationError : public std::runtime_error {
+public:
+    explicit ValidationError(std::vector<std::string> problems);
+    const std::vector<std::string>& Problems() const { return problems_; }
+
+private:
+    std::vector<std::string> problems_;
+};
+
+struct ShortcutRow {
+    std::string link;     // ANSI
+    std::string target;   // ANSI
+};
+
+// The record's values, ANSI, already within their bounds.
+struct ProductTexts {
+    std::string title;
+    std::string default_folder;
+    std::string program_group;
+    std::string run_after_install;
+    std::vector<ShortcutRow> start_menu;
+    std::vector<ShortcutRow> desktop;
+};
+
+// A stub that can be patched: at most 131,072 bytes, with its record found
+// and still unconfigured.
+struct Stub {
+    std::vector<std::uint8_t> bytes;
+    std::size_t record_offset = 0;
+};
+
+struct PackPlan {
+    ProductTexts texts;
+    std::vector<SourceFile> files;     // in table order
+    std::vector<FileRecord> records;   // crc_value is filled in while packing
+    std::uint64_t total_size = 0;
+    std::vector<std::string> warnings;
+};
+
+// Checks a stub; `origin` names it in messages. Problems are appended.
+Stub CheckStub(std::vector<std::uint8_t> bytes, const std::string& origin,
+               std::vector<std::string>& problems);
+
+// Converts and checks the config and the files. Problems are appended;
+// warnings go into the plan.
+PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
+                     const Codepage& codepage, std::vector<std::string>& problems);
+
+// The stub with its record patched: each value written over the start of its
+// slot with a NUL, StubSize the stub's length in decimal, the row after the
+// last used one emptied when the stub still has text there, fields without a
+// value emptied.
+std::vector<std::uint8_t> PatchStub(const Stub& stub, const ProductTexts& texts);
+
+// Why a name cannot be a Windows file or folder name, or empty if it can.
+std::string WindowsNameProblem(const std::string& component);
+
+}  // namespace stubkit
+
+#endif

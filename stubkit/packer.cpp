@@ -1,0 +1,184 @@
+#include "stubkit/packer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "payload/crc32.h"
+#include "stubkit/stream_encoder.h"
+
+namespace stubkit {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ErrnoText()
+{
+    return std::strerror(errno);
+}
+
+// A source file opened without touching its access time, so packing the
+// same folder twice sees the same times (and gives the same installer).
+class SourceReader {
+public:
+    explicit SourceReader(const fs::path& path) : path_(path)
+    {
+        descriptor_ = ::open(path.c_str(), O_RDONLY | O_NOATIME | O_CLOEXEC);
+        if (descriptor_ < 0 && errno == EPERM)   // O_NOATIME is for the file's owner only
+            descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor_ < 0)
+            throw std::runtime_error("cannot open '" + path.string() + "': " + ErrnoText());
+    }
+    ~SourceReader() { ::close(descriptor_); }
+    SourceReader(const SourceReader&) = delete;
+    SourceReader& operator=(const SourceReader&) = delete;
+
+    std::size_t Read(std::uint8_t* buffer, std::size_t size)
+    {
+        for (;;) {
+            const ssize_t done = ::read(descriptor_, buffer, size);
+            if (done >= 0)
+                return static_cast<std::size_t>(done);
+            if (errno != EINTR)
+                throw std::runtime_error("cannot read '" + path_.string() + "': " + ErrnoText());
+        }
+    }
+
+private:
+    fs::path path_;
+    int descriptor_;
+};
+
+// The output under its temporary name until Commit renames it into place.
+class PendingOutput {
+public:
+    explicit PendingOutput(const fs::path& output)
+        : output_(output), temporary_(output.string() + ".partial")
+    {
+        file_ = std::fopen(temporary_.c_str(), "wb");
+        if (!file_)
+            throw std::runtime_error("cannot create '" + temporary_.string() + "': " + ErrnoText());
+    }
+    ~PendingOutput()
+    {
+        if (file_)
+            std::fclose(file_);
+        if (!committed_) {
+            std::error_code ignored;
+            fs::remove(temporary_, ignored);
+        }
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    void Write(const std::uint8_t* bytes, std::size_t size)
+    {
+        if (size > 0 && std::fwrite(bytes, 1, size, file_) != size)
+            Fail("cannot write");
+        written_ += size;
+    }
+    void Write(const std::vector<std::uint8_t>& bytes) { Write(bytes.data(), bytes.size()); }
+
+    void WriteAt(std::uint64_t offset, const std::vector<std::uint8_t>& bytes)
+    {
+        if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0 ||
+            std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
+            std::fseek(file_, 0, SEEK_END) != 0)
+            Fail("cannot write");
+    }
+
+    std::uint64_t Written() const { return written_; }
+
+    void Commit()
+    {
+        std::FILE* file = file_;
+        file_ = nullptr;
+        if (std::fclose(file) != 0)
+            Fail("cannot write");
+        std::error_code error;
+        fs::rename(temporary_, output_, error);
+        if (error)
+            throw std::runtime_error("cannot create '" + output_.string() + "': " + error.message());
+        committed_ = true;
+    }
+
+private:
+    [[noreturn]] void Fail(const char* what)
+    {
+        throw std::runtime_error(std::string(what) + " '" + temporary_.string() + "': " + ErrnoText());
+    }
+
+    fs::path output_;
+    fs::path temporary_;
+    std::FILE* file_ = nullptr;
+    std::uint64_t written_ = 0;
+    bool committed_ = false;
+};
+
+// Feeds one file into the encoder and returns its crc_value; the file must
+// still have the size it was planned with.
+std::uint32_t CompressFile(const SourceFile& file, StreamEncoder& encoder, std::vector<std::uint8_t>& buffer,
+                           std::uint64_t& done, const PackProgress& progress)
+{
+    SourceReader reader(file.path);
+    std::uint32_t crc = CrcInitial;
+    std::uint64_t size = 0;
+    while (std::size_t got = reader.Read(buffer.data(), buffer.size())) {
+        size += got;
+        if (size > file.size)
+            break;
+        crc = UpdateCrc(crc, buffer.data(), static_cast<std::uint32_t>(got));
+        encoder.Write(buffer.data(), got);
+        done += got;
+        if (progress)
+            progress(done);
+    }
+    if (size != file.size)
+        throw std::runtime_error("'" + file.path.string() + "' changed while it was being packed (" +
+                                 std::to_string(file.size) + " bytes expected)");
+    return crc;
+}
+
+}  // namespace
+
+PackResult WriteInstaller(const PackPlan& plan, const Stub& stub, const fs::path& output, int level,
+                          const PackProgress& progress)
+{
+    BuildCrcTable();
+    std::vector<FileRecord> records = plan.records;
+    PayloadHeader header;
+    header.file_count = static_cast<std::uint32_t>(records.size());
+    header.total_size = static_cast<std::uint32_t>(plan.total_size);
+    header.table_size = static_cast<std::uint32_t>(SerializeFileTable(records).size());
+
+    PendingOutput out(output);
+    out.Write(PatchStub(stub, plan.texts));
+    out.Write(SerializeHeader(header));
+    const std::uint64_t table_offset = out.Written();
+    // The table precedes the stream but its CRCs are known only after
+    // compressing: reserve its place and fill it in at the end.
+    out.Write(std::vector<std::uint8_t>(header.table_size, 0));
+    const std::uint64_t stream_offset = out.Written();
+
+    StreamEncoder encoder(level, [&out](const std::uint8_t* bytes, std::size_t size) { out.Write(bytes, size); });
+    std::vector<std::uint8_t> buffer(1 << 20);
+    std::uint64_t done = 0;
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i].crc_value = CompressFile(plan.files[i], encoder, buffer, done, progress);
+    encoder.Finish();
+    out.WriteAt(table_offset, SerializeFileTable(records));
+
+    PackResult result;
+    result.installer_size = out.Written();
+    result.stream_size = out.Written() - stream_offset;
+    out.Commit();
+    return result;
+}
+
+}  // namespace stubkit

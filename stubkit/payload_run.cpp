@@ -1,0 +1,197 @@
+#include "stubkit/payload_run.h"
+
+#include <algorithm>
+#include <exception>
+#include <fstream>
+#include <vector>
+
+#include "payload/crc32.h"
+#include "payload/stream_decoder.h"
+
+namespace stubkit {
+namespace {
+
+// The decoder asks for one byte at a time; reading the file in large pieces
+// keeps that cheap. Past the end, and once the outcome is settled, it
+// delivers nothing, which the decoder reads as zero bits until it ends.
+class StreamInput {
+public:
+    StreamInput(const std::filesystem::path& path, std::uint64_t offset)
+        : in_(path, std::ios::binary), buffer_(1 << 16)
+    {
+        if (!in_ || !in_.seekg(static_cast<std::streamoff>(offset)))
+            throw std::runtime_error("cannot read '" + path.string() + "'");
+    }
+
+    int ReadByte(unsigned char* byte)
+    {
+        if (position_ == filled_ && !Refill())
+            return 0;
+        *byte = buffer_[position_++];
+        return 1;
+    }
+
+    void Stop() { stopped_ = true; }
+
+private:
+    bool Refill()
+    {
+        if (stopped_ || in_.eof())
+            return false;
+        in_.read(reinterpret_cast<char*>(buffer_.data()), static_cast<std::streamsize>(buffer_.size()));
+        filled_ = static_cast<std::size_t>(in_.gcount());
+        position_ = 0;
+        return filled_ > 0;
+    }
+
+    std::ifstream in_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t position_ = 0;
+    std::size_t filled_ = 0;
+    bool stopped_ = false;
+};
+
+// The installer's extraction sink, with the file system left to FileOutput.
+class Sink {
+public:
+    Sink(const InstallerImage& image, FileOutput* output)
+        : records_(image.records),
+          output_(output),
+          files_left_(static_cast<std::int32_t>(image.header.file_count)),
+          bytes_remaining_(image.header.total_size)
+    {
+    }
+
+    // True once the outcome can no longer change: a CRC failure ends the
+    // installer, and once every record is passed all further bytes drop.
+    bool Settled() const { return failure_.has_value() || files_left_ < 0; }
+
+    void Write(const std::uint8_t* bytes, std::size_t length)
+    {
+        std::size_t done = 0;
+        while (done < length && !failure_) {
+            if (written_in_file_ >= current_.file_size) {
+                Close();
+                if (failure_ || --files_left_ < 0)
+                    return;
+                OpenNext();
+            }
+            const std::size_t n = std::min<std::size_t>(current_.file_size - written_in_file_,
+                                                        length - done);
+            written_in_file_ += static_cast<std::uint32_t>(n);
+            running_crc_ = UpdateCrc(running_crc_, bytes + done, static_cast<std::uint32_t>(n));
+            if (output_)
+                output_->Write(bytes + done, n);
+            done += n;
+            bytes_remaining_ -= static_cast<std::uint32_t>(n);
+        }
+    }
+
+    void Close()
+    {
+        if (!open_)
+            return;
+        open_ = false;
+        if (running_crc_ != current_.crc_value) {
+            failure_ = next_record_ - 1;
+            if (output_)
+                output_->Abandon(next_record_ - 1);
+            return;
+        }
+        if (output_)
+            output_->Close(next_record_ - 1, current_);
+    }
+
+    std::optional<std::size_t> Failure() const { return failure_; }
+    std::size_t FilesReached() const { return next_record_; }
+    std::uint32_t BytesRemaining() const { return bytes_remaining_; }
+
+private:
+    void OpenNext()
+    {
+        // The table was checked to hold file_count records, and files_left_
+        // counts them down, so next_record_ stays inside it.
+        current_ = records_[next_record_];
+        running_crc_ = CrcInitial;
+        written_in_file_ = 0;
+        open_ = true;
+        if (output_)
+            output_->Open(next_record_, current_);
+        ++next_record_;
+    }
+
+    const std::vector<FileRecord>& records_;
+    FileOutput* output_;
+    std::int32_t files_left_;
+    std::uint32_t bytes_remaining_;
+    FileRecord current_;   // before the first file: size 0, crc_value 0xFFFFFFFF
+    std::uint32_t written_in_file_ = 0;
+    std::uint32_t running_crc_ = CrcInitial;
+    bool open_ = false;
+    std::size_t next_record_ = 0;
+    std::optional<std::size_t> failure_;
+};
+
+// DecodeStream takes plain function pointers, as in the installer; one run
+// at a time.
+struct ActiveRun {
+    StreamInput* input;
+    Sink* sink;
+    const DecodeProgress* progress;
+    std::uint64_t decoded;
+    std::exception_ptr host_failure;
+};
+ActiveRun* active_run = nullptr;
+
+int ReadCallbackForRun(unsigned char* buffer, int count)
+{
+    if (count < 1 || active_run->host_failure)
+        return 0;
+    return active_run->input->ReadByte(buffer);
+}
+
+int WriteCallbackForRun(const unsigned char* bytes, int length)
+{
+    ActiveRun& run = *active_run;
+    if (run.host_failure || run.sink->Settled() || length <= 0)
+        return length;
+    try {
+        run.sink->Write(bytes, static_cast<std::size_t>(length));
+        run.decoded += static_cast<std::uint64_t>(length);
+        if (*run.progress)
+            (*run.progress)(run.decoded);
+    } catch (...) {
+        // Unwinding through the decoder would leave it mid-stream; the error
+        // is raised again once it has returned.
+        run.host_failure = std::current_exception();
+    }
+    if (run.host_failure || run.sink->Settled())
+        run.input->Stop();
+    return length;
+}
+
+}  // namespace
+
+PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output,
+                          const DecodeProgress& progress)
+{
+    BuildCrcTable();
+    StreamInput input(image.path, image.stream_offset);
+    Sink sink(image, output);
+    ActiveRun run{&input, &sink, &progress, 0, nullptr};
+    active_run = &run;
+    DecodeStream(ReadCallbackForRun, WriteCallbackForRun, image.header.total_size);
+    active_run = nullptr;
+    if (run.host_failure)
+        std::rethrow_exception(run.host_failure);
+    sink.Close();
+
+    PayloadVerdict verdict;
+    verdict.damaged_file = sink.Failure();
+    verdict.files_reached = sink.FilesReached();
+    verdict.bytes_remaining = sink.BytesRemaining();
+    verdict.success = !sink.Failure() && sink.BytesRemaining() == 0;
+    return verdict;
+}
+
+}  // namespace stubkit
