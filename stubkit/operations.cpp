@@ -223,11 +223,33 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
     if (!verdict.success)
         return std::to_string(verdict.bytes_remaining) + " of " + std::to_string(image.header.total_size) +
                " payload bytes never reached a file: the installer would stop with its incomplete-file message";
-    return std::to_string(verdict.files_reached) + " of " + std::to_string(image.header.file_count) +
-           " files, " + std::to_string(image.header.total_size) + " bytes: all CRCs match";
+    std::string message = std::to_string(image.header.file_count) + " files, " +
+                          std::to_string(image.header.total_size) + " bytes: all CRCs match";
+    const std::size_t unreached = image.records.size() - verdict.files_reached;
+    if (unreached > 0)
+        message += " (" + std::to_string(unreached) + " file(s) after the stream's last byte are not created "
+                   "by the installer)";
+    return message;
 }
 
 }  // namespace
+
+std::string HeaderInconsistency(const InstallerImage& image)
+{
+    std::uint64_t sizes = 0;
+    std::uint64_t table_size = 0;
+    for (const FileRecord& record : image.records) {
+        sizes += record.file_size;
+        table_size += RecordSize(record);
+    }
+    if (sizes != image.header.total_size)
+        return "header: total_size " + std::to_string(image.header.total_size) +
+               " differs from the sum of the file sizes, " + std::to_string(sizes);
+    if (table_size != image.header.table_size)
+        return "header: table_size " + std::to_string(image.header.table_size) + " differs from the " +
+               std::to_string(table_size) + " bytes of its " + std::to_string(image.records.size()) + " records";
+    return std::string();
+}
 
 TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress)
 {
@@ -237,6 +259,14 @@ TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool s
     outcome.verdict = RunPayload(image, nullptr, [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     outcome.message = VerdictMessage(image, outcome.verdict, codepage);
+    outcome.passed = outcome.verdict.success;
+    if (outcome.passed) {
+        const std::string inconsistency = HeaderInconsistency(image);
+        if (!inconsistency.empty()) {
+            outcome.passed = false;
+            outcome.message = inconsistency + "; the installer would not install the whole product";
+        }
+    }
     return outcome;
 }
 
@@ -344,6 +374,9 @@ std::vector<fs::path> ExtractPaths(const InstallerImage& image, const fs::path& 
 std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage)
 {
     const InstallerImage image = ReadInstallerImage(path);
+    const std::string inconsistency = HeaderInconsistency(image);
+    if (!inconsistency.empty())
+        throw FormatError("'" + path.string() + "': " + inconsistency);
     FolderOutput output(ExtractPaths(image, folder, codepage));
     fs::create_directories(folder);
     const PayloadVerdict verdict = RunPayload(image, &output);

@@ -44,12 +44,20 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
 std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json);
 
 struct TestOutcome {
+    bool passed = false;
     PayloadVerdict verdict;
-    std::string message;   // the verdict in words, naming the damaged file
+    std::string message;   // the outcome in words, naming the damaged file
 };
 
+// What breaks the packer's promises about the header and the table: counts
+// that disagree with the records. The installer might still "succeed" on
+// such a file (say with total_size 0, installing nothing), but never with
+// the whole product. Empty when all agree.
+std::string HeaderInconsistency(const InstallerImage& image);
+
 // Decodes the whole payload as the installer would; throws FormatError when
-// the installer would already refuse the head of the file.
+// the installer would already refuse the head of the file. Passes only when
+// the installer would succeed and the header agrees with the table.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
                           bool show_progress = false);
 

@@ -109,7 +109,7 @@ public:
     ProductTexts Texts()
     {
         ProductTexts texts;
-        texts.title = Field(config_.title, "title");
+        texts.title = convert_.Text(config_.title, "title");
         if (config_.title.empty())
             problems_.push_back("title: must not be empty");
         else if (texts.title.size() > MaxTitleLength)
@@ -359,11 +359,18 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
                      const Codepage& codepage, std::vector<std::string>& problems)
 {
     PackPlan plan;
+    // The installer opens a file only when bytes arrive for it, so an empty
+    // file after the last byte of the stream would never be created. Empty
+    // files go first; the order stays the sorted one otherwise.
+    std::stable_partition(files.begin(), files.end(), [](const SourceFile& file) { return file.size == 0; });
     Planner planner(config, codepage, problems);
     plan.texts = planner.Texts();
     plan.records = planner.Records(files, plan.total_size);
     plan.files = std::move(files);
     plan.warnings = std::move(planner.warnings);
+    if (!plan.records.empty() && plan.total_size == 0)
+        plan.warnings.push_back("source: every file is empty; the installer creates files only as bytes "
+                                "arrive, so it will create none of them");
     WarnAboutTargets(plan.texts, plan.records, plan.warnings);
     WarnAboutLongPaths(plan.texts, plan.records, plan.warnings);
     return plan;

@@ -9,6 +9,8 @@ namespace {
 
 constexpr int kBarWidth = 28;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+// Short jobs finish without a bar, and the rate has settled before the first.
+constexpr auto kFirstDrawDelay = std::chrono::milliseconds(300);
 
 std::string Duration(double seconds)
 {
@@ -55,6 +57,8 @@ void ProgressBar::Update(std::uint64_t done)
     if (!visible_)
         return;
     const auto now = std::chrono::steady_clock::now();
+    if (!drawn_ && now - start_ < kFirstDrawDelay)
+        return;
     if (drawn_ && now - last_draw_ < kRedrawInterval && done < total_)
         return;
     last_draw_ = now;

@@ -20,7 +20,8 @@ struct SourceFile {
 
 // Every regular file under `folder` (symbolic links to files count as the
 // files they name; folders appear only through the files they hold), sorted
-// by the bytes of `name` so the same folder always packs the same way.
+// by the bytes of `name` so the same folder always packs the same way (the
+// packer then moves empty files to the front).
 // Times are taken before anything reads the files. Entries that are neither
 // files nor folders are reported in `skipped`.
 std::vector<SourceFile> CollectSourceFiles(const std::filesystem::path& folder,

@@ -18,7 +18,7 @@ void RunTest(const TestOptions& options)
 {
     const Codepage codepage(options.codepage);
     const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
-    if (!outcome.verdict.success)
+    if (!outcome.passed)
         throw std::runtime_error("'" + options.setup + "' is damaged: " + outcome.message);
     if (!options.quiet)
         std::cout << options.setup << ": OK, " << outcome.message << "\n";
