@@ -28,11 +28,18 @@ test-host: build
 test-win32: build
 	@$(WINE_RUN) --session ctest --preset win32
 
+# The demo product (examples/demo) staged with its built program, packed and
+# checked as the installer would check it.
+DEMO_DIR := build/demo
 demo: build
-	@echo "Built programs:"
-	@echo "  installer stub: $(CURDIR)/build/win32/installer/setup-stub.exe"
-	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
-	@[ ! -x $(STUBKIT) ] || echo "  packer:         $(CURDIR)/$(STUBKIT)"
+	@rm -rf $(DEMO_DIR) && mkdir -p "$(DEMO_DIR)/product/Demo Hello"
+	@cp -R examples/demo/product/. $(DEMO_DIR)/product/
+	@cp build/win32/examples/demo/hello/demo-hello.exe "$(DEMO_DIR)/product/Demo Hello/"
+	@cp examples/demo/demo.toml $(DEMO_DIR)/demo.toml
+	@$(STUBKIT) build $(DEMO_DIR)/demo.toml -o $(DEMO_DIR)/demo-setup.exe
+	@$(STUBKIT) list $(DEMO_DIR)/demo-setup.exe
+	@$(STUBKIT) test $(DEMO_DIR)/demo-setup.exe
+	@echo "Installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe (try: cmake/wine-run $(DEMO_DIR)/demo-setup.exe)"
 
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
