@@ -175,10 +175,15 @@ InstallerImage ReadInstallerImage(const std::filesystem::path& path)
     if (!in || error)
         throw FormatError("cannot open " + Quoted(path) +
                           (error ? ": " + error.message() : std::string()));
+    return ParseInstallerImage(ReadHead(in, file_size), file_size, path);
+}
+
+InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::uint64_t file_size,
+                                   const std::filesystem::path& path)
+{
     InstallerImage image;
     image.path = path;
     image.file_size = file_size;
-    const std::vector<std::uint8_t> head = ReadHead(in, file_size);
     const std::optional<std::size_t> record = FindConfigRecord(head);
     if (!record)
         throw FormatError(Quoted(path) + " is not an installer: no configuration record found");
@@ -216,6 +221,23 @@ InstallerImage ReadInstallerImage(const std::filesystem::path& path)
     }
     image.stream_offset = std::min(file_size, table_offset + table_size);
     return image;
+}
+
+std::string HeaderInconsistency(const InstallerImage& image)
+{
+    std::uint64_t sizes = 0;
+    std::uint64_t table_size = 0;
+    for (const FileRecord& record : image.records) {
+        sizes += record.file_size;
+        table_size += RecordSize(record);
+    }
+    if (sizes != image.header.total_size)
+        return "header: total_size " + std::to_string(image.header.total_size) +
+               " differs from the sum of the file sizes, " + std::to_string(sizes);
+    if (table_size != image.header.table_size)
+        return "header: table_size " + std::to_string(image.header.table_size) + " differs from the " +
+               std::to_string(table_size) + " bytes of its " + std::to_string(image.records.size()) + " records";
+    return std::string();
 }
 
 }  // namespace stubkit

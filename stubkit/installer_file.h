@@ -105,6 +105,17 @@ struct InstallerImage {
 // the file and the fault.
 InstallerImage ReadInstallerImage(const std::filesystem::path& path);
 
+// The same for a file already in memory (`path` only names it in messages);
+// `head` may stop after the file table.
+InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::uint64_t file_size,
+                                   const std::filesystem::path& path);
+
+// What breaks the packer's promises about the header and the table: counts
+// that disagree with the records. The installer might still "succeed" on
+// such a file (say with total_size 0, installing nothing), but never with
+// the whole product. Empty when all agree.
+std::string HeaderInconsistency(const InstallerImage& image);
+
 }  // namespace stubkit
 
 #endif

@@ -234,23 +234,6 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
 
 }  // namespace
 
-std::string HeaderInconsistency(const InstallerImage& image)
-{
-    std::uint64_t sizes = 0;
-    std::uint64_t table_size = 0;
-    for (const FileRecord& record : image.records) {
-        sizes += record.file_size;
-        table_size += RecordSize(record);
-    }
-    if (sizes != image.header.total_size)
-        return "header: total_size " + std::to_string(image.header.total_size) +
-               " differs from the sum of the file sizes, " + std::to_string(sizes);
-    if (table_size != image.header.table_size)
-        return "header: table_size " + std::to_string(image.header.table_size) + " differs from the " +
-               std::to_string(table_size) + " bytes of its " + std::to_string(image.records.size()) + " records";
-    return std::string();
-}
-
 TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress)
 {
     const InstallerImage image = ReadInstallerImage(path);

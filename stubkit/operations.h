@@ -49,12 +49,6 @@ struct TestOutcome {
     std::string message;   // the outcome in words, naming the damaged file
 };
 
-// What breaks the packer's promises about the header and the table: counts
-// that disagree with the records. The installer might still "succeed" on
-// such a file (say with total_size 0, installing nothing), but never with
-// the whole product. Empty when all agree.
-std::string HeaderInconsistency(const InstallerImage& image);
-
 // Decodes the whole payload as the installer would; throws FormatError when
 // the installer would already refuse the head of the file. Passes only when
 // the installer would succeed and the header agrees with the table.

@@ -11,27 +11,54 @@
 namespace stubkit {
 namespace {
 
-// The decoder asks for one byte at a time; reading the file in large pieces
-// keeps that cheap. Past the end, and once the outcome is settled, it
-// delivers nothing, which the decoder reads as zero bits until it ends.
+// The stream's bytes, one at a time as the decoder asks. Past the end, and
+// once the outcome is settled, it delivers nothing, which the decoder reads
+// as zero bits until it ends.
 class StreamInput {
 public:
-    StreamInput(const std::filesystem::path& path, std::uint64_t offset)
+    virtual ~StreamInput() = default;
+    virtual int ReadByte(unsigned char* byte) = 0;
+    void Stop() { stopped_ = true; }
+
+protected:
+    bool stopped_ = false;
+};
+
+class MemoryInput : public StreamInput {
+public:
+    MemoryInput(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+
+    int ReadByte(unsigned char* byte) override
+    {
+        if (stopped_ || position_ >= size_)
+            return 0;
+        *byte = bytes_[position_++];
+        return 1;
+    }
+
+private:
+    const std::uint8_t* bytes_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+// Reading the file in large pieces keeps the byte-at-a-time calls cheap.
+class FileInput : public StreamInput {
+public:
+    FileInput(const std::filesystem::path& path, std::uint64_t offset)
         : in_(path, std::ios::binary), buffer_(1 << 16)
     {
         if (!in_ || !in_.seekg(static_cast<std::streamoff>(offset)))
             throw std::runtime_error("cannot read '" + path.string() + "'");
     }
 
-    int ReadByte(unsigned char* byte)
+    int ReadByte(unsigned char* byte) override
     {
         if (position_ == filled_ && !Refill())
             return 0;
         *byte = buffer_[position_++];
         return 1;
     }
-
-    void Stop() { stopped_ = true; }
 
 private:
     bool Refill()
@@ -48,7 +75,6 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::size_t position_ = 0;
     std::size_t filled_ = 0;
-    bool stopped_ = false;
 };
 
 // The installer's extraction sink, with the file system left to FileOutput.
@@ -170,13 +196,10 @@ int WriteCallbackForRun(const unsigned char* bytes, int length)
     return length;
 }
 
-}  // namespace
-
-PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output,
-                          const DecodeProgress& progress)
+PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* output,
+                   const DecodeProgress& progress)
 {
     BuildCrcTable();
-    StreamInput input(image.path, image.stream_offset);
     Sink sink(image, output);
     ActiveRun run{&input, &sink, &progress, 0, nullptr};
     active_run = &run;
@@ -194,4 +217,21 @@ PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output,
     return verdict;
 }
 
+}  // namespace
+
+PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output, const DecodeProgress& progress)
+{
+    FileInput input(image.path, image.stream_offset);
+    return Run(image, input, output, progress);
+}
+
+PayloadVerdict RunPayloadInMemory(const InstallerImage& image, const std::uint8_t* file, std::size_t size,
+                                  FileOutput* output)
+{
+    const std::size_t offset = static_cast<std::size_t>(std::min<std::uint64_t>(image.stream_offset, size));
+    MemoryInput input(file + offset, size - offset);
+    return Run(image, input, output, nullptr);
+}
+
 }  // namespace stubkit
+

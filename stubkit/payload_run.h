@@ -44,6 +44,10 @@ using DecodeProgress = std::function<void(std::uint64_t decoded)>;
 PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output,
                           const DecodeProgress& progress = nullptr);
 
+// The same for an installer file held in memory.
+PayloadVerdict RunPayloadInMemory(const InstallerImage& image, const std::uint8_t* file, std::size_t size,
+                                  FileOutput* output);
+
 }  // namespace stubkit
 
 #endif
