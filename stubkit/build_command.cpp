@@ -69,10 +69,15 @@ void AddBuildCommand(CLI::App& app)
                         "Installer to write (default: <CONFIG name>-setup.exe here)");
     command->add_option("--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
         ->check(CLI::ExistingFile);
+    // -1 .. -9 like the compressors users know; the levels between are
+    // described by the two ends so the help stays short.
     for (int level = kFastestLevel; level <= kBestLevel; ++level) {
-        command->add_flag_callback(
+        CLI::Option* flag = command->add_flag_callback(
             "-" + std::to_string(level), [options, level] { options->build.level = level; },
-            level == kFastestLevel ? "Compress fastest" : level == kBestLevel ? "Compress smallest (default)" : "");
+            level == kFastestLevel ? "Compress fastest; -2 .. -8 trade speed for size"
+                                   : "Compress smallest (default)");
+        if (level != kFastestLevel && level != kBestLevel)
+            flag->group("");
     }
     command->add_option("--codepage", options->build.codepage,
                         "Windows ANSI code page of the target systems (default 1252)")
