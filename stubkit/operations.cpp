@@ -266,6 +266,8 @@ ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder
         result.refusal = "drive or stream name";
     else if (utf8_name.find('/') != std::string::npos)
         result.refusal = "'/' inside a name";
+    else if (utf8_name.find('\0') != std::string::npos)
+        result.refusal = "NUL inside a name";
     if (!result.refusal.empty())
         return result;
     result.path = folder;

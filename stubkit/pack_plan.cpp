@@ -115,6 +115,10 @@ public:
         else if (texts.title.size() > MaxTitleLength)
             problems_.push_back("title: " + std::to_string(texts.title.size()) +
                                 " characters; at most 207 fit the uninstall registry key");
+        // The title ends the uninstall registry key's path: a backslash would
+        // make a nested key that the uninstaller removes only in part.
+        if (config_.title.find('\\') != std::string::npos)
+            problems_.push_back("title: must not contain a backslash (it names a registry key)");
         texts.default_folder = FolderField(config_.default_folder, "default_folder");
         texts.program_group = FolderField(config_.program_group, "program_group");
         texts.run_after_install = Field(config_.run_after_install, "run_after_install");
@@ -281,6 +285,16 @@ void WarnAboutTargets(const ProductTexts& texts, const std::vector<FileRecord>& 
     };
     check_rows(texts.start_menu, "start_menu");
     check_rows(texts.desktop, "desktop");
+    auto check_extensions = [&](const std::vector<ShortcutRow>& rows, const std::string& table) {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string& link = rows[i].link;
+            if (link.size() < 4 || UpperAscii(link.substr(link.size() - 4)) != ".LNK")
+                warnings.push_back(table + "[" + std::to_string(i) + "].link: " + Quote(link) +
+                                   " does not end in .lnk; Windows will not treat the file as a shortcut");
+        }
+    };
+    check_extensions(texts.start_menu, "start_menu");
+    check_extensions(texts.desktop, "desktop");
     if (!texts.run_after_install.empty() && !RunAfterNamesPackedFile(texts.run_after_install, packed))
         warnings.push_back("run_after_install: " + Quote(texts.run_after_install) +
                            " names no packed program");

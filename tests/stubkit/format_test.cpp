@@ -199,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ExtractNameCase{"\\root", ""}, ExtractNameCase{"C:\\evil", ""},
                       ExtractNameCase{"C:evil", ""}, ExtractNameCase{"a/../../evil", ""},
                       ExtractNameCase{"/etc/passwd", ""}, ExtractNameCase{"a\\\\b", ""},
-                      ExtractNameCase{".", ""}, ExtractNameCase{"", ""}, ExtractNameCase{"a\\", ""}));
+                      ExtractNameCase{".", ""}, ExtractNameCase{"", ""}, ExtractNameCase{"a\\", ""},
+                      ExtractNameCase{std::string("ok\0..\\x", 7), ""}));
 
 }  // namespace
 }  // namespace stubkit
