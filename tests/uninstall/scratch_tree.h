@@ -131,6 +131,41 @@ inline std::string Fill(std::string text, const std::string& name, const std::st
     return text;
 }
 
+constexpr const char* kUserShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// Points one of the shell's special folders at `folder` for as long as it
+// lives (programs started meanwhile see it too), then restores the value.
+class ShellFolderRedirect {
+public:
+    ShellFolderRedirect(HKEY root, const char* key, const char* value, const std::string& folder)
+        : value_(value)
+    {
+        RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+        had_ = RegQueryValueExA(key_, value, nullptr, &type_, saved_, &size_) == ERROR_SUCCESS;
+        RegSetValueExA(key_, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                       static_cast<DWORD>(folder.size() + 1));
+    }
+    ~ShellFolderRedirect()
+    {
+        if (had_)
+            RegSetValueExA(key_, value_, 0, type_, saved_, size_);
+        else
+            RegDeleteValueA(key_, value_);
+        RegCloseKey(key_);
+    }
+    ShellFolderRedirect(const ShellFolderRedirect&) = delete;
+    ShellFolderRedirect& operator=(const ShellFolderRedirect&) = delete;
+
+private:
+    const char* value_;
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    DWORD type_ = 0;
+    BYTE saved_[1024] = {0};
+    DWORD size_ = sizeof saved_;
+};
+
 }  // namespace scratch
 
 #endif

@@ -214,36 +214,6 @@ struct RedirectedFolderCase {
 
 void PrintTo(const RedirectedFolderCase& c, std::ostream* out) { *out << c.name; }
 
-constexpr const char* kUserShellFolders =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-
-class ShellFolderRedirect {
-public:
-    ShellFolderRedirect(const RedirectedFolderCase& place, const std::string& folder) : place_(place)
-    {
-        RegCreateKeyExA(place.root, place.key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-        had_ = RegQueryValueExA(key_, place.value, nullptr, &type_, saved_, &size_) == ERROR_SUCCESS;
-        RegSetValueExA(key_, place.value, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                       static_cast<DWORD>(folder.size() + 1));
-    }
-    ~ShellFolderRedirect()
-    {
-        if (had_)
-            RegSetValueExA(key_, place_.value, 0, type_, saved_, size_);
-        else
-            RegDeleteValueA(key_, place_.value);
-        RegCloseKey(key_);
-    }
-
-private:
-    RedirectedFolderCase place_;
-    HKEY key_ = nullptr;
-    bool had_ = false;
-    DWORD type_ = 0;
-    BYTE saved_[1024] = {0};
-    DWORD size_ = sizeof saved_;
-};
-
 class RedirectedShellFolder : public ::testing::TestWithParam<RedirectedFolderCase> {};
 
 TEST_P(RedirectedShellFolder, SurvivesTheRemovalOfTheLastFileInIt)
@@ -253,7 +223,7 @@ TEST_P(RedirectedShellFolder, SurvivesTheRemovalOfTheLastFileInIt)
     scratch::MakeFolders(folder + "\\");
     ASSERT_TRUE(scratch::WriteFile(folder + "\\Sample.lnk", "link"));
     {
-        ShellFolderRedirect redirect(GetParam(), folder);
+        scratch::ShellFolderRedirect redirect(GetParam().root, GetParam().key, GetParam().value, folder);
         ASSERT_EQ(ShellFolder(GetParam().csidl), folder) << "the shell ignored the redirection";
         DeleteFileAndEmptyParents((folder + "\\Sample.lnk").c_str());
     }
@@ -262,32 +232,18 @@ TEST_P(RedirectedShellFolder, SurvivesTheRemovalOfTheLastFileInIt)
     EXPECT_TRUE(scratch::Exists(root));
 }
 
-TEST_P(RedirectedShellFolder, SurvivesTheRemovalOfTheLastFolderInIt)
-{
-    const std::string root = scratch::FreshRoot(std::string("shell-group-") + GetParam().name);
-    const std::string folder = root + "Shell Folder";
-    ASSERT_TRUE(scratch::WriteFile(folder + "\\Sample Group\\Sample.lnk", "link"));
-    {
-        ShellFolderRedirect redirect(GetParam(), folder);
-        ASSERT_EQ(ShellFolder(GetParam().csidl), folder) << "the shell ignored the redirection";
-        DeleteFileAndEmptyParents((folder + "\\Sample Group\\Sample.lnk").c_str());
-    }
-    EXPECT_FALSE(scratch::Exists(folder + "\\Sample Group"));
-    EXPECT_TRUE(scratch::Exists(folder));
-}
-
 INSTANTIATE_TEST_SUITE_P(
     EachShellFolder, RedirectedShellFolder,
     ::testing::Values(
-        RedirectedFolderCase{"Desktop", CSIDL_DESKTOPDIRECTORY, HKEY_CURRENT_USER, kUserShellFolders, "Desktop"},
-        RedirectedFolderCase{"Programs", CSIDL_PROGRAMS, HKEY_CURRENT_USER, kUserShellFolders, "Programs"},
-        RedirectedFolderCase{"StartMenu", CSIDL_STARTMENU, HKEY_CURRENT_USER, kUserShellFolders, "Start Menu"},
+        RedirectedFolderCase{"Desktop", CSIDL_DESKTOPDIRECTORY, HKEY_CURRENT_USER, scratch::kUserShellFolders, "Desktop"},
+        RedirectedFolderCase{"Programs", CSIDL_PROGRAMS, HKEY_CURRENT_USER, scratch::kUserShellFolders, "Programs"},
+        RedirectedFolderCase{"StartMenu", CSIDL_STARTMENU, HKEY_CURRENT_USER, scratch::kUserShellFolders, "Start Menu"},
         RedirectedFolderCase{"CommonDesktop", CSIDL_COMMON_DESKTOPDIRECTORY, HKEY_LOCAL_MACHINE,
-                             kUserShellFolders, "Common Desktop"},
+                             scratch::kUserShellFolders, "Common Desktop"},
         RedirectedFolderCase{"CommonPrograms", CSIDL_COMMON_PROGRAMS, HKEY_LOCAL_MACHINE,
-                             kUserShellFolders, "Common Programs"},
+                             scratch::kUserShellFolders, "Common Programs"},
         RedirectedFolderCase{"CommonStartMenu", CSIDL_COMMON_STARTMENU, HKEY_LOCAL_MACHINE,
-                             kUserShellFolders, "Common Start Menu"},
+                             scratch::kUserShellFolders, "Common Start Menu"},
         RedirectedFolderCase{"ProgramFiles", CSIDL_PROGRAM_FILES, HKEY_LOCAL_MACHINE,
                              "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"}),
     [](const ::testing::TestParamInfo<RedirectedFolderCase>& info) { return std::string(info.param.name); });

@@ -242,6 +242,13 @@ protected:
 TEST_P(FromTheListOfPrograms, TheTempCopyRemovesTheWholeInstallation)
 {
     const RelaunchCase& c = GetParam();
+    // An empty Programs folder of its own, so that keeping it is observable.
+    const std::string programs = "C:\\stubkit-uninstall\\programs-" + std::string(c.name);
+    scratch::RemoveTree(programs);
+    scratch::MakeFolders(programs + "\\");
+    scratch::ShellFolderRedirect redirect(HKEY_CURRENT_USER, scratch::kUserShellFolders, "Programs",
+                                          programs);
+    ASSERT_EQ(ShellFolder(CSIDL_PROGRAMS), programs);
     product_ = Install(std::string("relaunch-") + c.name);
     ASSERT_EQ(EntriesIn(ShellFolder(CSIDL_DESKTOPDIRECTORY)), 1)
         << "the desktop must hold only this product's link for the test to mean anything";
@@ -267,6 +274,7 @@ TEST_P(FromTheListOfPrograms, TheTempCopyRemovesTheWholeInstallation)
     EXPECT_FALSE(scratch::Exists(product_.Program()));
     EXPECT_FALSE(scratch::Exists(product_.installDir));
     EXPECT_EQ(scratch::ReadFile(copy), scratch::ReadFile(BuiltUninstaller()));
+    EXPECT_EQ(EntriesIn(programs), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
