@@ -191,7 +191,8 @@ struct UninstallRun {
 // Starts the command like the system does and answers the boxes, Yes then
 // OK, from whichever process shows them. `firstStageEnds`: the started
 // process hands over to a copy and ends without a box of its own.
-void Uninstall(const std::string& commandLine, const char* directory, bool firstStageEnds, UninstallRun* run)
+void Uninstall(const std::string& commandLine, const char* directory, bool firstStageEnds,
+               UninstallRun* run)
 {
     driver::StartedProcess started;
     ASSERT_TRUE(driver::Start(commandLine, &started, directory)) << commandLine;
@@ -261,7 +262,7 @@ TEST_P(FromTheListOfPrograms, TheTempCopyRemovesTheWholeInstallation)
     const std::string copy = product_.root + c.copyFolder + "\\duvozedad.exe";
 
     UninstallRun run;
-    Uninstall(testpaths::Quoted(product_.Program()), nullptr, true, &run);
+    ASSERT_NO_FATAL_FAILURE(Uninstall(testpaths::Quoted(product_.Program()), nullptr, true, &run));
 
     EXPECT_EQ(run.firstStageExit, 0u);
     EXPECT_EQ(run.workerImage, copy);
@@ -298,7 +299,7 @@ TEST_F(Uninstaller, WithNeitherTempNorTmpWorksInPlaceAndKeepsOnlyItsOwnFile)
 
     UninstallRun run;
     const DWORD start = GetTickCount();
-    Uninstall(testpaths::Quoted(product_.Program()), nullptr, false, &run);
+    ASSERT_NO_FATAL_FAILURE(Uninstall(testpaths::Quoted(product_.Program()), nullptr, false, &run));
 
     ExpectQuestion(run.question, product_.title);
     ExpectClosing(run.closing, product_.title);
@@ -320,8 +321,9 @@ TEST_F(Uninstaller, StartedByHandWithAnArgumentRemovesThatInstallationWithoutACo
     TempVariables variables((product_.root + "Temp").c_str(), nullptr);
 
     UninstallRun run;
-    Uninstall(testpaths::Quoted(runner) + " " + testpaths::Quoted(product_.Program()) + " ignored",
-              nullptr, false, &run);
+    const std::string byHand =
+        testpaths::Quoted(runner) + " " + testpaths::Quoted(product_.Program()) + " ignored";
+    ASSERT_NO_FATAL_FAILURE(Uninstall(byHand, nullptr, false, &run));
 
     ExpectQuestion(run.question, product_.title);
     ExpectClosing(run.closing, product_.title);
@@ -347,6 +349,7 @@ TEST_F(Uninstaller, StartedByABareFileNameLooksInTheCurrentFolderAndRemovesNoFol
     UninstallRun run;
     Uninstall("davirado.exe", product_.installDir.c_str(), true, &run);
     SetCurrentDirectoryA(previous);
+    ASSERT_FALSE(HasFatalFailure());
 
     EXPECT_EQ(run.workerCommandLine, testpaths::Quoted(copy) + " \"davirado.exe\"");
     ExpectQuestion(run.question, product_.title);
@@ -488,7 +491,8 @@ TEST_P(DataFile, IsCarriedOutRecordByRecord)
     ASSERT_TRUE(CopyFileA(BuiltUninstaller().c_str(), runner.c_str(), FALSE));
 
     UninstallRun run;
-    Uninstall(testpaths::Quoted(runner) + " " + testpaths::Quoted(program), nullptr, false, &run);
+    const std::string byHand = testpaths::Quoted(runner) + " " + testpaths::Quoted(program);
+    ASSERT_NO_FATAL_FAILURE(Uninstall(byHand, nullptr, false, &run));
 
     ExpectQuestion(run.question, c.title);
     ExpectClosing(run.closing, c.title);
