@@ -14,6 +14,8 @@ namespace {
 
 // ---- Registry key records -------------------------------------------------
 
+#define CURRENT_VERSION "Software\\Microsoft\\Windows\\CurrentVersion\\"
+
 struct KeyPathCase {
     const char* name;
     const char* keyPath;
@@ -32,16 +34,16 @@ TEST_P(UninstallKeyPath, OnlyOneNameDirectlyBelowTheUninstallListIsObeyed)
 INSTANTIATE_TEST_SUITE_P(
     Records, UninstallKeyPath,
     ::testing::Values(
-        KeyPathCase{"ProductKey", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample 1.0", true},
+        KeyPathCase{"ProductKey", CURRENT_VERSION "Uninstall\\Sample 1.0", true},
         KeyPathCase{"OtherLetterCase", "SOFTWARE\\microsoft\\windows\\currentversion\\uninstall\\Sample", true},
-        KeyPathCase{"OneCharacterName", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\x", true},
-        KeyPathCase{"TheListItself", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", false},
-        KeyPathCase{"ListWithoutSeparator", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", false},
-        KeyPathCase{"TwoLevelsDown", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample\\Sub", false},
-        KeyPathCase{"TrailingSeparator", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample\\", false},
-        KeyPathCase{"SiblingOfTheList", "Software\\Microsoft\\Windows\\CurrentVersion\\UninstallOther\\Sample", false},
+        KeyPathCase{"OneCharacterName", CURRENT_VERSION "Uninstall\\x", true},
+        KeyPathCase{"TheListItself", CURRENT_VERSION "Uninstall\\", false},
+        KeyPathCase{"ListWithoutSeparator", CURRENT_VERSION "Uninstall", false},
+        KeyPathCase{"TwoLevelsDown", CURRENT_VERSION "Uninstall\\Sample\\Sub", false},
+        KeyPathCase{"TrailingSeparator", CURRENT_VERSION "Uninstall\\Sample\\", false},
+        KeyPathCase{"SiblingOfTheList", CURRENT_VERSION "UninstallOther\\Sample", false},
         KeyPathCase{"ForeignKey", "Software\\Classes\\txtfile", false},
-        KeyPathCase{"LeadingSeparator", "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Sample", false},
+        KeyPathCase{"LeadingSeparator", "\\" CURRENT_VERSION "Uninstall\\Sample", false},
         KeyPathCase{"Empty", "", false}),
     [](const ::testing::TestParamInfo<KeyPathCase>& info) { return std::string(info.param.name); });
 
@@ -235,9 +237,12 @@ TEST_P(RedirectedShellFolder, SurvivesTheRemovalOfTheLastFileInIt)
 INSTANTIATE_TEST_SUITE_P(
     EachShellFolder, RedirectedShellFolder,
     ::testing::Values(
-        RedirectedFolderCase{"Desktop", CSIDL_DESKTOPDIRECTORY, HKEY_CURRENT_USER, scratch::kUserShellFolders, "Desktop"},
-        RedirectedFolderCase{"Programs", CSIDL_PROGRAMS, HKEY_CURRENT_USER, scratch::kUserShellFolders, "Programs"},
-        RedirectedFolderCase{"StartMenu", CSIDL_STARTMENU, HKEY_CURRENT_USER, scratch::kUserShellFolders, "Start Menu"},
+        RedirectedFolderCase{"Desktop", CSIDL_DESKTOPDIRECTORY, HKEY_CURRENT_USER,
+                             scratch::kUserShellFolders, "Desktop"},
+        RedirectedFolderCase{"Programs", CSIDL_PROGRAMS, HKEY_CURRENT_USER,
+                             scratch::kUserShellFolders, "Programs"},
+        RedirectedFolderCase{"StartMenu", CSIDL_STARTMENU, HKEY_CURRENT_USER,
+                             scratch::kUserShellFolders, "Start Menu"},
         RedirectedFolderCase{"CommonDesktop", CSIDL_COMMON_DESKTOPDIRECTORY, HKEY_LOCAL_MACHINE,
                              scratch::kUserShellFolders, "Common Desktop"},
         RedirectedFolderCase{"CommonPrograms", CSIDL_COMMON_PROGRAMS, HKEY_LOCAL_MACHINE,
