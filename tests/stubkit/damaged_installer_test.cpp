@@ -188,6 +188,11 @@ struct HeaderBend {
     const char* expected;
 };
 
+void PrintTo(const HeaderBend& bend, std::ostream* out)
+{
+    *out << bend.name;
+}
+
 class BogusHeader : public DamagedInstaller, public ::testing::WithParamInterface<HeaderBend> {};
 
 TEST_P(BogusHeader, IsRejected)

@@ -118,6 +118,11 @@ struct CodepageCase {
     std::optional<std::string> ansi;
 };
 
+void PrintTo(const CodepageCase& c, std::ostream* out)
+{
+    *out << "code page " << c.codepage << ", " << c.utf8.size() << " UTF-8 bytes";
+}
+
 class CodepageConversion : public ::testing::TestWithParam<CodepageCase> {};
 
 TEST_P(CodepageConversion, ConvertsOrRefuses)
@@ -156,6 +161,11 @@ struct NameCase {
     bool allowed;
 };
 
+void PrintTo(const NameCase& c, std::ostream* out)
+{
+    *out << "'" << c.name << "'";
+}
+
 class WindowsNames : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(WindowsNames, FollowWindowsRules)
@@ -178,6 +188,11 @@ struct ExtractNameCase {
     std::string name;
     std::string expected;   // relative to the folder; empty when refused
 };
+
+void PrintTo(const ExtractNameCase& c, std::ostream* out)
+{
+    *out << "'" << c.name << "'";
+}
 
 class ExtractNames : public ::testing::TestWithParam<ExtractNameCase> {};
 

@@ -20,6 +20,11 @@ struct SinkCase {
     int damaged_file;                 // -1: none
 };
 
+void PrintTo(const SinkCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class RecordingOutput : public FileOutput {
 public:
     void Open(std::size_t index, const FileRecord&) override { opened.push_back(index); }

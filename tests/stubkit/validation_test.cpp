@@ -33,6 +33,11 @@ struct ValidationCase {
     bool use_padded_stub = false;
 };
 
+void PrintTo(const ValidationCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 std::string Repeat(char c, std::size_t count)
 {
     return std::string(count, c);
@@ -205,6 +210,11 @@ struct WarningCase {
     Setup setup;
     std::string expected;   // part of a warning; empty: no warning at all
 };
+
+void PrintTo(const WarningCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class BuildWarnings : public ::testing::TestWithParam<WarningCase> {};
 
