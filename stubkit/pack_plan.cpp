@@ -202,7 +202,7 @@ private:
             if (rows[i].link.empty()) {
                 problems_.push_back(field + ".link: must not be empty (an empty link ends the table)");
             } else {
-                const std::string problem = rows[i].link.find('\\') != std::string::npos
+                const std::string problem = rows[i].link.find_first_of("\\/") != std::string::npos
                                                 ? "must be a plain file name, without folders"
                                                 : WindowsNameProblem(rows[i].link);
                 if (!problem.empty())
