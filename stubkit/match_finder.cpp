@@ -8,10 +8,10 @@ namespace {
 
 constexpr int kHashBits = 20;
 
-inline uint32_t Hash3(const uint8_t* p)
+inline uint32_t Hash3(const uint8_t* p, int bits = kHashBits)
 {
     uint32_t value = p[0] | (p[1] << 8) | (p[2] << 16);
-    return (value * 2654435761u) >> (32 - kHashBits);
+    return (value * 2654435761u) >> (32 - bits);
 }
 
 inline uint32_t Slot(uint64_t position) { return static_cast<uint32_t>(position) & (kWindowSize - 1); }
@@ -57,14 +57,14 @@ size_t InputWindow::Append(const uint8_t* bytes, size_t size)
     return taken;
 }
 
-HashChainFinder::HashChainFinder(int max_chain, uint32_t nice_length)
-    : head_(size_t{1} << kHashBits, 0), chain_(kWindowSize, 0),
-      max_chain_(max_chain), nice_length_(nice_length) {}
+HashChainFinder::HashChainFinder(int max_chain, uint32_t nice_length, int hash_bits)
+    : head_(size_t{1} << hash_bits, 0), chain_(kWindowSize, 0),
+      max_chain_(max_chain), nice_length_(nice_length), hash_bits_(hash_bits) {}
 
 uint32_t HashChainFinder::Insert(const InputWindow& input)
 {
     uint64_t position = input.Position();
-    uint32_t hash = Hash3(input.At(position));
+    uint32_t hash = Hash3(input.At(position), hash_bits_);
     uint32_t previous = head_[hash];
     chain_[Slot(position)] = previous;
     head_[hash] = Link(position);

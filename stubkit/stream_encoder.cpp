@@ -20,22 +20,24 @@ struct LevelSettings {
     int search_depth;
     uint32_t nice_length;
     bool lazy;
-    int optimal_passes;   // 0: greedy/lazy parse
+    int optimal_passes;       // 0: greedy/lazy parse
     int split_effort;
+    int hash_bits;
+    bool insert_in_matches;   // false: bytes inside a match are not searchable later
 };
 
 LevelSettings SettingsFor(int level)
 {
     static const LevelSettings kLevels[] = {
-        {false, 4, 32, false, 0, 2},     // 1
-        {false, 8, 64, true, 0, 4},      // 2
-        {false, 32, 128, true, 0, 4},    // 3
-        {false, 128, 256, true, 0, 8},   // 4
-        {true, 16, 48, false, 1, 8},     // 5
-        {true, 32, 96, false, 1, 8},     // 6
-        {true, 48, 128, false, 2, 8},    // 7
-        {true, 96, 192, false, 2, 12},   // 8
-        {true, 192, 256, false, 3, 16},  // 9
+        {false, 4, 32, false, 0, 2, 16, false},     // 1
+        {false, 8, 64, true, 0, 4, 18, false},      // 2
+        {false, 32, 128, true, 0, 4, 20, true},     // 3
+        {false, 64, 128, true, 0, 8, 20, true},     // 4
+        {false, 24, 64, false, 1, 8, 20, true},     // 5
+        {true, 24, 96, false, 1, 8, 20, true},      // 6
+        {true, 48, 128, false, 2, 8, 20, true},     // 7
+        {true, 96, 192, false, 2, 12, 20, true},    // 8
+        {true, 192, 256, false, 3, 16, 20, true},   // 9
     };
     if (level < kFastestLevel || level > kBestLevel)
         throw std::invalid_argument("compression level must be 1 to 9");
@@ -121,8 +123,8 @@ StreamEncoder::StreamEncoder(int level, Output output) : state_(std::make_unique
     if (settings.binary_tree)
         state_->finder = std::make_unique<BinaryTreeFinder>(settings.search_depth, kMaxMatch);
     else
-        state_->finder = std::make_unique<HashChainFinder>(settings.search_depth,
-                                                           settings.nice_length);
+        state_->finder = std::make_unique<HashChainFinder>(
+            settings.search_depth, settings.nice_length, settings.hash_bits);
 }
 
 StreamEncoder::~StreamEncoder() = default;
@@ -214,8 +216,12 @@ void StreamEncoder::State::ParseLazy(size_t size)
             already_searched = 2;
         }
         pending.push_back(Symbol::Match(current.length, current.distance));
-        for (uint32_t i = already_searched; i < current.length; ++i)
-            finder->SkipAndAdvance(input, limit());
+        if (settings.insert_in_matches) {
+            for (uint32_t i = already_searched; i < current.length; ++i)
+                finder->SkipAndAdvance(input, limit());
+        } else {
+            input.Advance(current.length - already_searched);
+        }
         position += current.length;
     }
 }
