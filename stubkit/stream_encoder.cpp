@@ -37,7 +37,7 @@ LevelSettings SettingsFor(int level)
         {true, 24, 96, false, 1, 8, 20, true},      // 6
         {true, 48, 128, false, 2, 8, 20, true},     // 7
         {true, 96, 192, false, 2, 12, 20, true},    // 8
-        {true, 192, 256, false, 3, 16, 20, true},   // 9
+        {true, 192, 256, false, 3, 32, 20, true},   // 9
     };
     if (level < kFastestLevel || level > kBestLevel)
         throw std::invalid_argument("compression level must be 1 to 9");
