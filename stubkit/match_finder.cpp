@@ -57,14 +57,24 @@ size_t InputWindow::Append(const uint8_t* bytes, size_t size)
     return taken;
 }
 
-HashChainFinder::HashChainFinder(int max_chain, uint32_t nice_length, int hash_bits)
+HashChainFinder::HashChainFinder(int max_chain, uint32_t nice_length, int hash_bits, int hash_bytes)
     : head_(size_t{1} << hash_bits, 0), chain_(kWindowSize, 0),
-      max_chain_(max_chain), nice_length_(nice_length), hash_bits_(hash_bits) {}
+      max_chain_(max_chain), nice_length_(nice_length), hash_bits_(hash_bits),
+      hash_bytes_(hash_bytes) {}
+
+uint32_t HashChainFinder::Hash(const uint8_t* p) const
+{
+    if (hash_bytes_ == 3)
+        return Hash3(p, hash_bits_);
+    uint32_t value;
+    std::memcpy(&value, p, 4);
+    return (value * 2654435761u) >> (32 - hash_bits_);
+}
 
 uint32_t HashChainFinder::Insert(const InputWindow& input)
 {
     uint64_t position = input.Position();
-    uint32_t hash = Hash3(input.At(position), hash_bits_);
+    uint32_t hash = Hash(input.At(position));
     uint32_t previous = head_[hash];
     chain_[Slot(position)] = previous;
     head_[hash] = Link(position);
@@ -73,14 +83,14 @@ uint32_t HashChainFinder::Insert(const InputWindow& input)
 
 int HashChainFinder::FindAndAdvance(InputWindow& input, uint32_t limit, Match* out)
 {
-    if (limit < kMinMatch) {
+    if (limit < static_cast<uint32_t>(hash_bytes_)) {
         input.Advance(1);
         return 0;
     }
     uint64_t position = input.Position();
     const uint8_t* current = input.At(position);
     uint32_t candidate = Insert(input);
-    uint32_t best = kMinMatch - 1;
+    uint32_t best = hash_bytes_ - 1;
     int found = 0;
     uint32_t nice = std::min(nice_length_, limit);
     for (int chain = max_chain_; candidate != 0 && chain > 0; --chain) {
@@ -106,7 +116,7 @@ int HashChainFinder::FindAndAdvance(InputWindow& input, uint32_t limit, Match* o
 
 void HashChainFinder::SkipAndAdvance(InputWindow& input, uint32_t limit)
 {
-    if (limit >= kMinMatch)
+    if (limit >= static_cast<uint32_t>(hash_bytes_))
         Insert(input);
     input.Advance(1);
 }

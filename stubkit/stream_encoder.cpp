@@ -23,21 +23,22 @@ struct LevelSettings {
     int optimal_passes;       // 0: greedy/lazy parse
     int split_effort;
     int hash_bits;
+    int hash_bytes;
     bool insert_in_matches;   // false: bytes inside a match are not searchable later
 };
 
 LevelSettings SettingsFor(int level)
 {
     static const LevelSettings kLevels[] = {
-        {false, 4, 32, false, 0, 2, 16, false},     // 1
-        {false, 8, 64, true, 0, 4, 18, false},      // 2
-        {false, 32, 128, true, 0, 4, 20, true},     // 3
-        {false, 64, 128, true, 0, 8, 20, true},     // 4
-        {false, 24, 64, false, 1, 8, 20, true},     // 5
-        {true, 24, 96, false, 1, 8, 20, true},      // 6
-        {true, 48, 128, false, 2, 8, 20, true},     // 7
-        {true, 96, 192, false, 2, 12, 20, true},    // 8
-        {true, 192, 256, false, 3, 32, 20, true},   // 9
+        {false, 4, 32, false, 0, 2, 16, 4, false},     // 1
+        {false, 8, 64, true, 0, 4, 18, 4, false},      // 2
+        {false, 32, 128, true, 0, 4, 20, 3, true},     // 3
+        {false, 64, 128, true, 0, 8, 20, 3, true},     // 4
+        {false, 24, 64, false, 1, 8, 20, 3, true},     // 5
+        {true, 24, 96, false, 1, 8, 20, 3, true},      // 6
+        {true, 48, 128, false, 2, 8, 20, 3, true},     // 7
+        {true, 96, 192, false, 2, 12, 20, 3, true},    // 8
+        {true, 192, 256, false, 3, 32, 20, 3, true},   // 9
     };
     if (level < kFastestLevel || level > kBestLevel)
         throw std::invalid_argument("compression level must be 1 to 9");
@@ -124,7 +125,7 @@ StreamEncoder::StreamEncoder(int level, Output output) : state_(std::make_unique
         state_->finder = std::make_unique<BinaryTreeFinder>(settings.search_depth, kMaxMatch);
     else
         state_->finder = std::make_unique<HashChainFinder>(
-            settings.search_depth, settings.nice_length, settings.hash_bits);
+            settings.search_depth, settings.nice_length, settings.hash_bits, settings.hash_bytes);
 }
 
 StreamEncoder::~StreamEncoder() = default;
