@@ -79,12 +79,10 @@ struct Histogram {
     uint32_t symbols[kSymbolCount] = {};
     uint32_t positions[kPositionCount] = {};
     uint64_t extra_bits = 0;
-    uint32_t count = 0;
 
     void Add(const Symbol& symbol)
     {
         ++symbols[symbol.code];
-        ++count;
         if (symbol.IsMatch()) {
             int code = PositionCode(symbol.distance - 1);
             ++positions[code];
