@@ -2,8 +2,8 @@
 //
 // Writes streams that the installer's DecodeStream reads back exactly. Memory
 // use depends on the window and the level only, never on the input size
-// (about 30 MB at the hash-chain levels 1-5, 60 MB at the binary-tree levels
-// 6-9).
+// (about 30-45 MB at the hash-chain levels 1-5, 60 MB at the binary-tree
+// levels 6-9).
 //
 // Levels: 1-2 greedy/lazy parsing over 4-byte hash chains; 3-4 lazy parsing
 // over longer 3-byte chains; 5 shortest-path parsing over hash chains; 6-9
