@@ -323,6 +323,29 @@ static inline void FlushFullWindow(uint32_t* write_pos)
     }
 }
 
+// Most matches are short and far from the window end: copy them with a few
+// word moves instead of a library call. Source and destination must not
+// overlap; n is at most 16.
+static inline void CopyShortMatch(unsigned char* to, const unsigned char* source, uint32_t n)
+{
+    if (n >= 8) {
+        uint32_t head[2], tail[2];
+        memcpy(head, source, 8);
+        memcpy(tail, source + n - 8, 8);
+        memcpy(to, head, 8);
+        memcpy(to + n - 8, tail, 8);
+    } else if (n >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, source, 4);
+        memcpy(&tail, source + n - 4, 4);
+        memcpy(to, &head, 4);
+        memcpy(to + n - 4, &tail, 4);
+    } else {
+        for (uint32_t i = 0; i < n; ++i)
+            to[i] = source[i];
+    }
+}
+
 // Copies as the byte-by-byte definition does: a source that overlaps the
 // bytes being written repeats them. The window is circular, so the copy runs
 // in pieces that stop wherever source or destination meets the window end;
@@ -339,7 +362,9 @@ static void CopyMatch(uint32_t* write_pos, uint32_t distance, uint32_t length)
         unsigned char* to = window + *write_pos;
         const unsigned char* source = window + from;
         uint32_t gap = *write_pos - from;
-        if (from > *write_pos || gap >= piece) {
+        if (from < *write_pos && gap >= piece && piece <= 16) {
+            CopyShortMatch(to, source, piece);
+        } else if (from > *write_pos || gap >= piece) {
             // Source ahead of or clear of the destination: a forward copy
             // reads nothing it has written.
             memmove(to, source, piece);

@@ -13,16 +13,25 @@ struct DecodeOptions {
     std::string output;
 };
 
-// DecodeStream takes plain function pointers, as in the installer.
+// DecodeStream takes plain function pointers, as in the installer, and asks
+// for one byte per call; the bytes come from a buffer refilled in large reads.
 File* decode_input;
 File* decode_output;
+uint8_t input_buffer[1 << 16];
+size_t input_size;
+size_t input_next;
 
 int ReadByte(unsigned char* buffer, int count)
 {
-    int byte = count == 1 ? std::getc(decode_input->Handle()) : EOF;
-    if (byte == EOF)
+    if (count != 1)
         return 0;
-    buffer[0] = static_cast<unsigned char>(byte);
+    if (input_next == input_size) {
+        input_size = decode_input->Read(input_buffer, sizeof input_buffer);
+        input_next = 0;
+        if (input_size == 0)
+            return 0;
+    }
+    buffer[0] = input_buffer[input_next++];
     return 1;
 }
 
@@ -38,9 +47,8 @@ void RunDecode(const DecodeOptions& options)
     File out(options.output, "wb");
     decode_input = &in;
     decode_output = &out;
+    input_size = input_next = 0;
     DecodeStream(ReadByte, WriteBytes, options.total);
-    if (std::ferror(in.Handle()))
-        throw std::runtime_error("cannot read '" + in.Path() + "'");
     out.Close();
 }
 
