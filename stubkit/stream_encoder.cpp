@@ -34,7 +34,7 @@ LevelSettings SettingsFor(int level)
         {false, 8, 64, true, 0, 4, 18, 4, false},      // 2
         {false, 32, 128, true, 0, 4, 20, 3, true},     // 3
         {false, 64, 128, true, 0, 8, 20, 3, true},     // 4
-        {false, 24, 64, false, 1, 8, 20, 3, true},     // 5
+        {true, 12, 64, false, 1, 8, 20, 3, true},      // 5
         {true, 24, 96, false, 1, 8, 20, 3, true},      // 6
         {true, 48, 128, false, 2, 8, 20, 3, true},     // 7
         {true, 96, 192, false, 2, 12, 20, 3, true},    // 8
