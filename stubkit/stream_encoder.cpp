@@ -184,6 +184,8 @@ void StreamEncoder::State::ParseLazy(size_t size)
         *best = {0, 0};
         for (int i = count - 1; i >= 0; --i) {
             uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(found[i].length, end - position));
+            // A short match pays a length code, a position code and up to 21
+            // extra bits: far away, that costs more than its literals.
             bool worth = length >= 5 || (length == 4 && found[i].distance <= (1u << 17)) ||
                          (length == 3 && found[i].distance <= (1u << 12));
             if (length >= kMinMatch && worth) {
