@@ -24,21 +24,20 @@ struct LevelSettings {
     int split_effort;
     int hash_bits;
     int hash_bytes;
-    bool insert_in_matches;   // false: bytes inside a match are not searchable later
 };
 
 LevelSettings SettingsFor(int level)
 {
     static const LevelSettings kLevels[] = {
-        {false, 4, 32, false, 0, 2, 16, 4, false},     // 1
-        {false, 8, 64, true, 0, 4, 18, 4, false},      // 2
-        {false, 32, 128, true, 0, 4, 20, 3, true},     // 3
-        {false, 64, 128, true, 0, 8, 20, 3, true},     // 4
-        {true, 12, 64, false, 1, 8, 20, 3, true},      // 5
-        {true, 24, 96, false, 1, 8, 20, 3, true},      // 6
-        {true, 48, 128, false, 2, 8, 20, 3, true},     // 7
-        {true, 96, 192, false, 2, 12, 20, 3, true},    // 8
-        {true, 192, 256, false, 3, 32, 20, 3, true},   // 9
+        {false, 4, 32, false, 0, 2, 16, 4},         // 1
+        {false, 8, 64, true, 0, 4, 18, 4},          // 2
+        {false, 32, 128, true, 0, 4, 20, 3},        // 3
+        {false, 64, 128, true, 0, 8, 20, 3},        // 4
+        {true, 12, 64, false, 1, 8, 20, 3},         // 5
+        {true, 24, 96, false, 1, 8, 20, 3},         // 6
+        {true, 48, 128, false, 2, 8, 20, 3},        // 7
+        {true, 96, 192, false, 2, 12, 20, 3},       // 8
+        {true, 192, 256, false, 3, 32, 20, 3},      // 9
     };
     if (level < kFastestLevel || level > kBestLevel)
         throw std::invalid_argument("compression level must be 1 to 9");
@@ -221,12 +220,8 @@ void StreamEncoder::State::ParseLazy(size_t size)
             already_searched = 2;
         }
         pending.push_back(Symbol::Match(current.length, current.distance));
-        if (settings.insert_in_matches) {
-            for (uint32_t i = already_searched; i < current.length; ++i)
-                finder->SkipAndAdvance(input, limit());
-        } else {
-            input.Advance(current.length - already_searched);
-        }
+        for (uint32_t i = already_searched; i < current.length; ++i)
+            finder->SkipAndAdvance(input, limit());
         position += current.length;
     }
 }
