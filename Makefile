@@ -1,11 +1,12 @@
 # Front door of the project: `make demo` and `make test` need nothing else.
-.PHONY: all setup build configure test test-host test-win32 demo bench fuzz fuzz-build fuzz-smoke clean
+.PHONY: all setup build configure test test-host test-win32 demo bench fuzz fuzz-container fuzz-build fuzz-smoke clean
 
 JOBS ?= $(shell nproc)
 WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
 STUBKIT := build/host/stubkit/stubkit
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 60
+CONTAINER_SMOKE_SECONDS ?= 30
 BENCH_LEVELS ?= 1 3 5 7 9
 
 all: build
@@ -52,7 +53,7 @@ bench: build
 # streams; `make fuzz` runs FUZZ_SECONDS, `make test` a short smoke run.
 fuzz-build: setup
 	@[ -f build/fuzz/CMakeCache.txt ] || cmake --preset fuzz >/dev/null
-	@cmake --build --preset fuzz -j $(JOBS) --target decoder_fuzzer fuzz_seeds > build/fuzz/build.log 2>&1 \
+	@cmake --build --preset fuzz -j $(JOBS) --target decoder_fuzzer fuzz_seeds container_fuzzer container_seeds > build/fuzz/build.log 2>&1 \
 		|| { cat build/fuzz/build.log; exit 1; }
 
 fuzz: fuzz-build
@@ -60,12 +61,24 @@ fuzz: fuzz-build
 	@build/fuzz/fuzz/decoder_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 		-print_final_stats=1 -artifact_prefix=build/fuzz/ build/fuzz/corpus build/fuzz/seeds
 
+# The installer container's parser and extraction rules, for FUZZ_SECONDS.
+fuzz-container: fuzz-build
+	@mkdir -p build/fuzz/container-corpus
+	@build/fuzz/fuzz/container_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+		-print_final_stats=1 -artifact_prefix=build/fuzz/container- build/fuzz/container-corpus build/fuzz/container-seeds
+
 fuzz-smoke: fuzz-build
 	@mkdir -p build/fuzz/corpus
 	@build/fuzz/fuzz/decoder_fuzzer -max_total_time=$(FUZZ_SMOKE_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 		-artifact_prefix=build/fuzz/ build/fuzz/corpus build/fuzz/seeds > build/fuzz/smoke.log 2>&1 \
 		|| { tail -n 40 build/fuzz/smoke.log; echo "fuzz-smoke: failed, see build/fuzz/smoke.log"; exit 1; }
 	@grep -E '^Done' build/fuzz/smoke.log | sed 's/^/fuzz-smoke: /'
+	@mkdir -p build/fuzz/container-corpus
+	@build/fuzz/fuzz/container_fuzzer -max_total_time=$(CONTAINER_SMOKE_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+		-artifact_prefix=build/fuzz/container- build/fuzz/container-corpus build/fuzz/container-seeds \
+		> build/fuzz/container-smoke.log 2>&1 \
+		|| { tail -n 40 build/fuzz/container-smoke.log; echo "fuzz-smoke: container fuzzer failed"; exit 1; }
+	@grep -E '^Done' build/fuzz/container-smoke.log | sed 's/^/fuzz-smoke (container): /'
 
 clean:
 	rm -rf build

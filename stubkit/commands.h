@@ -11,6 +11,14 @@ namespace stubkit {
 void AddEncodeCommand(CLI::App& app);
 // stubkit decode --total N IN OUT: every byte the installer's decoder emits.
 void AddDecodeCommand(CLI::App& app);
+// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-9]: pack a product folder.
+void AddBuildCommand(CLI::App& app);
+// stubkit list SETUP [--json]: the record's fields and the file table.
+void AddListCommand(CLI::App& app);
+// stubkit test SETUP: decode and check everything as the installer would.
+void AddTestCommand(CLI::App& app);
+// stubkit extract SETUP DIR: write the files with their times.
+void AddExtractCommand(CLI::App& app);
 
 }  // namespace stubkit
 

@@ -5,10 +5,18 @@
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"stubkit: builds and inspects self-extracting installers"};
+    CLI::App app{"stubkit: builds and inspects self-extracting installers", "stubkit"};
     app.set_version_flag("--version", "stubkit 0.1.0");
+    stubkit::AddBuildCommand(app);
+    stubkit::AddListCommand(app);
+    stubkit::AddTestCommand(app);
+    stubkit::AddExtractCommand(app);
     stubkit::AddEncodeCommand(app);
     stubkit::AddDecodeCommand(app);
+    app.footer("A product installer in two steps:\n"
+               "  stubkit build product.toml -o product-setup.exe\n"
+               "  stubkit test product-setup.exe\n"
+               "'stubkit COMMAND --help' describes each command; build's help shows the config format.");
     app.require_subcommand(1);
     try {
         app.parse(argc, argv);

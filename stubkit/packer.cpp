@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "payload/crc32.h"
+#include "stubkit/fast_crc32.h"
 #include "stubkit/stream_encoder.h"
 
 namespace stubkit {
@@ -133,7 +134,7 @@ std::uint32_t CompressFile(const SourceFile& file, StreamEncoder& encoder, std::
         size += got;
         if (size > file.size)
             break;
-        crc = UpdateCrc(crc, buffer.data(), static_cast<std::uint32_t>(got));
+        crc = UpdateCrcFast(crc, buffer.data(), got);
         encoder.Write(buffer.data(), got);
         done += got;
         if (progress)

@@ -7,6 +7,7 @@
 
 #include "payload/crc32.h"
 #include "payload/stream_decoder.h"
+#include "stubkit/fast_crc32.h"
 
 namespace stubkit {
 namespace {
@@ -105,7 +106,7 @@ public:
             const std::size_t n = std::min<std::size_t>(current_.file_size - written_in_file_,
                                                         length - done);
             written_in_file_ += static_cast<std::uint32_t>(n);
-            running_crc_ = UpdateCrc(running_crc_, bytes + done, static_cast<std::uint32_t>(n));
+            running_crc_ = UpdateCrcFast(running_crc_, bytes + done, n);
             if (output_)
                 output_->Write(bytes + done, n);
             done += n;
