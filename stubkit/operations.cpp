@@ -227,8 +227,7 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
                           std::to_string(image.header.total_size) + " bytes: all CRCs match";
     const std::size_t unreached = image.records.size() - verdict.files_reached;
     if (unreached > 0)
-        message += " (" + std::to_string(unreached) + " file(s) after the stream's last byte are not created "
-                   "by the installer)";
+        message += " (" + std::to_string(unreached) + " empty file(s) after the stream's last byte)";
     return message;
 }
 

@@ -373,18 +373,16 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
                      const Codepage& codepage, std::vector<std::string>& problems)
 {
     PackPlan plan;
-    // The installer opens a file only when bytes arrive for it, so an empty
-    // file after the last byte of the stream would never be created. Empty
-    // files go first; the order stays the sorted one otherwise.
+    // The extraction rules open a file only when bytes arrive for it; an
+    // empty file after the stream's last byte is reached only if the
+    // installer sweeps such files up at the end. Empty files go first, so
+    // they are reached on the way; the order stays the sorted one otherwise.
     std::stable_partition(files.begin(), files.end(), [](const SourceFile& file) { return file.size == 0; });
     Planner planner(config, codepage, problems);
     plan.texts = planner.Texts();
     plan.records = planner.Records(files, plan.total_size);
     plan.files = std::move(files);
     plan.warnings = std::move(planner.warnings);
-    if (!plan.records.empty() && plan.total_size == 0)
-        plan.warnings.push_back("source: every file is empty; the installer creates files only as bytes "
-                                "arrive, so it will create none of them");
     WarnAboutTargets(plan.texts, plan.records, plan.warnings);
     WarnAboutLongPaths(plan.texts, plan.records, plan.warnings);
     return plan;
