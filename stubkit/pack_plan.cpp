@@ -109,7 +109,7 @@ public:
     ProductTexts Texts()
     {
         ProductTexts texts;
-        texts.title = convert_.Text(config_.title, "title");
+        texts.title = convert_.Path(config_.title, "title");
         if (config_.title.empty())
             problems_.push_back("title: must not be empty");
         else if (texts.title.size() > MaxTitleLength)
@@ -165,9 +165,11 @@ public:
     std::vector<std::string> warnings;
 
 private:
+    // Every field ends up in a path or a registry key, so each is converted
+    // as a path.
     std::string Field(const std::string& value, const std::string& field)
     {
-        std::string ansi = convert_.Text(value, field);
+        std::string ansi = convert_.Path(value, field);
         if (ansi.size() > kMaxPathText)
             problems_.push_back(field + ": " + std::to_string(ansi.size()) +
                                 " characters; at most 259 fit");
