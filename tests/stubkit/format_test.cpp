@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "stubkit/codepage.h"
+#include "stubkit/embedded_stub.h"
 #include "stubkit/file_times.h"
 #include "stubkit/installer_file.h"
 #include "stubkit/operations.h"
@@ -82,6 +83,12 @@ TEST(ConfigRecord, FoundInTheRealStubsSectionAndByItsMarkers)
     // A stub without the section: the PE signature broken, the markers remain.
     stub[0] = 'X';
     EXPECT_EQ(FindConfigRecord(stub), offset);
+}
+
+TEST(EmbeddedStub, IsTheStubTheWindowsTreeBuilt)
+{
+    const std::vector<std::uint8_t> built = ReadFile(RealStubPath());
+    EXPECT_TRUE(std::vector<std::uint8_t>(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize) == built);
 }
 
 TEST(PeSections, GarbageAndCutImagesNeverReadOutOfBounds)

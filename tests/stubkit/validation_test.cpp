@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <functional>
 
 #include "stubkit/operations.h"
@@ -30,7 +31,8 @@ struct ValidationCase {
     Setup setup;               // extra files; the folder always has readme.txt
     std::string expected;      // part of the error; empty: the build succeeds
     int codepage = kDefaultCodepage;
-    bool use_padded_stub = false;
+    // Makes the stub to use from the real one; null: the built-in stub.
+    std::function<std::vector<std::uint8_t>(std::vector<std::uint8_t>)> stub = nullptr;
 };
 
 void PrintTo(const ValidationCase& c, std::ostream* out)
@@ -98,11 +100,9 @@ TEST_P(BuildValidation, RejectsNamingTheFieldOrWritesTheInstaller)
     options.output = scratch / "setup.exe";
     options.codepage = c.codepage;
     options.level = 1;
-    if (c.use_padded_stub) {
-        std::vector<std::uint8_t> stub = ReadFile(RealStubPath());
-        stub.resize(kStubSizeLimit + 1, 0);
-        WriteFile(scratch / "big-stub.exe", stub);
-        options.stub = scratch / "big-stub.exe";
+    if (c.stub) {
+        WriteFile(scratch / "other-stub.exe", c.stub(ReadFile(RealStubPath())));
+        options.stub = scratch / "other-stub.exe";
     }
     std::string message;
     try {
@@ -169,7 +169,23 @@ INSTANTIATE_TEST_SUITE_P(
                        "the name takes 256 bytes"},
         ValidationCase{"FileTableOver131072", Config(""), AddManyFiles(570, 200), "file table takes"},
         ValidationCase{"StubOver131072", Config(""), nullptr, "bytes; the installer reads at most 131072",
-                       kDefaultCodepage, true},
+                       kDefaultCodepage,
+                       [](std::vector<std::uint8_t> stub) {
+                           stub.resize(kStubSizeLimit + 1, 0);
+                           return stub;
+                       }},
+        ValidationCase{"StubWithoutRecord", Config(""), nullptr, "no configuration record found", kDefaultCodepage,
+                       [](std::vector<std::uint8_t> stub) {
+                           stub.resize(0x400);
+                           return stub;
+                       }},
+        ValidationCase{"StubAlreadyConfigured", Config(""), nullptr, "already configured (StubSize is 123)",
+                       kDefaultCodepage,
+                       [](std::vector<std::uint8_t> stub) {
+                           const std::size_t record = *FindConfigRecord(stub);
+                           std::memcpy(&stub[record], "123", 4);
+                           return stub;
+                       }},
         ValidationCase{"FileOf2To31Bytes", Config(""), AddSparseFiles(1, std::uint64_t{1} << 31),
                        "file 'big0.bin': 2147483648 bytes"},
         ValidationCase{"TotalOf2To32Bytes", Config(""), AddSparseFiles(3, (std::uint64_t{1} << 31) - 1),
