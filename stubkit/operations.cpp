@@ -99,7 +99,7 @@ ConfigView ViewConfig(const InstallerImage& image, const Codepage& codepage)
 {
     const InstallerConfig& config = image.config;
     ConfigView view;
-    view.fields = {{"StubSize", SlotText(config.StubSize)},
+    view.fields = {{"StubSize", codepage.ToUtf8(SlotText(config.StubSize))},
                    {"Title", codepage.ToUtf8(SlotText(config.Title))},
                    {"DefaultFolder", codepage.ToUtf8(SlotText(config.DefaultFolder))},
                    {"ProgramGroup", codepage.ToUtf8(SlotText(config.ProgramGroup))},
