@@ -15,6 +15,11 @@ struct ComposeCase {
     bool fits;
 };
 
+void PrintTo(const ComposeCase& c, std::ostream* out)
+{
+    *out << '"' << c.first << "\" + \"" << c.second << "\" in " << c.capacity << " bytes";
+}
+
 class Compose : public ::testing::TestWithParam<ComposeCase> {};
 
 TEST_P(Compose, CopiesAndAppendsWithinCapacity)
