@@ -74,6 +74,14 @@ int ReadBytes(unsigned char* buffer, int n)
     return ReadBuffered(buffer, n);
 }
 
+bool OpenInstallerFile(const char* path)
+{
+    read_next = read_end = read_buffer;
+    InstallerFile = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    return InstallerFile != INVALID_HANDLE_VALUE;
+}
+
 uint32_t ReadU32(void)
 {
     unsigned char bytes[4] = { 0, 0, 0, 0 };
@@ -117,12 +125,6 @@ static bool ComposeOwnPath(char* path, unsigned capacity)
     return TextAppend(path, capacity, ".exe");
 }
 
-static bool OpenInstallerFile(const char* path)
-{
-    InstallerFile = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
-    return InstallerFile != INVALID_HANDLE_VALUE;
-}
 
 static PayloadResult RejectUnopenable(const char* path)
 {

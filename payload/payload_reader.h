@@ -43,6 +43,10 @@ extern uint32_t BytesRemaining;
 // from its buffer. For measurements only; the installer never sets it.
 extern bool ReadBytesUnbuffered;
 
+// Opens the installer's own file for reading as InstallerFile, from its
+// start; false when it cannot be opened.
+bool OpenInstallerFile(const char* path);
+
 // Reads n bytes from the current position of InstallerFile into `buffer` and
 // returns the count read: fewer at the end of the file, 0 at the end or when
 // reading fails. Bytes are served from a buffer refilled with large reads, so
