@@ -1,5 +1,7 @@
 #include "window_driver.h"
 
+#include <winternl.h>
+
 #include <cstring>
 
 namespace driver {
@@ -96,6 +98,54 @@ void Kill(StartedProcess* started)
     started->process = nullptr;
 }
 
+bool Attach(DWORD processId, StartedProcess* process)
+{
+    HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ |
+                                    PROCESS_TERMINATE,
+                                FALSE, processId);
+    if (!handle)
+        return false;
+    process->process = handle;
+    process->id = processId;
+    return true;
+}
+
+std::string ProcessImagePath(const StartedProcess& process)
+{
+    char path[MAX_PATH] = {0};
+    DWORD size = sizeof path;
+    if (!QueryFullProcessImageNameA(process.process, 0, path, &size))
+        return std::string();
+    return std::string(path, size);
+}
+
+std::string ProcessCommandLine(const StartedProcess& process)
+{
+    // The command line lives in the process parameters that the process
+    // environment block points to; both are read from the other process.
+    using QueryInformation = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryInformation>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess"));
+    PROCESS_BASIC_INFORMATION basic;
+    if (!query || query(process.process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0)
+        return std::string();
+    PEB environmentBlock;
+    RTL_USER_PROCESS_PARAMETERS parameters;
+    if (!ReadProcessMemory(process.process, basic.PebBaseAddress, &environmentBlock,
+                           sizeof environmentBlock, nullptr) ||
+        !ReadProcessMemory(process.process, environmentBlock.ProcessParameters, &parameters,
+                           sizeof parameters, nullptr))
+        return std::string();
+    std::wstring wide(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(process.process, parameters.CommandLine.Buffer, &wide[0],
+                           parameters.CommandLine.Length, nullptr))
+        return std::string();
+    char text[4096] = {0};
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text,
+                        sizeof text - 1, nullptr, nullptr);
+    return text;
+}
+
 HWND WaitForWindow(DWORD processId, const char* windowClass, const char* caption, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
@@ -183,6 +233,7 @@ bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeou
     while (MessageBoxButtons(box).empty() && GetTickCount() - start < timeoutMs)
         Sleep(kPollMs);
     if (seen) {
+        GetWindowThreadProcessId(box, &seen->processId);
         seen->caption = WindowCaption(box);
         seen->text = MessageBoxText(box);
         seen->buttons = MessageBoxButtons(box);

@@ -30,6 +30,17 @@ bool WaitForExit(StartedProcess* started, DWORD* exitCode, DWORD timeoutMs = kDe
 // Ends a process that is still running (clean-up after a failed test).
 void Kill(StartedProcess* started);
 
+// Takes hold of a running process that the test did not start itself (found,
+// say, by one of its windows), so it can be waited for like a started one.
+bool Attach(DWORD processId, StartedProcess* process);
+
+// The full path of the process's program file; empty when unknown.
+std::string ProcessImagePath(const StartedProcess& process);
+
+// The command line the process was started with, read from its memory; empty
+// when it cannot be read.
+std::string ProcessCommandLine(const StartedProcess& process);
+
 // A visible top-level window of `processId` (0: of any process) whose class
 // and caption match (nullptr: any). Returns nullptr on timeout.
 HWND WaitForWindow(DWORD processId, const char* windowClass, const char* caption,
@@ -56,6 +67,7 @@ struct SeenBox {
     std::string caption;
     std::string text;
     std::vector<int> buttons;
+    DWORD processId = 0;   // the process that showed the box
 };
 
 // Waits for a message box of `processId` (0: any process), records it and
