@@ -1,9 +1,12 @@
 # Front door of the project: `make demo` and `make test` need nothing else.
-.PHONY: all setup build configure test test-host test-win32 demo bench fuzz clean
+.PHONY: all setup build configure test test-host test-win32 demo bench fuzz fuzz-build fuzz-smoke clean
 
 JOBS ?= $(shell nproc)
 WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
 STUBKIT := build/host/stubkit/stubkit
+FUZZ_SECONDS ?= 300
+FUZZ_SMOKE_SECONDS ?= 60
+BENCH_LEVELS ?= 1 3 5 7 9
 
 all: build
 
@@ -19,7 +22,7 @@ build: configure
 	@cmake --build --preset win32 -j $(JOBS)
 	@cmake --build --preset host -j $(JOBS)
 
-test: build
+test: build fuzz-smoke
 	@$(WINE_RUN) --session sh -c 'ctest --preset host -j $(JOBS) && ctest --preset win32'
 
 test-host: build
@@ -36,6 +39,26 @@ demo: build
 
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
+	@bench/run-bench.sh build/host/bench $(STUBKIT) "$(BENCH_LEVELS)"
+
+# The stream decoder under libFuzzer with ASan and UBSan, starting from valid
+# streams; `make fuzz` runs FUZZ_SECONDS, `make test` a short smoke run.
+fuzz-build: setup
+	@[ -f build/fuzz/CMakeCache.txt ] || cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS) --target decoder_fuzzer fuzz_seeds > build/fuzz/build.log 2>&1 \
+		|| { cat build/fuzz/build.log; exit 1; }
+
+fuzz: fuzz-build
+	@mkdir -p build/fuzz/corpus
+	@build/fuzz/fuzz/decoder_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+		-print_final_stats=1 -artifact_prefix=build/fuzz/ build/fuzz/corpus build/fuzz/seeds
+
+fuzz-smoke: fuzz-build
+	@mkdir -p build/fuzz/corpus
+	@build/fuzz/fuzz/decoder_fuzzer -max_total_time=$(FUZZ_SMOKE_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+		-artifact_prefix=build/fuzz/ build/fuzz/corpus build/fuzz/seeds > build/fuzz/smoke.log 2>&1 \
+		|| { tail -n 40 build/fuzz/smoke.log; echo "fuzz-smoke: failed, see build/fuzz/smoke.log"; exit 1; }
+	@grep -E '^Done' build/fuzz/smoke.log | sed 's/^/fuzz-smoke: /'
 
 clean:
 	rm -rf build

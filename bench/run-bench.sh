@@ -1,0 +1,61 @@
+#!/bin/sh
+# Compression benchmark: stubkit's levels beside gzip, xz and zstd on the PE
+# and TEXT corpora, each compressed as one stream, all single-threaded.
+# Prints a table and writes the figures as JSON.
+#   usage: run-bench.sh OUTDIR STUBKIT [LEVELS]
+set -eu
+out=${1:?usage: run-bench.sh OUTDIR STUBKIT [LEVELS]}
+stubkit=${2:?usage: run-bench.sh OUTDIR STUBKIT [LEVELS]}
+levels=${3:-1 3 5 7 9}
+here=$(cd "$(dirname "$0")" && pwd)
+
+"$here/make-corpora.sh" "$out/corpora"
+work="$out/work"
+mkdir -p "$work"
+json="$out/results.json"
+
+now() { date +%s.%N; }
+# seconds between two stamps
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+mbps() { awk -v bytes="$1" -v s="$2" 'BEGIN { printf "%.1f", (s > 0 ? bytes / 1e6 / s : 0) }'; }
+
+# run_case CORPUS NAME COMPRESS-COMMAND DECOMPRESS-COMMAND
+# Each command runs under sh -c with $0 = input file, $1 = compressed file; the
+# decompressor writes to stdout. The first decompression is checked against the input.
+run_case() {
+    corpus=$1 name=$2 compress=$3 decompress=$4
+    in="$out/corpora/$corpus"
+    packed="$work/$corpus.$(echo "$name" | tr -c 'a-zA-Z0-9\n' '_')"
+    size=$(stat -c %s "$in")
+    start=$(now); sh -c "$compress" "$in" "$packed"; mid=$(now)
+    sh -c "$decompress" "$in" "$packed" | cmp -s - "$in" ||
+        { echo "bench: $name did not restore $corpus" >&2; exit 1; }
+    mid2=$(now); sh -c "$decompress" "$in" "$packed" > /dev/null; end=$(now)
+    packed_size=$(stat -c %s "$packed")
+    c_time=$(elapsed "$start" "$mid"); d_time=$(elapsed "$mid2" "$end")
+    ratio=$(awk -v a="$packed_size" -v b="$size" 'BEGIN { printf "%.4f", a / b }')
+    printf '%-6s %-28s %12d %12d %7s %9s %9s\n' "$corpus" "$name" "$size" "$packed_size" "$ratio" \
+        "$(mbps "$size" "$c_time")" "$(mbps "$size" "$d_time")"
+    [ -s "$json.tmp" ] && printf ',\n' >> "$json.tmp"
+    printf '  {"corpus": "%s", "tool": "%s", "input_bytes": %d, "compressed_bytes": %d, "ratio": %s, "compress_seconds": %s, "decompress_seconds": %s, "compress_mb_per_s": %s, "decompress_mb_per_s": %s}' \
+        "$corpus" "$name" "$size" "$packed_size" "$ratio" "$c_time" "$d_time" \
+        "$(mbps "$size" "$c_time")" "$(mbps "$size" "$d_time")" >> "$json.tmp"
+}
+
+: > "$json.tmp"
+printf '%-6s %-28s %12s %12s %7s %9s %9s\n' corpus tool input compressed ratio "comp MB/s" "dec MB/s"
+for corpus in pe text; do
+    total=$(stat -c %s "$out/corpora/$corpus")
+    for level in $levels; do
+        run_case "$corpus" "stubkit -$level" \
+            "\"$stubkit\" encode -$level \"\$0\" \"\$1\"" \
+            "\"$stubkit\" decode --total $total \"\$1\" /dev/stdout"
+    done
+    run_case "$corpus" "gzip -9" "gzip -9 -c \"\$0\" > \"\$1\"" "gzip -d -c \"\$1\""
+    run_case "$corpus" "xz -9e -T1" "xz -9e -T1 -c \"\$0\" > \"\$1\"" "xz -d -T1 -c \"\$1\""
+    run_case "$corpus" "zstd -19 --long=22 -T1" "zstd -q -19 --long=22 -T1 -c \"\$0\" > \"\$1\"" \
+        "zstd -q -d --long=22 -c \"\$1\""
+done
+{ echo '['; cat "$json.tmp"; printf '\n]\n'; } > "$json"
+rm -f "$json.tmp"
+echo "bench: figures written to $json"

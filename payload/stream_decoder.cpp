@@ -1,0 +1,443 @@
+#include "payload/stream_decoder.h"
+
+#include <string.h>
+
+// The stream is a sequence of blocks. Each block starts with a 16-bit symbol
+// count (0 ends the stream) and three canonical code tables: one for the
+// 19-symbol length-code alphabet, which in turn codes the lengths of the
+// 510-symbol literal/length alphabet, and one for the 45 position codes. The
+// counted symbols follow: literal bytes, and matches whose copy distance comes
+// from a position code plus extra bits.
+
+enum {
+    WindowMask = DecoderWindowSize - 1,
+    SymbolCount = 510,          // 0-255 literal bytes, 256-509 match lengths 3-256
+    MatchLengthBias = 253,      // symbol - 253 = match length
+    LengthCodeCount = 19,
+    PositionCount = 45,
+    SymbolTableBits = 12,
+    ShortTableBits = 8,
+    TreeSize = 1024,
+    MaxCodeLength = 16,
+    LengthCodeZeroRunIndex = 3,
+    NoZeroRun = -1
+};
+
+static ReadCallback read_input;
+static WriteCallback write_output;
+
+static unsigned char window[DecoderWindowSize];
+static unsigned char symbol_lengths[SymbolCount];
+static unsigned char short_lengths[PositionCount];
+static uint16_t symbol_table[1 << SymbolTableBits];
+static uint16_t short_table[1 << ShortTableBits];
+static uint16_t branch0[TreeSize];
+static uint16_t branch1[TreeSize];
+static uint16_t block_left;
+
+// ---------------------------------------------------------------------------
+// Bit input. Bits leave each byte most significant first. `bits` holds the
+// 16-bit bit window in its top half and, just below it, the unused rest of the
+// last byte fetched (spare_bits of them); everything lower is zero. A byte is
+// fetched only when a skip needs it, so the reader never runs more than two
+// bytes ahead of the last bit in use.
+
+struct BitReader {
+    uint32_t bits;
+    uint32_t spare_bits;
+};
+
+static BitReader reader;
+
+static unsigned char FetchByte(void)
+{
+    // A read that delivers nothing leaves the zero, so a cut stream goes on
+    // as zero bits and ends at the next block header.
+    unsigned char byte = 0;
+    read_input(&byte, 1);
+    return byte;
+}
+
+static inline unsigned BitWindow(const BitReader& r)
+{
+    return r.bits >> 16;
+}
+
+static inline void SkipBits(BitReader& r, uint32_t n)
+{
+    while (n > r.spare_bits) {
+        n -= r.spare_bits;
+        r.bits <<= r.spare_bits;
+        r.bits |= (uint32_t)FetchByte() << 8;
+        r.spare_bits = 8;
+    }
+    r.spare_bits -= n;
+    r.bits <<= n;
+}
+
+static void StartBits(BitReader& r)
+{
+    r.bits = 0;
+    r.spare_bits = 0;
+    SkipBits(r, 16);
+}
+
+// n from 0 to 16; the first bit read is the most significant.
+static inline unsigned TakeBits(BitReader& r, unsigned n)
+{
+    unsigned value = BitWindow(r) >> (16 - n);
+    SkipBits(r, n);
+    return value;
+}
+
+// Values wider than 16 bits come as two pieces, the first 16 bits being the
+// LOW half.
+static inline uint32_t TakeLongBits(BitReader& r, unsigned n)
+{
+    if (n <= 16)
+        return TakeBits(r, n);
+    uint32_t low = TakeBits(r, 16);
+    uint32_t high = TakeBits(r, n - 16);
+    return (high << 16) + low;
+}
+
+// ---------------------------------------------------------------------------
+// Canonical codes. Codes are assigned by length, shortest first, and within a
+// length in symbol order. A code of up to `table_bits` bits owns every direct
+// table entry that begins with it; a longer code enters the table with its
+// first `table_bits` bits and continues as a walk through branch0/branch1,
+// whose nodes are numbered from the alphabet size upward.
+//
+// Nothing here trusts the lengths: lengths above 16 get no code, overfull
+// codes wrap in 16 bits, and node allocation stops at the end of the tree
+// arrays, so every write stays inside the tables whatever the input.
+
+static void PlaceLongCode(uint16_t* table, unsigned table_bits, unsigned length,
+                          uint16_t code, unsigned symbol, unsigned* next_node)
+{
+    uint16_t* slot = &table[code >> (16 - table_bits)];
+    uint16_t path = (uint16_t)(code << table_bits);
+    for (unsigned depth = table_bits; depth < length; ++depth) {
+        if (*slot == 0) {
+            if (*next_node >= TreeSize)
+                return;
+            branch0[*next_node] = 0;
+            branch1[*next_node] = 0;
+            *slot = (uint16_t)(*next_node)++;
+        }
+        unsigned node = *slot & (TreeSize - 1);
+        slot = (path & 0x8000) ? &branch1[node] : &branch0[node];
+        path = (uint16_t)(path << 1);
+    }
+    *slot = (uint16_t)symbol;
+}
+
+static void BuildDecodeTable(unsigned n, const unsigned char* lengths,
+                             unsigned table_bits, uint16_t* table)
+{
+    unsigned count[MaxCodeLength + 1] = {0};
+    for (unsigned symbol = 0; symbol < n; ++symbol)
+        if (lengths[symbol] <= MaxCodeLength)
+            ++count[lengths[symbol]];
+
+    // First code of each length, left-aligned in 16 bits.
+    uint16_t next_code[MaxCodeLength + 2];
+    uint16_t code = 0;
+    for (unsigned length = 1; length <= MaxCodeLength; ++length) {
+        next_code[length] = code;
+        code = (uint16_t)(code + (count[length] << (16 - length)));
+    }
+    next_code[MaxCodeLength + 1] = code;
+
+    for (unsigned symbol = 0; symbol < n; ++symbol) {
+        unsigned length = lengths[symbol];
+        if (length == 0 || length > table_bits)
+            continue;
+        unsigned first = next_code[length] >> (16 - table_bits);
+        unsigned entries = 1u << (table_bits - length);
+        for (unsigned i = 0; i < entries; ++i)
+            table[first + i] = (uint16_t)symbol;
+        next_code[length] = (uint16_t)(next_code[length] + (1u << (16 - length)));
+    }
+
+    // The entries past the short codes become roots of the overflow tree; a
+    // zero there means "no node yet".
+    unsigned end = next_code[table_bits] >> (16 - table_bits);
+    if (end != 0)
+        memset(&table[end], 0, ((1u << table_bits) - end) * sizeof table[0]);
+
+    unsigned next_node = n;
+    for (unsigned symbol = 0; symbol < n; ++symbol) {
+        unsigned length = lengths[symbol];
+        if (length <= table_bits || length > MaxCodeLength)
+            continue;
+        PlaceLongCode(table, table_bits, length, next_code[length], symbol, &next_node);
+        next_code[length] = (uint16_t)(next_code[length] + (1u << (16 - length)));
+    }
+}
+
+// Codes longer than the direct table: drop the table bits, then one bit per
+// tree level. A walk that finds no symbol within 16 bits can only come from
+// a malformed table; it yields symbol 0.
+static unsigned WalkOverflowTree(BitReader& r, unsigned node, unsigned table_bits,
+                                 unsigned n, const unsigned char* lengths)
+{
+    SkipBits(r, table_bits);
+    unsigned window_bits = BitWindow(r);
+    unsigned mask = 0x8000;
+    for (unsigned depth = table_bits; node >= n; ++depth, mask >>= 1) {
+        if (depth >= MaxCodeLength)
+            return 0;
+        node &= TreeSize - 1;
+        node = (window_bits & mask) ? branch1[node] : branch0[node];
+    }
+    if (lengths[node] > table_bits)
+        SkipBits(r, lengths[node] - table_bits);
+    return node;
+}
+
+static inline unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigned table_bits,
+                                    unsigned n, const unsigned char* lengths)
+{
+    unsigned symbol = table[r.bits >> (32 - table_bits)];
+    if (symbol < n) {
+        SkipBits(r, lengths[symbol]);
+        return symbol;
+    }
+    return WalkOverflowTree(r, symbol, table_bits, n, lengths);
+}
+
+// ---------------------------------------------------------------------------
+// Block tables.
+
+// A count field of 0 means the alphabet has a single symbol, given next, that
+// costs no bits at all. Out-of-range symbols there are malformed and become 0.
+static void SetSingleSymbol(unsigned n, unsigned symbol, unsigned char* lengths,
+                            uint16_t* table, unsigned table_size)
+{
+    if (symbol >= n)
+        symbol = 0;
+    memset(lengths, 0, n);
+    for (unsigned i = 0; i < table_size; ++i)
+        table[i] = (uint16_t)symbol;
+}
+
+// Lengths of the length-code and position alphabets: 3 bits each, where 7
+// continues in unary (111, then one 1 per extra unit, then a 0). In the
+// length-code alphabet a 2-bit zero run follows the third length.
+static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index)
+{
+    unsigned k = TakeBits(reader, width);
+    if (k == 0) {
+        SetSingleSymbol(size, TakeBits(reader, width), short_lengths, short_table,
+                        1u << ShortTableBits);
+        return;
+    }
+    if (k > size)
+        k = size;
+    unsigned i = 0;
+    while (i < k) {
+        unsigned length = BitWindow(reader) >> 13;
+        if (length == 7) {
+            for (unsigned mask = 1u << 12; mask != 0 && (BitWindow(reader) & mask); mask >>= 1)
+                ++length;
+        }
+        SkipBits(reader, length < 7 ? 3 : length - 3);
+        short_lengths[i++] = (unsigned char)length;
+        if ((int)i == zero_run_index) {
+            unsigned zeros = TakeBits(reader, 2);
+            while (zeros-- > 0 && i < size)
+                short_lengths[i++] = 0;
+        }
+    }
+    while (i < size)
+        short_lengths[i++] = 0;
+    BuildDecodeTable(size, short_lengths, ShortTableBits, short_table);
+}
+
+// Literal/length lengths, coded with the length-code alphabet: 0 is one zero
+// length, 1 and 2 are runs of 3-18 and 20-531 zero lengths, 3-18 are the
+// lengths 1-16.
+static void ReadSymbolLengths(void)
+{
+    unsigned k = TakeBits(reader, 9);
+    if (k == 0) {
+        SetSingleSymbol(SymbolCount, TakeBits(reader, 9), symbol_lengths, symbol_table,
+                        1u << SymbolTableBits);
+        return;
+    }
+    if (k > SymbolCount)
+        k = SymbolCount;
+    unsigned i = 0;
+    while (i < k) {
+        unsigned code = DecodeSymbol(reader, short_table, ShortTableBits, LengthCodeCount,
+                                     short_lengths);
+        if (code <= 2) {
+            unsigned zeros = code == 0 ? 1 : code == 1 ? TakeBits(reader, 4) + 3
+                                                       : TakeBits(reader, 9) + 20;
+            while (zeros-- > 0 && i < SymbolCount)
+                symbol_lengths[i++] = 0;
+        } else {
+            symbol_lengths[i++] = (unsigned char)(code - 2);
+        }
+    }
+    while (i < SymbolCount)
+        symbol_lengths[i++] = 0;
+    BuildDecodeTable(SymbolCount, symbol_lengths, SymbolTableBits, symbol_table);
+}
+
+// Block header: the symbol count, then the three tables in stream order.
+// Returns the count; 0 ends the stream and nothing more is read.
+static unsigned StartBlock(void)
+{
+    unsigned count = TakeBits(reader, 16);
+    if (count == 0)
+        return 0;
+    ReadShortLengths(LengthCodeCount, 5, LengthCodeZeroRunIndex);
+    ReadSymbolLengths();
+    ReadShortLengths(PositionCount, 14, NoZeroRun);
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Matches.
+
+// Position codes 0-3 are positions themselves; above that each pair of codes
+// covers a power of two, split in halves: code j >= 4 stands for
+// (2 + j mod 2) * 2^(j/2 - 1) plus j/2 - 1 extra bits. The copy distance is
+// position + 1.
+static inline uint32_t NextPosition(BitReader& r)
+{
+    unsigned code = DecodeSymbol(r, short_table, ShortTableBits, PositionCount, short_lengths);
+    if (code <= 3)
+        return code;
+    unsigned extra_bits = code / 2 - 1;
+    return ((2u + (code & 1)) << extra_bits) + TakeLongBits(r, extra_bits);
+}
+
+static inline void FlushFullWindow(uint32_t* write_pos)
+{
+    if (*write_pos == DecoderWindowSize) {
+        write_output(window, DecoderWindowSize);
+        *write_pos = 0;
+    }
+}
+
+// Most matches are short and far from the window end: copy them with a few
+// word moves instead of a library call. Source and destination must not
+// overlap; n is at most 16.
+static inline void CopyShortMatch(unsigned char* to, const unsigned char* source, uint32_t n)
+{
+    if (n >= 8) {
+        uint32_t head[2], tail[2];
+        memcpy(head, source, 8);
+        memcpy(tail, source + n - 8, 8);
+        memcpy(to, head, 8);
+        memcpy(to + n - 8, tail, 8);
+    } else if (n >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, source, 4);
+        memcpy(&tail, source + n - 4, 4);
+        memcpy(to, &head, 4);
+        memcpy(to + n - 4, &tail, 4);
+    } else {
+        for (uint32_t i = 0; i < n; ++i)
+            to[i] = source[i];
+    }
+}
+
+// Copies as the byte-by-byte definition does: a source that overlaps the
+// bytes being written repeats them. The window is circular, so the copy runs
+// in pieces that stop wherever source or destination meets the window end;
+// a full window is written out at once, even in the middle of a match.
+static void CopyMatch(uint32_t* write_pos, uint32_t distance, uint32_t length)
+{
+    uint32_t from = (*write_pos - distance) & WindowMask;
+    while (length > 0) {
+        uint32_t piece = length;
+        if (piece > DecoderWindowSize - *write_pos)
+            piece = DecoderWindowSize - *write_pos;
+        if (piece > DecoderWindowSize - from)
+            piece = DecoderWindowSize - from;
+        unsigned char* to = window + *write_pos;
+        const unsigned char* source = window + from;
+        uint32_t gap = *write_pos - from;
+        if (from < *write_pos && gap >= piece && piece <= 16) {
+            CopyShortMatch(to, source, piece);
+        } else if (from > *write_pos || gap >= piece) {
+            // Source ahead of or clear of the destination: a forward copy
+            // reads nothing it has written.
+            memmove(to, source, piece);
+        } else if (gap == 1) {
+            memset(to, *source, piece);
+        } else {
+            for (uint32_t i = 0; i < piece; ++i)
+                to[i] = source[i];
+        }
+        *write_pos += piece;
+        from = (from + piece) & WindowMask;
+        length -= piece;
+        FlushFullWindow(write_pos);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The decode loop keeps the bit reader and positions in locals so they stay in
+// registers across the output callback; the block tables are read through the
+// shared reader.
+
+static void DecodeSymbols(uint32_t total)
+{
+    BitReader r = reader;
+    uint32_t produced = 0;
+    uint32_t write_pos = 0;
+    unsigned left = block_left;
+    while (produced < total) {
+        if (left == 0) {
+            reader = r;
+            left = StartBlock();
+            r = reader;
+            if (left == 0)
+                break;
+        }
+        --left;
+        unsigned symbol = DecodeSymbol(r, symbol_table, SymbolTableBits, SymbolCount,
+                                       symbol_lengths);
+        if (symbol < 256) {
+            window[write_pos++] = (unsigned char)symbol;
+            ++produced;
+            FlushFullWindow(&write_pos);
+        } else {
+            uint32_t length = symbol - MatchLengthBias;
+            uint32_t position = NextPosition(r);
+            // The whole length counts before copying: a match that crosses
+            // `total` is still copied and written out in full.
+            produced += length;
+            CopyMatch(&write_pos, position + 1, length);
+        }
+    }
+    reader = r;
+    block_left = (uint16_t)left;
+    if (write_pos != 0)
+        write_output(window, (int)write_pos);
+}
+
+int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total)
+{
+    read_input = read;
+    write_output = write;
+    // Matches may reach back before the first byte; they copy spaces.
+    memset(window, ' ', sizeof window);
+    // Clearing the tables makes a malformed stream decode the same way on
+    // every call; valid streams rebuild every entry they use.
+    memset(symbol_table, 0, sizeof symbol_table);
+    memset(short_table, 0, sizeof short_table);
+    memset(branch0, 0, sizeof branch0);
+    memset(branch1, 0, sizeof branch1);
+    memset(symbol_lengths, 0, sizeof symbol_lengths);
+    memset(short_lengths, 0, sizeof short_lengths);
+    block_left = 0;
+    StartBits(reader);
+    DecodeSymbols(total);
+    return 0;
+}

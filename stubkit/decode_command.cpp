@@ -1,0 +1,69 @@
+#include <memory>
+
+#include "payload/stream_decoder.h"
+#include "stubkit/commands.h"
+#include "stubkit/file_io.h"
+
+namespace stubkit {
+namespace {
+
+struct DecodeOptions {
+    uint32_t total = 0;
+    std::string input;
+    std::string output;
+};
+
+// DecodeStream takes plain function pointers, as in the installer, and asks
+// for one byte per call; the bytes come from a buffer refilled in large reads.
+File* decode_input;
+File* decode_output;
+uint8_t input_buffer[1 << 16];
+size_t input_size;
+size_t input_next;
+
+int ReadByte(unsigned char* buffer, int count)
+{
+    if (count != 1)
+        return 0;
+    if (input_next == input_size) {
+        input_size = decode_input->Read(input_buffer, sizeof input_buffer);
+        input_next = 0;
+        if (input_size == 0)
+            return 0;
+    }
+    buffer[0] = input_buffer[input_next++];
+    return 1;
+}
+
+int WriteBytes(const unsigned char* bytes, int length)
+{
+    decode_output->Write(bytes, static_cast<size_t>(length));
+    return length;
+}
+
+void RunDecode(const DecodeOptions& options)
+{
+    File in(options.input, "rb");
+    File out(options.output, "wb");
+    decode_input = &in;
+    decode_output = &out;
+    input_size = input_next = 0;
+    DecodeStream(ReadByte, WriteBytes, options.total);
+    out.Close();
+}
+
+}  // namespace
+
+void AddDecodeCommand(CLI::App& app)
+{
+    auto options = std::make_shared<DecodeOptions>();
+    CLI::App* command = app.add_subcommand(
+        "decode", "Decode the raw stream IN as the installer does, writing every byte it emits");
+    command->add_option("--total", options->total, "Bytes to produce (the payload's total size)")
+        ->required();
+    command->add_option("IN", options->input, "Stream to decode")->required();
+    command->add_option("OUT", options->output, "File to write")->required();
+    command->callback([options] { RunDecode(*options); });
+}
+
+}  // namespace stubkit

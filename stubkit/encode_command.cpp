@@ -1,0 +1,49 @@
+#include <memory>
+#include <vector>
+
+#include "stubkit/commands.h"
+#include "stubkit/file_io.h"
+#include "stubkit/stream_encoder.h"
+
+namespace stubkit {
+namespace {
+
+struct EncodeOptions {
+    int level = kDefaultLevel;
+    std::string input;
+    std::string output;
+};
+
+void RunEncode(const EncodeOptions& options)
+{
+    File in(options.input, "rb");
+    File out(options.output, "wb");
+    StreamEncoder encoder(options.level, [&](const uint8_t* bytes, size_t size) {
+        out.Write(bytes, size);
+    });
+    std::vector<uint8_t> buffer(1 << 20);
+    while (size_t size = in.Read(buffer.data(), buffer.size()))
+        encoder.Write(buffer.data(), size);
+    encoder.Finish();
+    out.Close();
+}
+
+}  // namespace
+
+void AddEncodeCommand(CLI::App& app)
+{
+    auto options = std::make_shared<EncodeOptions>();
+    CLI::App* command = app.add_subcommand("encode", "Compress IN into the raw payload stream OUT");
+    // -1 (fastest) to -9 (smallest), like the compressors users know.
+    for (int level = kFastestLevel; level <= kBestLevel; ++level) {
+        command->add_flag_callback("-" + std::to_string(level),
+                                   [options, level] { options->level = level; },
+                                   level == kFastestLevel ? "Fastest" :
+                                   level == kBestLevel ? "Smallest (default)" : "");
+    }
+    command->add_option("IN", options->input, "File to compress")->required();
+    command->add_option("OUT", options->output, "Stream to write")->required();
+    command->callback([options] { RunEncode(*options); });
+}
+
+}  // namespace stubkit
