@@ -5,10 +5,13 @@ set(STUBKIT_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run)
 set(STUBKIT_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${STUBKIT_WINE_RUN} --wine-dir ${STUBKIT_WINE_DIR})
 
+# No -fdata-sections: with it, mingw's gcc puts zero-filled variables into
+# .data$ sections whose zeros are stored in the file, so the decoder's 4 MiB
+# window and the reader's buffers would make the stub megabytes long.
 function(stubkit_size_flags target)
     target_compile_options(${target} PRIVATE
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-        -fno-unwind-tables -ffunction-sections -fdata-sections
+        -fno-unwind-tables -ffunction-sections
         -fno-stack-protector -fno-ident -fomit-frame-pointer
         -fno-threadsafe-statics -Wall -Wextra)
 endfunction()

@@ -1,0 +1,225 @@
+#include "payload/extract_sink.h"
+
+#include "common/bounded_text.h"
+#include "installer/setup_globals.h"
+#include "payload/crc32.h"
+#include "payload/output_file.h"
+#include "uninstall/uninstall_log.h"
+
+int32_t files_left;
+uint32_t table_pos;
+FileRecord current_record;
+uint32_t written_in_file;
+uint32_t running_crc;
+HANDLE output_file = INVALID_HANDLE_VALUE;
+static char current_path[PathBufferSize];
+static bool table_short;
+
+static_assert(sizeof(FileRecord) == FileRecordFixedSize, "FileRecord is the 32-byte fixed part");
+
+enum { NameLengthSize = 1, MaxNameLength = 255 };
+
+__attribute__((noreturn)) static void EndProcess(const char* text)
+{
+    ShowError(text);
+    ExitProcess(1);
+}
+
+static void EndCorrupted(void)
+{
+    EndProcess("This is a corrupted installation file.");
+}
+
+// current_path may have been cut to fit; the user still sees where it went.
+static void EndCannotCreate(void)
+{
+    char message[PathBufferSize];
+    TextCopy(message, sizeof message, "Cannot create file:\n    ");
+    TextAppend(message, sizeof message, current_path);
+    EndProcess(message);
+}
+
+void SinkStart(uint32_t count)
+{
+    files_left = static_cast<int32_t>(count);
+    table_pos = 0;
+    current_record.file_size = 0;
+    current_record.crc_value = CrcInitial;
+    written_in_file = 0;
+    running_crc = CrcInitial;
+    output_file = INVALID_HANDLE_VALUE;
+    current_path[0] = '\0';
+    table_short = false;
+}
+
+bool SinkTableShort(void)
+{
+    return table_short;
+}
+
+// The record at table_pos lies wholly inside the table that was read.
+static bool NextRecordHeld(void)
+{
+    uint32_t left = table_size - table_pos;
+    if (left < FileRecordFixedSize + NameLengthSize)
+        return false;
+    return left - FileRecordFixedSize - NameLengthSize >= file_table[table_pos + FileRecordFixedSize];
+}
+
+// Takes the record at table_pos into current_record and `name`.
+static void TakeRecord(char* name)
+{
+    unsigned char* fixed = reinterpret_cast<unsigned char*>(&current_record);
+    for (int i = 0; i < FileRecordFixedSize; ++i)
+        fixed[i] = file_table[table_pos + i];
+    table_pos += FileRecordFixedSize;
+    unsigned length = file_table[table_pos];
+    TextCopyCount(name, MaxNameLength + 1, reinterpret_cast<const char*>(file_table + table_pos + 1), length);
+    table_pos += NameLengthSize + length;
+    written_in_file = 0;
+}
+
+static bool IsParentComponent(const char* start, const char* end)
+{
+    // Windows drops trailing dots and blanks, so "..", "... " and ". ." all
+    // climb one level.
+    int dots = 0;
+    for (const char* c = start; c < end; ++c) {
+        if (*c == '.')
+            ++dots;
+        else if (*c != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+// A name may not leave InstallDir: no leading separator (a rooted path), no
+// colon (a drive, or a stream of another file), no component that climbs.
+static bool IsNameInsideInstallDir(const char* name)
+{
+    if (name[0] == '\\' || name[0] == '/')
+        return false;
+    const char* component = name;
+    for (const char* c = name;; ++c) {
+        if (*c == ':')
+            return false;
+        if (*c != '\\' && *c != '/' && *c != '\0')
+            continue;
+        if (IsParentComponent(component, c))
+            return false;
+        if (*c == '\0')
+            return true;
+        component = c + 1;
+    }
+}
+
+bool OpenNextFile(void)
+{
+    if (!NextRecordHeld()) {
+        table_short = true;
+        return false;
+    }
+    running_crc = CrcInitial;
+    char name[MaxNameLength + 1];
+    TakeRecord(name);
+    if (!IsNameInsideInstallDir(name))
+        EndCorrupted();
+    if (!TextCopy(current_path, sizeof current_path, InstallDir) ||
+        !TextAppend(current_path, sizeof current_path, name))
+        EndCannotCreate();
+    output_file = CreateOutputFile(current_path);
+    if (output_file == INVALID_HANDLE_VALUE)
+        EndCannotCreate();
+    // Logged before the first byte, so an uninstall removes the file even if
+    // the installation stops inside it.
+    WriteLogRecord(FileRecordType, current_path);
+    return true;
+}
+
+static void RestoreFileTimes(void)
+{
+    HANDLE file = CreateFileA(current_path, GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    SetFileTime(file, &current_record.creation_time, &current_record.access_time,
+                &current_record.write_time);
+    CloseHandle(file);
+}
+
+void SinkClose(void)
+{
+    if (output_file == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(output_file);
+    output_file = INVALID_HANDLE_VALUE;
+    if (running_crc != current_record.crc_value)
+        EndCorrupted();
+    RestoreFileTimes();
+}
+
+// Moves on to the next record once the open file is full. False when there is
+// none to move to: the sink then takes no more bytes.
+static bool AdvanceToNextFile(void)
+{
+    SinkClose();
+    if (files_left <= 0) {
+        files_left = -1;
+        return false;
+    }
+    --files_left;
+    if (OpenNextFile())
+        return true;
+    files_left = -1;
+    return false;
+}
+
+// One write of as much of the chunk as the open file still takes. Returns the
+// count the write reported; a failed or short write leaves its shortfall in
+// BytesRemaining, so the installation can never end in success.
+static int WriteStep(const unsigned char* bytes, int available)
+{
+    uint32_t n = current_record.file_size - written_in_file;
+    if (n > static_cast<uint32_t>(available))
+        n = static_cast<uint32_t>(available);
+    written_in_file += n;
+    running_crc = UpdateCrc(running_crc, bytes, n);
+    DWORD written = 0;
+    if (!WriteFile(output_file, bytes, n, &written, 0))
+        written = 0;
+    BytesRemaining -= written;
+    return static_cast<int>(written);
+}
+
+int SinkWrite(const unsigned char* bytes, int length)
+{
+    int done = 0;
+    while (done < length) {
+        if (written_in_file >= current_record.file_size && !AdvanceToNextFile())
+            break;
+        done += WriteStep(bytes + done, length - done);
+    }
+    return done;
+}
+
+static bool NextRecordIsEmpty(void)
+{
+    if (!NextRecordHeld()) {
+        table_short = true;
+        return false;
+    }
+    const unsigned char* size = file_table + table_pos + 4;
+    return (size[0] | size[1] | size[2] | size[3]) == 0;
+}
+
+void SinkFinish(void)
+{
+    SinkClose();
+    if (written_in_file < current_record.file_size)
+        return;   // the stream ended inside a file: nothing after it was reached
+    while (files_left > 0 && NextRecordIsEmpty()) {
+        --files_left;
+        OpenNextFile();
+        SinkClose();
+    }
+}

@@ -1,0 +1,181 @@
+#include "payload/payload_reader.h"
+
+#include "common/argument_vector.h"
+#include "common/bounded_text.h"
+#include "installer/config_block.h"
+#include "installer/setup_globals.h"
+#include "payload/extract_sink.h"
+#include "payload/stream_decoder.h"
+#include "uninstall/log_writer.h"
+
+HANDLE InstallerFile = INVALID_HANDLE_VALUE;
+unsigned char file_table[FileTableSize];
+uint32_t file_count;
+uint32_t total_size;
+uint32_t table_size;
+uint32_t BytesRemaining;
+bool ReadBytesUnbuffered;
+
+static const char IncompleteFileText[] =
+    "This is an incomplete installation file\n(possibly from an incomplete download).";
+
+// ---------------------------------------------------------------------------
+// Reading. The decoder asks for one byte per call; one ReadFile per byte runs
+// at about 1 MB/s under Wine, so bytes come from read_buffer, refilled with
+// large reads. The file position the caller sees is read_next.
+
+static unsigned char read_buffer[ReadBufferSize];
+static const unsigned char* read_next = read_buffer;
+static const unsigned char* read_end = read_buffer;
+
+static int ReadDirect(unsigned char* buffer, int n)
+{
+    DWORD got = 0;
+    if (!ReadFile(InstallerFile, buffer, static_cast<DWORD>(n), &got, 0))
+        return 0;
+    return static_cast<int>(got);
+}
+
+static bool RefillReadBuffer(void)
+{
+    int got = ReadDirect(read_buffer, ReadBufferSize);
+    read_next = read_buffer;
+    read_end = read_buffer + (got > 0 ? got : 0);
+    return got > 0;
+}
+
+static int ReadBuffered(unsigned char* buffer, int n)
+{
+    int done = 0;
+    while (done < n) {
+        if (read_next == read_end && !RefillReadBuffer())
+            break;
+        int piece = static_cast<int>(read_end - read_next);
+        if (piece > n - done)
+            piece = n - done;
+        for (int i = 0; i < piece; ++i)
+            buffer[done + i] = read_next[i];
+        read_next += piece;
+        done += piece;
+    }
+    return done;
+}
+
+int ReadBytes(unsigned char* buffer, int n)
+{
+    if (n == 1 && read_next != read_end) {
+        *buffer = *read_next++;
+        return 1;
+    }
+    if (n <= 0)
+        return 0;
+    if (ReadBytesUnbuffered)
+        return ReadDirect(buffer, n);
+    return ReadBuffered(buffer, n);
+}
+
+bool OpenInstallerFile(const char* path)
+{
+    read_next = read_end = read_buffer;
+    InstallerFile = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    return InstallerFile != INVALID_HANDLE_VALUE;
+}
+
+uint32_t ReadU32(void)
+{
+    unsigned char bytes[4] = { 0, 0, 0, 0 };
+    ReadBytes(bytes, 4);
+    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+// ---------------------------------------------------------------------------
+// Reading order.
+
+static void CloseInstallerFile(void)
+{
+    if (InstallerFile == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(InstallerFile);
+    InstallerFile = INVALID_HANDLE_VALUE;
+}
+
+// The log goes first, so the file is complete on disk before the user reads
+// the message.
+static PayloadResult Reject(PayloadResult result, const char* text)
+{
+    CloseUninstallLog();
+    CloseInstallerFile();
+    ShowError(text);
+    return result;
+}
+
+// Argument 0 as the process was started, which may lack the extension. A path
+// that does not fit is never opened cut short: it fails as unopenable.
+static bool ComposeOwnPath(char* path, unsigned capacity)
+{
+    path[0] = '\0';
+    int count = 0;
+    char** vector = 0;
+    GetArgumentVector(&count, &vector);
+    if (count < 1 || !TextCopy(path, capacity, vector[0]))
+        return false;
+    if (TextEndsWithIgnoringCase(path, ".exe"))
+        return true;
+    return TextAppend(path, capacity, ".exe");
+}
+
+
+static PayloadResult RejectUnopenable(const char* path)
+{
+    char message[PathBufferSize];
+    TextCopy(message, sizeof message, "Cannot open installation file:\n    ");
+    TextAppend(message, sizeof message, path);
+    return Reject(PayloadCannotOpen, message);
+}
+
+// Reads `count` bytes into file_table from its start. A count the table
+// cannot hold is never read: it fails like a short file.
+static bool ReadIntoFileTable(int64_t count)
+{
+    if (count < 0 || count > FileTableSize)
+        return false;
+    return ReadBytes(file_table, static_cast<int>(count)) == count;
+}
+
+static void ReadHeader(void)
+{
+    file_count = ReadU32();
+    total_size = ReadU32();
+    table_size = ReadU32();
+}
+
+static void DecodeIntoSink(void)
+{
+    SinkStart(file_count);
+    BytesRemaining = total_size;
+    DecodeStream(ReadBytes, SinkWrite, total_size);
+    SinkFinish();
+}
+
+PayloadResult ExtractPayload(void)
+{
+    char path[PathBufferSize];
+    if (!ComposeOwnPath(path, sizeof path) || !OpenInstallerFile(path))
+        return RejectUnopenable(path);
+    int stubSize = ConfiguredStubSize(&Config);
+    if (stubSize == 0)
+        return Reject(PayloadUnconfigured, "Unconfigured installation file.");
+    // Reading the stub rather than seeking past it catches a file shorter
+    // than its stub.
+    if (!ReadIntoFileTable(stubSize))
+        return Reject(PayloadIncomplete, IncompleteFileText);
+    ReadHeader();
+    if (!ReadIntoFileTable(table_size))
+        return Reject(PayloadIncomplete, IncompleteFileText);
+    DecodeIntoSink();
+    CloseInstallerFile();
+    if (BytesRemaining != 0 || SinkTableShort())
+        return Reject(PayloadBytesRemain, IncompleteFileText);
+    return PayloadExtracted;
+}
