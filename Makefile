@@ -43,7 +43,11 @@ demo: build
 	@$(STUBKIT) build $(DEMO_DIR)/demo.toml -o $(DEMO_DIR)/demo-setup.exe
 	@$(STUBKIT) list $(DEMO_DIR)/demo-setup.exe
 	@$(STUBKIT) test $(DEMO_DIR)/demo-setup.exe
-	@echo "Installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
+	@echo "Built programs:"
+	@echo "  installer stub: $(CURDIR)/build/win32/installer/setup-stub.exe"
+	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
+	@echo "  packer:         $(CURDIR)/$(STUBKIT)"
+	@echo "  demo installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
 
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
