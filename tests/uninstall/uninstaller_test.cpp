@@ -1,14 +1,13 @@
-// The uninstaller under Wine: the copy the installer carries, its removal
-// rules run in this process, and the program itself driven through its message
-// boxes (every caption, text and button checked exactly) on a realistic
-// installation and on data files of every shape. All scratch files and keys
-// live below C:\stubkit-uninstall or are named "Stubkit ...".
+// The uninstaller under Wine: the copy the installer carries, its removal rules
+// in this process, and the program driven through its message boxes (each one
+// checked exactly) on a realistic installation and on data files of every shape.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,6 +21,7 @@
 namespace {
 
 using testpaths::Quoted;
+namespace fs = std::filesystem;
 
 const std::string kBuilt = testpaths::BuildTreeFile("uninstall\\davirado.exe");
 const std::string kUninstallKeys = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -49,34 +49,20 @@ std::string ReadFile(const std::string& path)
     return bytes.str();
 }
 
-// Entries in the folder (-1 when it is gone); `remove` deletes them and it.
-int EntriesIn(const std::string& folder, bool remove = false)
+// Entries in the folder; -1 when it is gone.
+int EntriesIn(const std::string& folder)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    int count = Exists(folder) ? 0 : -1;
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        const std::string name = found.cFileName, path = folder + "\\" + name;
-        if (name == "." || name == "..")
-            continue;
-        ++count;
-        if (remove && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            EntriesIn(path, true);
-        else if (remove)
-            DeleteFileA(path.c_str());
-    }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    if (remove)
-        RemoveDirectoryA(folder.c_str());
-    return count;
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    return error ? -1 : static_cast<int>(std::distance(entries, fs::directory_iterator()));
 }
 
 // A fresh, empty folder for one test: "C:\stubkit-uninstall\<name>\".
 std::string FreshRoot(const std::string& name)
 {
     const std::string root = "C:\\stubkit-uninstall\\" + name + "\\";
-    EntriesIn(root, true);
+    std::error_code error;
+    fs::remove_all(root, error);
     MakeFolders(root);
     return root;
 }
@@ -91,31 +77,17 @@ std::string ShellFolder(int csidl)
 bool KeyExists(const std::string& path)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS && !RegCloseKey(key);
 }
 
 // Creates the key below HKEY_LOCAL_MACHINE, with a string value when `name` is given.
 bool CreateKey(const std::string& path, const char* name = nullptr, const std::string& value = "")
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
-        return false;
-    if (name)
-        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>(value.size() + 1));
-    return RegCloseKey(key) == ERROR_SUCCESS;
-}
-
-// Replaces every "{name}" in `text` by `value`.
-std::string Fill(std::string text, const std::string& name, const std::string& value)
-{
-    const std::string mark = "{" + name + "}";
-    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
-        text.replace(at, mark.size(), value);
-    return text;
+    return !RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) &&
+           !(name && RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                    static_cast<DWORD>(value.size() + 1))) &&
+           !RegCloseKey(key);
 }
 
 // ---- The carried copy -------------------------------------------------------
@@ -179,77 +151,38 @@ TEST(ProtectedFolder, EachShellFolderIsRecognisedInAnySpellingButNotItsSubfolder
     }
 }
 
-// Deletes `deleted` below a fresh root holding keep.txt and the given folders.
-std::string Climb(const char* name, const std::string& made, const std::string& deleted)
+TEST(Climb, RemovesEmptiedFoldersUpToOneStillInUseOrSixteenUp)
 {
-    const std::string root = FreshRoot(name);
-    EXPECT_TRUE(WriteFile(root + "keep.txt", "keeps the root"));
-    EXPECT_TRUE(WriteFile(root + deleted, "x"));
-    MakeFolders(root + made);
-    DeleteFileAndEmptyParents((root + deleted).c_str());
-    EXPECT_FALSE(Exists(root + deleted));
-    EXPECT_TRUE(Exists(root + "keep.txt"));
-    return root;
-}
-
-TEST(Climb, StopsAtTheFirstFolderThatStillHoldsSomething)
-{
-    const std::string root = Climb("climb-sibling", "a\\c\\", "a\\b\\f.txt");
+    const std::string root = FreshRoot("climb");
+    std::string deep = "deep\\";
+    for (int level = 1; level <= 16; ++level)
+        deep += "d" + std::to_string(level) + "\\";
+    ASSERT_TRUE(WriteFile(root + "a\\b\\f.txt", "x") && WriteFile(root + deep + "f.txt", "x"));
+    MakeFolders(root + "a\\c\\");
+    DeleteFileAndEmptyParents((root + "a\\b\\f.txt").c_str());
+    DeleteFileAndEmptyParents((root + deep + "f.txt").c_str());
     EXPECT_FALSE(Exists(root + "a\\b"));
     EXPECT_TRUE(Exists(root + "a\\c"));
+    EXPECT_FALSE(Exists(root + "deep\\d1"));
+    EXPECT_TRUE(Exists(root + "deep"));
 }
-
-TEST(Climb, RemovesAtMostSixteenFolders)
-{
-    std::string deep;
-    for (int level = 1; level <= 17; ++level)
-        deep += "d" + std::to_string(level) + "\\";
-    const std::string root = Climb("climb-deep", "", deep + "f.txt");
-    EXPECT_FALSE(Exists(root + "d1\\d2"));
-    EXPECT_TRUE(Exists(root + "d1"));
-}
-
-// Sets an environment variable (nullptr: unset) for the programs started while it lives.
-class EnvVar {
-public:
-    EnvVar(const char* name, const char* value) : name_(name)
-    {
-        char text[MAX_PATH * 2] = {0};
-        had_ = GetEnvironmentVariableA(name, text, sizeof text) > 0;
-        saved_ = text;
-        SetEnvironmentVariableA(name, value);
-    }
-    ~EnvVar() { SetEnvironmentVariableA(name_, had_ ? saved_.c_str() : nullptr); }
-
-private:
-    const char* name_;
-    std::string saved_;
-    bool had_;
-};
 
 // Points the user's Programs folder at `folder` while it lives, for this
 // process and the programs it starts.
-class ProgramsRedirect {
-public:
+struct ProgramsRedirect {
+    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    DWORD type = 0, size = 1024;
+    char saved[1024];
+    const bool had = !RegGetValueA(HKEY_CURRENT_USER, key, "Programs", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
     explicit ProgramsRedirect(const std::string& folder)
     {
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-        had_ = RegQueryValueExA(key_, "Programs", nullptr, &type_, saved_, &size_) == ERROR_SUCCESS;
-        RegSetValueExA(key_, "Programs", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                       static_cast<DWORD>(folder.size() + 1));
+        RegSetKeyValueA(HKEY_CURRENT_USER, key, "Programs", REG_SZ, folder.c_str(), folder.size() + 1);
     }
     ~ProgramsRedirect()
     {
-        had_ ? RegSetValueExA(key_, "Programs", 0, type_, saved_, size_) : RegDeleteValueA(key_, "Programs");
-        RegCloseKey(key_);
+        had ? RegSetKeyValueA(HKEY_CURRENT_USER, key, "Programs", type, saved, size)
+            : RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Programs");
     }
-
-private:
-    HKEY key_ = nullptr;
-    bool had_ = false;
-    DWORD type_ = 0, size_ = 1024;
-    BYTE saved_[1024] = {0};
 };
 
 std::string Box(const std::string& caption, const std::string& text, const char* buttons)
@@ -317,13 +250,12 @@ struct RelaunchCase {
     int leftInInstallFolder; // -1: the folder is gone
 };
 
-void PrintTo(const RelaunchCase& c, std::ostream* out) { *out << c.name; }
-
 class RealisticInstallation : public ::testing::TestWithParam<RelaunchCase> {
 protected:
     void TearDown() override
     {
-        EntriesIn(group_, true);
+        std::error_code error;
+        fs::remove_all(group_, error);
         DeleteFileA(desktopLink_.c_str());
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str());
     }
@@ -365,8 +297,9 @@ TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
     for (const char* folder : {c.temp, c.tmp})
         if (folder)
             MakeFolders(root + folder + "\\");
-    EnvVar temp("TEMP", c.temp ? (root + c.temp).c_str() : nullptr);
-    EnvVar tmp("TMP", c.tmp ? (root + c.tmp).c_str() : nullptr);
+    // The programs started inherit these; every test sets what it relies on.
+    SetEnvironmentVariableA("TEMP", c.temp ? (root + c.temp).c_str() : nullptr);
+    SetEnvironmentVariableA("TMP", c.tmp ? (root + c.tmp).c_str() : nullptr);
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     // The system looks for a bare program name in the starting process's current folder.
@@ -427,8 +360,6 @@ struct LogCase {
     const char* kept;
 };
 
-void PrintTo(const LogCase& c, std::ostream* out) { *out << c.name; }
-
 const std::string kTitle260(260, 'T');
 
 bool IsKey(const std::string& entry) { return entry.rfind("key:", 0) == 0; }
@@ -442,29 +373,27 @@ class DataFile : public ::testing::TestWithParam<LogCase> {
 protected:
     void TearDown() override
     {
-        Each(GetParam().made, [](const std::string& entry) {
+        for (const std::string& entry : List(GetParam().made))
             if (IsKey(entry))
                 RegDeleteTreeA(HKEY_LOCAL_MACHINE, entry.substr(4).c_str());
-        });
     }
-
-    std::string Expand(const std::string& text) const
+    std::string Expand(std::string text) const
     {
-        const std::string filled = Fill(Fill(text, "I", dir_), "K", kUninstallKeys);
-        return Fill(filled, "LONG", std::string(259 - (dir_ + "long\\").size(), 'n'));
+        const std::string marks[][2] = {
+            {"{I}", dir_}, {"{K}", kUninstallKeys}, {"{LONG}", std::string(259 - (dir_ + "long\\").size(), 'n')}};
+        for (const auto& mark : marks)
+            for (size_t at; (at = text.find(mark[0])) != std::string::npos;)
+                text.replace(at, mark[0].size(), mark[1]);
+        return text;
     }
-
-    template <typename Action>
-    void Each(const char* list, Action action) const
+    std::vector<std::string> List(const char* text) const
     {
-        const std::string all = Expand(list);
-        for (size_t start = 0, end; start < all.size(); start = end + 1) {
-            end = std::min(all.find('|', start), all.size());
-            if (end > start)
-                action(all.substr(start, end - start));
-        }
+        std::istringstream all(Expand(text));
+        std::vector<std::string> entries;
+        for (std::string entry; std::getline(all, entry, '|');)
+            entries.push_back(entry);
+        return entries;
     }
-
     std::string dir_;
 };
 
@@ -481,15 +410,11 @@ TEST_P(DataFile, IsCarriedOutRecordByRecord)
     ASSERT_TRUE(CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
     if (c.exitCode != 2)
         ASSERT_TRUE(WriteFile(dir_ + "davirado.dat", Expand(c.log)));
-    Each(c.made, [](const std::string& entry) {
-        if (IsKey(entry))
-            ASSERT_TRUE(CreateKey(entry.substr(4))) << entry;
-        else if (entry.back() == '\\')
-            MakeFolders(entry);
-        else
-            ASSERT_TRUE(WriteFile(entry, "x")) << entry;
-    });
-    EnvVar temp("TEMP", (root + "Temp").c_str());
+    for (const std::string& entry : List(c.made))
+        ASSERT_TRUE(IsKey(entry) ? CreateKey(entry.substr(4)) : entry.back() == '\\' ? (MakeFolders(entry), true)
+                                                                                  : WriteFile(entry, "x"))
+            << entry;
+    SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
 
     Outcome run;
     const std::vector<int> answers[] = {{IDYES, IDOK}, {IDNO}, {IDOK}};
@@ -501,8 +426,10 @@ TEST_P(DataFile, IsCarriedOutRecordByRecord)
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_TRUE(Exists(runner));
     EXPECT_FALSE(Exists(root + "Temp\\duvozedad.exe")) << "started with an argument, it made a copy";
-    Each(c.gone, [](const std::string& entry) { EXPECT_FALSE(Present(entry)) << entry; });
-    Each(c.kept, [](const std::string& entry) { EXPECT_TRUE(Present(entry)) << entry; });
+    for (const std::string& entry : List(c.gone))
+        EXPECT_FALSE(Present(entry)) << entry;
+    for (const std::string& entry : List(c.kept))
+        EXPECT_TRUE(Present(entry)) << entry;
 }
 
 #define OWN_FILES "{I}davirado.exe|{I}davirado.dat|"
