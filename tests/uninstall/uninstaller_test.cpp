@@ -1,26 +1,70 @@
-// The uninstaller program under Wine, driven through its message boxes: the
-// relaunch from the TEMP folder, the removal of a realistic installation, and
-// the edge cases of the data file. Every box's caption, text and buttons are
-// checked exactly.
+// The uninstaller under Wine: the copy the installer carries, its removal rules
+// in this process, and the program driven through its message boxes (each one
+// checked exactly) on a realistic installation and on data files of every shape.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "scratch_tree.h"
+#include "installer/uninstaller_image.h"
 #include "test_paths.h"
+#include "uninstall/uninstaller.h"
 #include "window_driver.h"
 
 namespace {
 
-const char* const kQuestion = " will be uninstalled. Do you wish to continue?";
-const std::vector<int> kYesNo = {IDYES, IDNO};
-const std::vector<int> kOk = {IDOK};
+using testpaths::Quoted;
+namespace fs = std::filesystem;
 
-std::string BuiltUninstaller()
+const std::string kBuilt = testpaths::BuildTreeFile("uninstall\\davirado.exe");
+const std::string kUninstallKeys = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Creates the folder and every missing one above it; `path` ends in a backslash.
+void MakeFolders(const std::string& path)
 {
-    return testpaths::BuildTreeFile("uninstall\\davirado.exe");
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes)
+{
+    MakeFolders(path.substr(0, path.find_last_of('\\') + 1));
+    std::ofstream out(path, std::ios::binary);
+    return static_cast<bool>(out << bytes);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+// Entries in the folder; -1 when it is gone.
+int EntriesIn(const std::string& folder)
+{
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    return error ? -1 : static_cast<int>(std::distance(entries, fs::directory_iterator()));
+}
+
+// A fresh, empty folder for one test: "C:\stubkit-uninstall\<name>\".
+std::string FreshRoot(const std::string& name)
+{
+    const std::string root = "C:\\stubkit-uninstall\\" + name + "\\";
+    std::error_code error;
+    fs::remove_all(root, error);
+    MakeFolders(root);
+    return root;
 }
 
 std::string ShellFolder(int csidl)
@@ -30,506 +74,390 @@ std::string ShellFolder(int csidl)
     return path;
 }
 
-int EntriesIn(const std::string& folder)
+bool KeyExists(const std::string& path)
 {
-    int count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            ++count;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return count;
+    HKEY key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS && !RegCloseKey(key);
 }
 
-// TEMP and TMP as the program under test sees them (it inherits this
-// process's environment); nullptr leaves a variable unset. Restored after.
-class TempVariables {
-public:
-    TempVariables(const char* temp, const char* tmp)
-    {
-        Save("TEMP", &temp_, &hadTemp_);
-        Save("TMP", &tmp_, &hadTmp_);
-        SetEnvironmentVariableA("TEMP", temp);
-        SetEnvironmentVariableA("TMP", tmp);
-    }
-    ~TempVariables()
-    {
-        SetEnvironmentVariableA("TEMP", hadTemp_ ? temp_.c_str() : nullptr);
-        SetEnvironmentVariableA("TMP", hadTmp_ ? tmp_.c_str() : nullptr);
-    }
+// Creates the key below HKEY_LOCAL_MACHINE, with a string value when `name` is given.
+bool CreateKey(const std::string& path, const char* name = nullptr, const std::string& value = "")
+{
+    HKEY key;
+    return !RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) &&
+           !(name && RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                    static_cast<DWORD>(value.size() + 1))) &&
+           !RegCloseKey(key);
+}
 
-private:
-    static void Save(const char* name, std::string* value, bool* had)
-    {
-        char text[MAX_PATH * 2] = {0};
-        *had = GetEnvironmentVariableA(name, text, sizeof text) > 0;
-        *value = text;
+// ---- The carried copy -------------------------------------------------------
+
+TEST(UninstallerImage, IsTheBuiltFileAndTheStubKeepsItWithItsLength)
+{
+    const std::string built = ReadFile(kBuilt);
+    const std::string stub = ReadFile(testpaths::BuildTreeFile("installer\\setup-stub.exe"));
+    ASSERT_FALSE(built.empty());
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(UninstallerImage), UninstallerImageSize) == built)
+        << "the carried bytes differ from the built file";
+    const size_t at = stub.find(built);
+    ASSERT_NE(at, std::string::npos) << "the stub does not carry the uninstaller";
+    ASSERT_GE(at, 4u);
+    unsigned int length = 0;
+    std::memcpy(&length, stub.data() + at - 4, sizeof length);
+    EXPECT_EQ(length, built.size());
+}
+
+// ---- Removal rules ----------------------------------------------------------
+
+#define UNINSTALL_LIST "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+
+TEST(UninstallKeyPath, OnlyOneNonEmptyNameDirectlyBelowTheUninstallListIsObeyed)
+{
+    const struct { const char* path; bool obeyed; } cases[] = {
+        {UNINSTALL_LIST "\\Sample 1.0", true},
+        {"SOFTWARE\\microsoft\\windows\\currentversion\\uninstall\\Sample", true},
+        {UNINSTALL_LIST "\\x", true},
+        {UNINSTALL_LIST "\\", false},
+        {UNINSTALL_LIST, false},
+        {UNINSTALL_LIST "\\Sample\\Sub", false},
+        {UNINSTALL_LIST "\\Sample\\", false},
+        {UNINSTALL_LIST "Other\\Sample", false},
+        {"\\" UNINSTALL_LIST "\\Sample", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsUninstallKeyPath(c.path), c.obeyed) << c.path;
+}
+
+TEST(ProtectedFolder, EachShellFolderIsRecognisedInAnySpellingButNotItsSubfolderOrLookAlike)
+{
+    for (int csidl : {CSIDL_PROGRAMS, CSIDL_STARTMENU, CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS,
+                      CSIDL_COMMON_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAM_FILES,
+                      CSIDL_WINDOWS, CSIDL_PROFILE}) {
+        const std::string folder = ShellFolder(csidl);
+        SCOPED_TRACE(folder);
+        ASSERT_GT(folder.size(), 3u) << "the shell does not know folder " << csidl;
+        std::string upper = folder, slashed = folder + "\\sub\\..";
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        const size_t cut = folder.find_last_of('\\');
+
+        EXPECT_TRUE(IsProtectedFolder(folder.c_str()));
+        EXPECT_TRUE(IsProtectedFolder(upper.c_str()));
+        EXPECT_TRUE(IsProtectedFolder(slashed.c_str()));
+        EXPECT_FALSE(IsProtectedFolder((folder + "\\Sample Group").c_str()));
+        EXPECT_FALSE(IsProtectedFolder((folder + "x").c_str()));
+        EXPECT_FALSE(IsProtectedFolder((folder.substr(0, cut + 1) + "x" + folder.substr(cut + 1)).c_str()));
     }
-    std::string temp_, tmp_;
-    bool hadTemp_ = false, hadTmp_ = false;
+}
+
+TEST(Climb, RemovesEmptiedFoldersUpToOneStillInUseOrSixteenUp)
+{
+    const std::string root = FreshRoot("climb");
+    std::string deep = "deep\\";
+    for (int level = 1; level <= 16; ++level)
+        deep += "d" + std::to_string(level) + "\\";
+    ASSERT_TRUE(WriteFile(root + "a\\b\\f.txt", "x") && WriteFile(root + deep + "f.txt", "x"));
+    MakeFolders(root + "a\\c\\");
+    DeleteFileAndEmptyParents((root + "a\\b\\f.txt").c_str());
+    DeleteFileAndEmptyParents((root + deep + "f.txt").c_str());
+    EXPECT_FALSE(Exists(root + "a\\b"));
+    EXPECT_TRUE(Exists(root + "a\\c"));
+    EXPECT_FALSE(Exists(root + "deep\\d1"));
+    EXPECT_TRUE(Exists(root + "deep"));
+}
+
+// Points the user's Programs folder at `folder` while it lives, for this
+// process and the programs it starts.
+struct ProgramsRedirect {
+    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    DWORD type = 0, size = 1024;
+    char saved[1024];
+    const bool had = !RegGetValueA(HKEY_CURRENT_USER, key, "Programs", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
+    explicit ProgramsRedirect(const std::string& folder)
+    {
+        RegSetKeyValueA(HKEY_CURRENT_USER, key, "Programs", REG_SZ, folder.c_str(), folder.size() + 1);
+    }
+    ~ProgramsRedirect()
+    {
+        had ? RegSetKeyValueA(HKEY_CURRENT_USER, key, "Programs", type, saved, size)
+            : RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Programs");
+    }
 };
 
-// A product installed the way the installer leaves it: files in nested
-// folders, a Start-menu group with two links, a desktop link, the uninstall
-// key with its two values, the uninstaller and its data file naming them all.
-struct Installation {
-    std::string root;
-    std::string installDir;       // ends in a backslash
-    std::string unrelatedFile;    // beside the install folder, not installed
-    std::string title;
-    std::string keyPath;
-    std::string group;
-    std::string desktopLink;
-    std::vector<std::string> files;
-    std::vector<std::string> links;
+std::string Box(const std::string& caption, const std::string& text, const char* buttons)
+{
+    return caption + "|" + text + "|" + buttons + "\n";
+}
 
-    std::string Program() const { return installDir + "davirado.exe"; }
-    std::string Log() const { return installDir + "davirado.dat"; }
+std::string Question(const std::string& title)
+{
+    return Box("Uninstall " + title, title + " will be uninstalled. Do you wish to continue?", "Yes No");
+}
+
+std::string Closing(const std::string& title) { return Box("Uninstall " + title, "Uninstall Complete.", "OK"); }
+
+struct Outcome {
+    std::string boxes;   // every box shown, as Box() writes it
+    DWORD firstStageExit = ~0u, exitCode = ~0u;
+    std::string workerImage, workerCommandLine;   // of the process that showed the boxes
 };
 
-Installation Install(const std::string& name)
+// Starts the command and answers the boxes in turn. When `relaunches`, the
+// started process must end without a box and a copy of it shows them.
+void Drive(const std::string& commandLine, const std::vector<int>& answers, bool relaunches, Outcome* run,
+           const char* directory = nullptr)
 {
-    Installation product;
-    product.root = scratch::FreshRoot(name);
-    product.installDir = product.root + "Program Files\\Sample Product\\";
-    product.unrelatedFile = product.root + "Program Files\\unrelated.txt";
-    product.title = "Stubkit Sample " + name;
-    product.keyPath = std::string(scratch::kUninstallKeys) + product.title;
-    product.group = ShellFolder(CSIDL_PROGRAMS) + "\\" + product.title;
-    product.desktopLink = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + product.title + ".lnk";
-    for (const char* file : {"Sample.exe", "bin\\tool.dll", "bin\\plugins\\one.dll",
-                             "docs\\Read Me.txt", "data\\deep\\deeper\\table.bin"})
-        product.files.push_back(product.installDir + file);
-    product.links = {product.group + "\\Sample.lnk", product.group + "\\Read Me.lnk"};
-
-    scratch::MakeFolders(product.installDir);
-    EXPECT_TRUE(CopyFileA(BuiltUninstaller().c_str(), product.Program().c_str(), FALSE));
-    std::string log = product.title + "\n";
-    for (const std::string& file : product.files) {
-        EXPECT_TRUE(scratch::WriteFile(file, "installed " + file));
-        log += "0" + file + "\n";
-    }
-    for (const std::string& link : product.links) {
-        EXPECT_TRUE(scratch::WriteFile(link, "link"));
-        log += "1" + link + "\n";
-    }
-    EXPECT_TRUE(scratch::WriteFile(product.desktopLink, "link"));
-    log += "2" + product.desktopLink + "\n";
-    EXPECT_TRUE(scratch::CreateKey(product.keyPath, "DisplayName", product.title));
-    EXPECT_TRUE(scratch::CreateKey(product.keyPath, "UninstallString",
-                                   testpaths::Quoted(product.Program())));
-    log += "3" + product.keyPath + "\n";
-    EXPECT_TRUE(scratch::WriteFile(product.Log(), log));
-    EXPECT_TRUE(scratch::WriteFile(product.unrelatedFile, "not installed"));
-    return product;
-}
-
-void RemoveLeftovers(const Installation& product)
-{
-    scratch::RemoveTree(product.group);
-    DeleteFileA(product.desktopLink.c_str());
-    scratch::DeleteKeyTree(product.keyPath);
-}
-
-void ExpectEverythingRecordedIsGone(const Installation& product)
-{
-    for (const std::string& file : product.files)
-        EXPECT_FALSE(scratch::Exists(file)) << file;
-    EXPECT_FALSE(scratch::Exists(product.installDir + "bin"));
-    EXPECT_FALSE(scratch::Exists(product.installDir + "data"));
-    EXPECT_FALSE(scratch::Exists(product.Log()));
-    EXPECT_FALSE(scratch::Exists(product.group));
-    EXPECT_FALSE(scratch::Exists(product.desktopLink));
-    EXPECT_FALSE(scratch::KeyExists(product.keyPath));
-    EXPECT_TRUE(scratch::Exists(product.unrelatedFile));
-    EXPECT_TRUE(scratch::Exists(ShellFolder(CSIDL_DESKTOPDIRECTORY)));
-    EXPECT_TRUE(scratch::Exists(ShellFolder(CSIDL_PROGRAMS)));
-}
-
-void ExpectUntouched(const Installation& product)
-{
-    for (const std::string& path : product.files)
-        EXPECT_TRUE(scratch::Exists(path)) << path;
-    for (const std::string& path : product.links)
-        EXPECT_TRUE(scratch::Exists(path)) << path;
-    EXPECT_TRUE(scratch::Exists(product.desktopLink));
-    EXPECT_TRUE(scratch::KeyExists(product.keyPath));
-    EXPECT_TRUE(scratch::Exists(product.Program()));
-    EXPECT_TRUE(scratch::Exists(product.Log()));
-}
-
-void ExpectQuestion(const driver::SeenBox& seen, const std::string& title)
-{
-    EXPECT_EQ(seen.caption, "Uninstall " + title);
-    EXPECT_EQ(seen.text, title + kQuestion);
-    EXPECT_EQ(seen.buttons, kYesNo);
-}
-
-void ExpectClosing(const driver::SeenBox& seen, const std::string& title)
-{
-    EXPECT_EQ(seen.caption, "Uninstall " + title);
-    EXPECT_EQ(seen.text, "Uninstall Complete.");
-    EXPECT_EQ(seen.buttons, kOk);
-}
-
-// What one uninstall looked like from outside.
-struct UninstallRun {
-    DWORD firstStageExit = 0;
-    driver::StartedProcess worker;    // the process that showed the boxes
-    std::string workerImage;
-    std::string workerCommandLine;
-    driver::SeenBox question;
-    driver::SeenBox closing;
-    DWORD exitCode = 0;
-};
-
-// Starts the command like the system does and answers the boxes, Yes then
-// OK, from whichever process shows them. `firstStageEnds`: the started
-// process hands over to a copy and ends without a box of its own.
-void Uninstall(const std::string& commandLine, const char* directory, bool firstStageEnds,
-               UninstallRun* run)
-{
-    driver::StartedProcess started;
+    driver::StartedProcess started, worker;
     ASSERT_TRUE(driver::Start(commandLine, &started, directory)) << commandLine;
-    if (firstStageEnds) {
-        bool ended = driver::WaitForExit(&started, &run->firstStageExit);
-        if (!ended)
-            driver::Kill(&started);
-        ASSERT_TRUE(ended) << "the first stage did not end";
-    }
-    bool asked = driver::AnswerMessageBox(0, IDYES, &run->question);
-    if (!asked)
+    if (relaunches && !driver::WaitForExit(&started, &run->firstStageExit)) {
         driver::Kill(&started);
-    ASSERT_TRUE(asked) << "no confirmation";
-    if (firstStageEnds) {
-        ASSERT_TRUE(driver::Attach(run->question.processId, &run->worker));
-        run->workerImage = driver::ProcessImagePath(run->worker);
-        run->workerCommandLine = driver::ProcessCommandLine(run->worker);
-    } else {
-        run->worker = started;
+        FAIL() << "the first stage did not end";
     }
-    bool closed = driver::AnswerMessageBox(run->worker.id, IDOK, &run->closing);
-    if (!closed)
-        driver::Kill(&run->worker);
-    ASSERT_TRUE(closed) << "no closing message";
-    bool ended = driver::WaitForExit(&run->worker, &run->exitCode);
+    if (!relaunches)
+        worker = started;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        driver::SeenBox seen;
+        const bool shown = driver::AnswerMessageBox(i == 0 ? 0 : worker.id, answers[i], &seen);
+        if (!shown)
+            driver::Kill(&worker);
+        ASSERT_TRUE(shown) << "box " << i + 1 << " did not come";
+        std::string buttons;
+        for (int id : seen.buttons)
+            buttons += (buttons.empty() ? "" : " ") +
+                       std::string(id == IDYES ? "Yes" : id == IDNO ? "No" : id == IDOK ? "OK" : "?");
+        run->boxes += Box(seen.caption, seen.text, buttons.c_str());
+        if (i == 0 && relaunches) {
+            ASSERT_TRUE(driver::Attach(seen.processId, &worker));
+            run->workerImage = driver::ProcessImagePath(worker);
+            run->workerCommandLine = driver::ProcessCommandLine(worker);
+        }
+    }
+    const bool ended = driver::WaitForExit(&worker, &run->exitCode);
     if (!ended)
-        driver::Kill(&run->worker);
-    ASSERT_TRUE(ended);
+        driver::Kill(&worker);
+    ASSERT_TRUE(ended) << "the uninstaller did not end";
 }
 
-// ---- Started from the list of installed programs --------------------------
+// ---- A realistic installation, started from the list of installed programs --
 
 struct RelaunchCase {
     const char* name;
     const char* temp;        // below the root; nullptr: unset
     const char* tmp;
-    const char* copyFolder;  // where the copy must go, below the root
+    const char* copyFolder;  // where the copy must go, below the root; nullptr: works in place
+    bool bareName;           // started as "davirado.exe" from the install folder
+    int leftInInstallFolder; // -1: the folder is gone
 };
 
-void PrintTo(const RelaunchCase& c, std::ostream* out) { *out << c.name; }
-
-class FromTheListOfPrograms : public ::testing::TestWithParam<RelaunchCase> {
+class RealisticInstallation : public ::testing::TestWithParam<RelaunchCase> {
 protected:
-    void TearDown() override { RemoveLeftovers(product_); }
-    Installation product_;
+    void TearDown() override
+    {
+        std::error_code error;
+        fs::remove_all(group_, error);
+        DeleteFileA(desktopLink_.c_str());
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str());
+    }
+    std::string group_, desktopLink_, key_;
 };
 
-TEST_P(FromTheListOfPrograms, TheTempCopyRemovesTheWholeInstallation)
+TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
 {
     const RelaunchCase& c = GetParam();
-    // An empty Programs folder of its own, so that keeping it is observable.
-    const std::string programs = "C:\\stubkit-uninstall\\programs-" + std::string(c.name);
-    scratch::RemoveTree(programs);
-    scratch::MakeFolders(programs + "\\");
-    scratch::ShellFolderRedirect redirect(HKEY_CURRENT_USER, scratch::kUserShellFolders, "Programs",
-                                          programs);
-    ASSERT_EQ(ShellFolder(CSIDL_PROGRAMS), programs);
-    product_ = Install(std::string("relaunch-") + c.name);
+    const std::string programs = FreshRoot(std::string("programs-") + c.name);
+    ProgramsRedirect redirect(programs.substr(0, programs.size() - 1));
+    ASSERT_EQ(ShellFolder(CSIDL_PROGRAMS) + "\\", programs);
+
+    // Files in nested folders, a Start-menu group with two links, a desktop
+    // link, the uninstall key with its two values, and the log naming them all.
+    const std::string root = FreshRoot(std::string("relaunch-") + c.name);
+    const std::string dir = root + "Program Files\\Sample Product\\", program = dir + "davirado.exe";
+    const std::string title = std::string("Stubkit Sample ") + c.name;
+    key_ = kUninstallKeys + title;
+    group_ = programs + title;
+    desktopLink_ = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + title + ".lnk";
+    const std::vector<std::string> records = {
+        "0" + dir + "Sample.exe", "0" + dir + "bin\\tool.dll", "0" + dir + "bin\\plugins\\one.dll",
+        "0" + dir + "docs\\Read Me.txt", "0" + dir + "data\\deep\\deeper\\table.bin",
+        "1" + group_ + "\\Sample.lnk", "1" + group_ + "\\Read Me.lnk", "2" + desktopLink_};
+    std::string log = title + "\n";
+    for (const std::string& record : records) {
+        EXPECT_TRUE(WriteFile(record.substr(1), "installed"));
+        log += record + "\n";
+    }
+    ASSERT_TRUE(WriteFile(dir + "davirado.dat", log + "3" + key_ + "\n"));
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CreateKey(key_, "DisplayName", title));
+    ASSERT_TRUE(CreateKey(key_, "UninstallString", Quoted(program)));
+    ASSERT_TRUE(WriteFile(root + "Program Files\\unrelated.txt", "not installed"));
     ASSERT_EQ(EntriesIn(ShellFolder(CSIDL_DESKTOPDIRECTORY)), 1)
         << "the desktop must hold only this product's link for the test to mean anything";
-    auto below = [&](const char* path) { return path ? product_.root + path : std::string(); };
+
     for (const char* folder : {c.temp, c.tmp})
         if (folder)
-            scratch::MakeFolders(below(folder) + "\\");
-    TempVariables variables(c.temp ? below(c.temp).c_str() : nullptr,
-                            c.tmp ? below(c.tmp).c_str() : nullptr);
-    const std::string copy = product_.root + c.copyFolder + "\\duvozedad.exe";
-
-    UninstallRun run;
-    ASSERT_NO_FATAL_FAILURE(Uninstall(testpaths::Quoted(product_.Program()), nullptr, true, &run));
-
-    EXPECT_EQ(run.firstStageExit, 0u);
-    EXPECT_EQ(run.workerImage, copy);
-    EXPECT_EQ(run.workerCommandLine,
-              testpaths::Quoted(copy) + " " + testpaths::Quoted(product_.Program()));
-    ExpectQuestion(run.question, product_.title);
-    ExpectClosing(run.closing, product_.title);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectEverythingRecordedIsGone(product_);
-    EXPECT_FALSE(scratch::Exists(product_.Program()));
-    EXPECT_FALSE(scratch::Exists(product_.installDir));
-    EXPECT_EQ(scratch::ReadFile(copy), scratch::ReadFile(BuiltUninstaller()));
-    EXPECT_EQ(EntriesIn(programs), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    TempFolders, FromTheListOfPrograms,
-    ::testing::Values(RelaunchCase{"Temp", "Temp", "Other Tmp", "Temp"},
-                      RelaunchCase{"TempWithBlanks", "Temp With Blanks", nullptr, "Temp With Blanks"},
-                      RelaunchCase{"TempEndingInABackslash", "Temp Slash\\", nullptr, "Temp Slash"},
-                      RelaunchCase{"OnlyTmp", nullptr, "Only Tmp", "Only Tmp"}),
-    [](const ::testing::TestParamInfo<RelaunchCase>& info) { return std::string(info.param.name); });
-
-class Uninstaller : public ::testing::Test {
-protected:
-    void TearDown() override { RemoveLeftovers(product_); }
-    Installation product_;
-};
-
-TEST_F(Uninstaller, WithNeitherTempNorTmpWorksInPlaceAndKeepsOnlyItsOwnFile)
-{
-    product_ = Install("in-place");
-    TempVariables variables(nullptr, nullptr);
-
-    UninstallRun run;
-    const DWORD start = GetTickCount();
-    ASSERT_NO_FATAL_FAILURE(Uninstall(testpaths::Quoted(product_.Program()), nullptr, false, &run));
-
-    ExpectQuestion(run.question, product_.title);
-    ExpectClosing(run.closing, product_.title);
-    EXPECT_EQ(run.exitCode, 0u);
-    // Ten tries to delete the running program, nine pauses of a second between.
-    EXPECT_GE(GetTickCount() - start, 8500u);
-    ExpectEverythingRecordedIsGone(product_);
-    EXPECT_TRUE(scratch::Exists(product_.Program()));
-    EXPECT_EQ(EntriesIn(product_.installDir), 1);
-}
-
-TEST_F(Uninstaller, StartedByHandWithAnArgumentRemovesThatInstallationWithoutACopy)
-{
-    product_ = Install("by-hand");
-    const std::string runner = product_.root + "Runner\\davirado.exe";
-    scratch::MakeFolders(product_.root + "Runner\\");
-    ASSERT_TRUE(CopyFileA(BuiltUninstaller().c_str(), runner.c_str(), FALSE));
-    scratch::MakeFolders(product_.root + "Temp\\");
-    TempVariables variables((product_.root + "Temp").c_str(), nullptr);
-
-    UninstallRun run;
-    const std::string byHand =
-        testpaths::Quoted(runner) + " " + testpaths::Quoted(product_.Program()) + " ignored";
-    ASSERT_NO_FATAL_FAILURE(Uninstall(byHand, nullptr, false, &run));
-
-    ExpectQuestion(run.question, product_.title);
-    ExpectClosing(run.closing, product_.title);
-    EXPECT_EQ(run.exitCode, 0u);
-    ExpectEverythingRecordedIsGone(product_);
-    EXPECT_FALSE(scratch::Exists(product_.installDir));
-    EXPECT_TRUE(scratch::Exists(runner));
-    EXPECT_FALSE(scratch::Exists(product_.root + "Temp\\duvozedad.exe"));
-}
-
-TEST_F(Uninstaller, StartedByABareFileNameLooksInTheCurrentFolderAndRemovesNoFolderForTheLog)
-{
-    product_ = Install("bare-name");
-    scratch::MakeFolders(product_.root + "Temp\\");
-    TempVariables variables((product_.root + "Temp").c_str(), nullptr);
-    const std::string copy = product_.root + "Temp\\duvozedad.exe";
-    // The system looks for a bare program name in the starting process's
-    // current folder.
+            MakeFolders(root + folder + "\\");
+    // The programs started inherit these; every test sets what it relies on.
+    SetEnvironmentVariableA("TEMP", c.temp ? (root + c.temp).c_str() : nullptr);
+    SetEnvironmentVariableA("TMP", c.tmp ? (root + c.tmp).c_str() : nullptr);
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(product_.installDir.c_str()));
-
-    UninstallRun run;
-    Uninstall("davirado.exe", product_.installDir.c_str(), true, &run);
+    // The system looks for a bare program name in the starting process's current folder.
+    if (c.bareName)
+        ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    const std::string started = c.bareName ? "davirado.exe" : program;
+    const DWORD start = GetTickCount();
+    Outcome run;
+    Drive(c.bareName ? started : Quoted(started), {IDYES, IDOK}, c.copyFolder != nullptr, &run,
+          c.bareName ? dir.c_str() : nullptr);
     SetCurrentDirectoryA(previous);
     ASSERT_FALSE(HasFatalFailure());
 
-    EXPECT_EQ(run.workerCommandLine, testpaths::Quoted(copy) + " \"davirado.exe\"");
-    ExpectQuestion(run.question, product_.title);
-    ExpectClosing(run.closing, product_.title);
-    ExpectEverythingRecordedIsGone(product_);
-    EXPECT_FALSE(scratch::Exists(product_.Program()));
-    EXPECT_TRUE(scratch::Exists(product_.installDir));
-    EXPECT_EQ(EntriesIn(product_.installDir), 0);
+    EXPECT_EQ(run.boxes, Question(title) + Closing(title));
+    EXPECT_EQ(run.exitCode, 0u);
+    for (const std::string& record : records)
+        EXPECT_FALSE(Exists(record.substr(1))) << record;
+    EXPECT_FALSE(Exists(dir + "davirado.dat"));
+    EXPECT_FALSE(KeyExists(key_));
+    EXPECT_EQ(Exists(program), c.copyFolder == nullptr);
+    EXPECT_EQ(EntriesIn(dir), c.leftInInstallFolder);
+    EXPECT_TRUE(Exists(root + "Program Files\\unrelated.txt"));
+    EXPECT_EQ(EntriesIn(programs), 0);
+    EXPECT_TRUE(Exists(ShellFolder(CSIDL_DESKTOPDIRECTORY)));
+    if (c.copyFolder) {
+        const std::string copy = root + c.copyFolder + "\\duvozedad.exe";
+        EXPECT_EQ(run.firstStageExit, 0u);
+        EXPECT_EQ(run.workerImage, copy);
+        EXPECT_EQ(run.workerCommandLine, Quoted(copy) + " " + Quoted(started));
+        EXPECT_EQ(ReadFile(copy), ReadFile(kBuilt));
+    } else {
+        EXPECT_GE(GetTickCount() - start, 8500u) << "ten tries to delete the running program, a second apart";
+    }
 }
 
-TEST_F(Uninstaller, AnsweringNoChangesNothingAndEndsWithOne)
-{
-    product_ = Install("answer-no");
-    const std::string runner = product_.root + "Runner\\davirado.exe";
-    scratch::MakeFolders(product_.root + "Runner\\");
-    ASSERT_TRUE(CopyFileA(BuiltUninstaller().c_str(), runner.c_str(), FALSE));
+INSTANTIATE_TEST_SUITE_P(
+    StartedAsTheSystemDoes, RealisticInstallation,
+    ::testing::Values(RelaunchCase{"Temp", "Temp", "Other Tmp", "Temp", false, -1},
+                      RelaunchCase{"TempWithBlanks", "Temp With Blanks", nullptr, "Temp With Blanks", false, -1},
+                      RelaunchCase{"TempEndingInABackslash", "Temp Slash\\", nullptr, "Temp Slash", false, -1},
+                      RelaunchCase{"OnlyTmp", nullptr, "Only Tmp", "Only Tmp", false, -1},
+                      RelaunchCase{"NeitherWorksInPlaceKeepingOnlyItself", nullptr, nullptr, nullptr, false, 1},
+                      RelaunchCase{"BareNameRemovesNoFolderForTheLog", "Temp", nullptr, "Temp", true, 0}),
+    [](const ::testing::TestParamInfo<RelaunchCase>& info) { return std::string(info.param.name); });
 
-    driver::StartedProcess started;
-    ASSERT_TRUE(driver::Start(testpaths::Quoted(runner) + " " + testpaths::Quoted(product_.Program()),
-                              &started));
-    driver::SeenBox question;
-    bool asked = driver::AnswerMessageBox(started.id, IDNO, &question);
-    DWORD exitCode = 0;
-    bool ended = asked && driver::WaitForExit(&started, &exitCode);
-    if (!ended)
-        driver::Kill(&started);
-    ASSERT_TRUE(ended);
-
-    ExpectQuestion(question, product_.title);
-    EXPECT_EQ(exitCode, 1u);
-    ExpectUntouched(product_);
-}
-
-TEST_F(Uninstaller, WithoutADataFileSaysSoAndEndsWithTwo)
-{
-    product_ = Install("no-log");
-    ASSERT_TRUE(DeleteFileA(product_.Log().c_str()));
-    const std::string runner = product_.root + "Runner\\davirado.exe";
-    scratch::MakeFolders(product_.root + "Runner\\");
-    ASSERT_TRUE(CopyFileA(BuiltUninstaller().c_str(), runner.c_str(), FALSE));
-
-    driver::StartedProcess started;
-    ASSERT_TRUE(driver::Start(testpaths::Quoted(runner) + " " + testpaths::Quoted(product_.Program()),
-                              &started));
-    driver::SeenBox error;
-    bool shown = driver::AnswerMessageBox(started.id, IDOK, &error);
-    DWORD exitCode = 0;
-    bool ended = shown && driver::WaitForExit(&started, &exitCode);
-    if (!ended)
-        driver::Kill(&started);
-    ASSERT_TRUE(ended);
-
-    EXPECT_EQ(error.caption, "Uninstall");
-    EXPECT_EQ(error.text, "Error: Cannot open uninstall data file.");
-    EXPECT_EQ(error.buttons, kOk);
-    EXPECT_EQ(exitCode, 2u);
-    EXPECT_TRUE(scratch::Exists(product_.Program()));
-    for (const std::string& file : product_.files)
-        EXPECT_TRUE(scratch::Exists(file)) << file;
-}
-
-// ---- Data files of every shape ---------------------------------------------
+// ---- Data files of every shape, run by hand with an argument ---------------
 
 // Paths in a case: "{I}" the install folder (with its backslash), "{K}" the
 // uninstall list's key path (with its backslash), "{LONG}" a file name that
 // makes "{I}long\{LONG}" exactly 259 characters. Keys are marked "key:".
 struct LogCase {
     const char* name;
-    const char* files;   // "|"-separated, created before; folders end in "\"
-    const char* keys;    // "|"-separated, created before
+    const char* made;    // "|"-separated files, folders (ending in "\") and keys made before
     std::string log;
     std::string title;   // as the boxes must show it
+    DWORD exitCode;      // 0: answered Yes, 1: answered No, 2: no data file written
     const char* gone;
     const char* kept;
 };
 
-void PrintTo(const LogCase& c, std::ostream* out) { *out << c.name; }
-
 const std::string kTitle260(260, 'T');
-
-class DataFile : public ::testing::TestWithParam<LogCase> {
-protected:
-    void TearDown() override
-    {
-        Each(GetParam().keys, [](const std::string& key) { scratch::DeleteKeyTree(key); });
-    }
-
-    std::string Expand(const std::string& text) const
-    {
-        std::string longName(259 - (installDir_ + "long\\").size(), 'n');
-        std::string filled = scratch::Fill(text, "I", installDir_);
-        filled = scratch::Fill(filled, "K", scratch::kUninstallKeys);
-        return scratch::Fill(filled, "LONG", longName);
-    }
-
-    template <typename Action>
-    void Each(const char* list, Action action) const
-    {
-        std::string all = Expand(list);
-        size_t start = 0;
-        while (start < all.size()) {
-            size_t end = all.find('|', start);
-            if (end == std::string::npos)
-                end = all.size();
-            if (end > start)
-                action(all.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-
-    std::string installDir_;
-};
 
 bool IsKey(const std::string& entry) { return entry.rfind("key:", 0) == 0; }
 
 bool Present(const std::string& entry)
 {
-    return IsKey(entry) ? scratch::KeyExists(entry.substr(4)) : scratch::Exists(entry);
+    return IsKey(entry) ? KeyExists(entry.substr(4)) : Exists(entry);
 }
+
+class DataFile : public ::testing::TestWithParam<LogCase> {
+protected:
+    void TearDown() override
+    {
+        for (const std::string& entry : List(GetParam().made))
+            if (IsKey(entry))
+                RegDeleteTreeA(HKEY_LOCAL_MACHINE, entry.substr(4).c_str());
+    }
+    std::string Expand(std::string text) const
+    {
+        const std::string marks[][2] = {
+            {"{I}", dir_}, {"{K}", kUninstallKeys}, {"{LONG}", std::string(259 - (dir_ + "long\\").size(), 'n')}};
+        for (const auto& mark : marks)
+            for (size_t at; (at = text.find(mark[0])) != std::string::npos;)
+                text.replace(at, mark[0].size(), mark[1]);
+        return text;
+    }
+    std::vector<std::string> List(const char* text) const
+    {
+        std::istringstream all(Expand(text));
+        std::vector<std::string> entries;
+        for (std::string entry; std::getline(all, entry, '|');)
+            entries.push_back(entry);
+        return entries;
+    }
+    std::string dir_;
+};
 
 TEST_P(DataFile, IsCarriedOutRecordByRecord)
 {
     const LogCase& c = GetParam();
-    const std::string root = scratch::FreshRoot(std::string("log-") + c.name);
-    installDir_ = root + "Program Files\\Sample Product\\";
-    scratch::MakeFolders(installDir_);
-    const std::string program = installDir_ + "davirado.exe";
-    ASSERT_TRUE(CopyFileA(BuiltUninstaller().c_str(), program.c_str(), FALSE));
-    ASSERT_TRUE(scratch::WriteFile(installDir_ + "davirado.dat", Expand(c.log)));
-    Each(c.files, [](const std::string& path) {
-        if (path.back() == '\\')
-            scratch::MakeFolders(path);
-        else
-            ASSERT_TRUE(scratch::WriteFile(path, "x")) << path;
-    });
-    Each(c.keys, [](const std::string& key) { ASSERT_TRUE(scratch::CreateKey(key)) << key; });
-    const std::string runner = root + "Runner\\davirado.exe";
-    scratch::MakeFolders(root + "Runner\\");
-    ASSERT_TRUE(CopyFileA(BuiltUninstaller().c_str(), runner.c_str(), FALSE));
+    const std::string root = FreshRoot(std::string("log-") + c.name);
+    dir_ = root + "Program Files\\Sample Product\\";
+    const std::string program = dir_ + "davirado.exe", runner = root + "Runner\\davirado.exe";
+    MakeFolders(dir_);
+    MakeFolders(root + "Runner\\");
+    MakeFolders(root + "Temp\\");
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
+    if (c.exitCode != 2)
+        ASSERT_TRUE(WriteFile(dir_ + "davirado.dat", Expand(c.log)));
+    for (const std::string& entry : List(c.made))
+        ASSERT_TRUE(IsKey(entry) ? CreateKey(entry.substr(4)) : entry.back() == '\\' ? (MakeFolders(entry), true)
+                                                                                  : WriteFile(entry, "x"))
+            << entry;
+    SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
 
-    UninstallRun run;
-    const std::string byHand = testpaths::Quoted(runner) + " " + testpaths::Quoted(program);
-    ASSERT_NO_FATAL_FAILURE(Uninstall(byHand, nullptr, false, &run));
+    Outcome run;
+    const std::vector<int> answers[] = {{IDYES, IDOK}, {IDNO}, {IDOK}};
+    ASSERT_NO_FATAL_FAILURE(Drive(Quoted(runner) + " " + Quoted(program) + " ignored", answers[c.exitCode], false, &run));
 
-    ExpectQuestion(run.question, c.title);
-    ExpectClosing(run.closing, c.title);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_FALSE(scratch::Exists(program));
-    EXPECT_FALSE(scratch::Exists(installDir_ + "davirado.dat"));
-    Each(c.gone, [](const std::string& entry) { EXPECT_FALSE(Present(entry)) << entry; });
-    Each(c.kept, [](const std::string& entry) { EXPECT_TRUE(Present(entry)) << entry; });
+    const std::string boxes[] = {Question(c.title) + Closing(c.title), Question(c.title),
+                                 Box("Uninstall", "Error: Cannot open uninstall data file.", "OK")};
+    EXPECT_EQ(run.boxes, boxes[c.exitCode]);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_TRUE(Exists(runner));
+    EXPECT_FALSE(Exists(root + "Temp\\duvozedad.exe")) << "started with an argument, it made a copy";
+    for (const std::string& entry : List(c.gone))
+        EXPECT_FALSE(Present(entry)) << entry;
+    for (const std::string& entry : List(c.kept))
+        EXPECT_TRUE(Present(entry)) << entry;
 }
+
+#define OWN_FILES "{I}davirado.exe|{I}davirado.dat|"
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, DataFile,
     ::testing::Values(
-        LogCase{"Empty", "{I}keep.txt", "", "", "", "", "{I}keep.txt"},
-        LogCase{"TitleOnlyRemovesJustItsOwnFilesAndTheEmptiedFolder", "", "", "Sample\n", "Sample",
-                "{I}", ""},
-        LogCase{"NoFinalLineFeed", "{I}a.txt|{I}sub\\b.txt", "",
-                "Sample\n0{I}a.txt\n0{I}sub\\b.txt", "Sample", "{I}a.txt|{I}sub|{I}", ""},
-        LogCase{"CarriageReturnsKeepEverything", "{I}a.txt", "{K}Stubkit CrLf",
-                "Sample\r\n0{I}a.txt\r\n3{K}Stubkit CrLf\r\n", "Sample\r", "",
+        LogCase{"Empty", "{I}keep.txt", "", "", 0, OWN_FILES, "{I}keep.txt"},
+        LogCase{"NoFinalLineFeed", "{I}a.txt|{I}sub\\b.txt", "Sample\n0{I}a.txt\n0{I}sub\\b.txt", "Sample", 0,
+                OWN_FILES "{I}a.txt|{I}sub|{I}", ""},
+        LogCase{"CarriageReturnsKeepEverything", "{I}a.txt|key:{K}Stubkit CrLf",
+                "Sample\r\n0{I}a.txt\r\n3{K}Stubkit CrLf\r\n", "Sample\r", 0, OWN_FILES,
                 "{I}a.txt|key:{K}Stubkit CrLf"},
-        LogCase{"LinesOf260Characters", "{I}long\\{LONG}|{I}after.txt", "",
-                kTitle260 + "\n0{I}long\\{LONG}\n0{I}after.txt\n", kTitle260,
-                "{I}long|{I}after.txt|{I}", ""},
-        LogCase{"MissingFileStillEmptiesItsFolder", "{I}gone\\|{I}keep.txt", "",
-                "Sample\n0{I}gone\\missing.txt\n", "Sample", "{I}gone", "{I}keep.txt"},
-        LogCase{"OnlyTheProductsOwnUninstallKeyIsDeleted", "",
-                "Software\\StubkitForeign\\Victim|{K}Stubkit Outer\\Inner|"
-                "Software\\Microsoft\\Windows\\CurrentVersion\\UninstallStubkit\\Victim|{K}Stubkit Genuine",
-                "Sample\n3Software\\StubkitForeign\\Victim\n3{K}Stubkit Outer\\Inner\n"
-                "3Software\\Microsoft\\Windows\\CurrentVersion\\UninstallStubkit\\Victim\n3{K}\n"
-                "3{K}Stubkit Genuine\n",
-                "Sample", "key:{K}Stubkit Genuine",
-                "key:Software\\StubkitForeign\\Victim|key:{K}Stubkit Outer\\Inner|"
-                "key:Software\\Microsoft\\Windows\\CurrentVersion\\UninstallStubkit\\Victim"},
-        LogCase{"OtherLineTypesAreSkipped", "{I}a.txt", "",
-                "Sample\n4{I}a.txt\n {I}a.txt\n\xE9{I}a.txt\n\n", "Sample", "", "{I}a.txt"}),
+        LogCase{"LinesOf260Characters", "{I}long\\{LONG}|{I}after.txt",
+                kTitle260 + "\n0{I}long\\{LONG}\n0{I}after.txt\n", kTitle260, 0,
+                OWN_FILES "{I}long|{I}after.txt|{I}", ""},
+        LogCase{"MissingFileStillEmptiesItsFolder", "{I}gone\\|{I}keep.txt", "Sample\n0{I}gone\\missing.txt\n",
+                "Sample", 0, OWN_FILES "{I}gone", "{I}keep.txt"},
+        LogCase{"OnlyTheProductsOwnUninstallKeyIsDeleted",
+                "key:Software\\StubkitForeign\\Victim|key:{K}Stubkit Outer\\Inner|key:{K}Stubkit Genuine",
+                "Sample\n3Software\\StubkitForeign\\Victim\n3{K}Stubkit Outer\\Inner\n3{K}\n3{K}Stubkit Genuine\n",
+                "Sample", 0, OWN_FILES "key:{K}Stubkit Genuine",
+                "key:Software\\StubkitForeign\\Victim|key:{K}Stubkit Outer\\Inner"},
+        LogCase{"OtherLineTypesAreSkipped", "{I}a.txt", "Sample\n4{I}a.txt\n {I}a.txt\n\xE9{I}a.txt\n\n", "Sample",
+                0, OWN_FILES, "{I}a.txt"},
+        LogCase{"AnsweringNoChangesNothing", "{I}a.txt|key:{K}Stubkit No", "Sample\n0{I}a.txt\n3{K}Stubkit No\n",
+                "Sample", 1, "", OWN_FILES "{I}a.txt|key:{K}Stubkit No"},
+        LogCase{"WithoutADataFileSaysSo", "{I}a.txt", "", "", 2, "", "{I}davirado.exe|{I}a.txt"}),
     [](const ::testing::TestParamInfo<LogCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
