@@ -1,21 +1,21 @@
-// Round trips through the encoder and the installer's decoder.
+// The encoder against the installer's decoder, and the code tables it plans.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fstream>
+#include <queue>
 #include <random>
-#include <string>
 
 #include "stubkit/block_coder.h"
+#include "stubkit/huffman.h"
 #include "stubkit/stream_encoder.h"
-#include "tests/codec/decode_harness.h"
+#include "tests/codec/codec_test.h"
 
 namespace stubkit {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes RandomBytes(size_t size, uint32_t seed)
+Bytes Random(size_t size, uint32_t seed)
 {
     std::mt19937 random(seed);
     Bytes bytes(size);
@@ -27,14 +27,14 @@ Bytes RandomBytes(size_t size, uint32_t seed)
 // Word salad: compressible, with matches at every distance.
 Bytes Text(size_t size, uint32_t seed)
 {
-    static const char* kWords[] = {"installer ", "payload ", "window ", "stream ", "the ",
-                                   "of ", "and ", "block\n", "symbol ", "code ", "table, ",
-                                   "folder ", "shortcut ", "uninstall. ", "registry "};
+    static const std::string kWords[] = {"installer ", "payload ", "window ", "stream ", "the ",
+                                         "of ", "and ", "block\n", "symbol ", "code ", "table, ",
+                                         "folder ", "shortcut ", "uninstall. ", "registry "};
     std::mt19937 random(seed);
     Bytes bytes;
     while (bytes.size() < size) {
-        const char* word = kWords[random() % 15];
-        bytes.insert(bytes.end(), word, word + strlen(word));
+        const std::string& word = kWords[random() % 15];
+        bytes.insert(bytes.end(), word.begin(), word.end());
         if (random() % 50 == 0)
             bytes.push_back(static_cast<uint8_t>('0' + random() % 10));
     }
@@ -57,26 +57,23 @@ Bytes WindowsBinary()
     return Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
-void ExpectRoundTrip(const Bytes& input, int level)
+// Encodes, decodes with the installer's decoder and returns the stream's size.
+size_t RoundTrip(const Bytes& input, int level)
 {
     Bytes stream = EncodeBuffer(input.data(), input.size(), level);
-    codec_test::Decoded decoded =
-        codec_test::Decode(stream, static_cast<uint32_t>(input.size()));
-    ASSERT_EQ(decoded.output.size(), input.size()) << "level " << level;
-    EXPECT_TRUE(decoded.output == input) << "level " << level;
+    codec_test::Decoded decoded = codec_test::Decode(stream, static_cast<uint32_t>(input.size()));
+    EXPECT_TRUE(decoded.output == input)
+        << "level " << level << ": " << decoded.output.size() << " of " << input.size() << " bytes";
     // Nothing is read beyond the stream but the two bytes of lookahead.
     EXPECT_LE(decoded.fetches, stream.size() + 2) << "level " << level;
+    return stream.size();
 }
 
 struct RoundTripCase {
     const char* name;
     Bytes (*make)();
-    std::vector<int> levels;
+    std::vector<int> levels = {1, 2, 3, 4, 5, 6, 7, 8, 9};
 };
-
-const std::vector<int> kEveryLevel = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-
-void PrintTo(const RoundTripCase& c, std::ostream* out) { *out << c.name; }
 
 class RoundTripTest : public testing::TestWithParam<RoundTripCase> {};
 
@@ -84,28 +81,20 @@ TEST_P(RoundTripTest, DecodesToTheInput)
 {
     Bytes input = GetParam().make();
     for (int level : GetParam().levels)
-        ExpectRoundTrip(input, level);
+        RoundTrip(input, level);
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, RoundTripTest, testing::Values(
-    RoundTripCase{"Empty", [] { return Bytes(); }, kEveryLevel},
-    RoundTripCase{"OneByte", [] { return Bytes{'a'}; }, kEveryLevel},
-    RoundTripCase{"TwoBytes", [] { return Bytes{' ', ' '}; }, kEveryLevel},
-    RoundTripCase{"ThreeSpaces", [] { return Bytes(3, ' '); }, kEveryLevel},
-    RoundTripCase{"AroundTwoFiftySix",
-                  [] { return Concat({Bytes(255, 'x'), Bytes{'y'}, Bytes(257, 'x')}); }, kEveryLevel},
-    RoundTripCase{"EveryByteValue", [] {
-        Bytes bytes;
-        for (int round = 0; round < 3; ++round)
-            for (int value = 0; value < 256; ++value)
-                bytes.push_back(static_cast<uint8_t>(value * (round + 1)));
-        return bytes; }, kEveryLevel},
-    RoundTripCase{"TextSeveralBlocks", [] { return Text(600000, 1); }, kEveryLevel},
-    RoundTripCase{"RandomAcrossSymbolLimit", [] { return RandomBytes(200000, 2); }, kEveryLevel},
+    RoundTripCase{"Empty", [] { return Bytes(); }},
+    RoundTripCase{"OneByte", [] { return Bytes{'a'}; }},
+    RoundTripCase{"TwoBytes", [] { return Bytes{' ', ' '}; }},
+    RoundTripCase{"ThreeSpaces", [] { return Bytes(3, ' '); }},
+    RoundTripCase{"AroundTwoFiftySix", [] { return Concat({Bytes(255, 'x'), Bytes{'y'}, Bytes(257, 'x')}); }},
+    RoundTripCase{"TextSeveralBlocks", [] { return Text(600000, 1); }},
+    RoundTripCase{"RandomAcrossSymbolLimit", [] { return Random(200000, 2); }},
     RoundTripCase{"LongRuns", [] {
-        return Concat({Bytes(1 << 20, 0), Bytes(70000, 0xFF), Text(1000, 3), Bytes(300000, 0)}); },
-        kEveryLevel},
-    RoundTripCase{"WindowsBinary", [] { return WindowsBinary(); }, {1, 5, 9}}),
+        return Concat({Bytes(1 << 20, 0), Bytes(70000, 0xFF), Text(1000, 3), Bytes(300000, 0)}); }},
+    RoundTripCase{"WindowsBinary", WindowsBinary, {1, 5, 9}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(EncoderTest, FindsRepeatsAcrossTheWholeWindow)
@@ -113,46 +102,39 @@ TEST(EncoderTest, FindsRepeatsAcrossTheWholeWindow)
     // A random block repeated at the longest distance the stream allows can
     // only shrink through that match. The 9 MiB input also crosses two window
     // ends in the decoder.
-    Bytes block = RandomBytes(100000, 4);
-    Bytes input = Concat({block, RandomBytes((1 << 22) - 100001, 5), block,
-                          RandomBytes(5 << 20, 6), block});
+    Bytes block = Random(100000, 4);
+    Bytes input = Concat({block, Random((1 << 22) - 100001, 5), block, Random(5 << 20, 6), block});
     for (int level : {1, 5, 9}) {
-        Bytes stream = EncodeBuffer(input.data(), input.size(), level);
-        codec_test::Decoded decoded =
-            codec_test::Decode(stream, static_cast<uint32_t>(input.size()));
-        EXPECT_TRUE(decoded.output == input) << "level " << level;
+        size_t size = RoundTrip(input, level);
         if (level >= 5) {
-            EXPECT_LT(stream.size() + 90000, input.size()) << "level " << level;
+            EXPECT_LT(size + 90000, input.size()) << "level " << level;
         }
     }
 }
 
 TEST(EncoderTest, PieceSizesDoNotChangeTheStream)
 {
-    Bytes input = Concat({Text(700000, 7), RandomBytes(50000, 8), Text(300000, 9)});
+    Bytes input = Concat({Text(700000, 7), Random(50000, 8), Text(300000, 9)});
     for (int level : {2, 7}) {
-        Bytes whole = EncodeBuffer(input.data(), input.size(), level);
         Bytes pieces;
         StreamEncoder encoder(level, [&](const uint8_t* bytes, size_t size) {
             pieces.insert(pieces.end(), bytes, bytes + size);
         });
         std::mt19937 random(level);
-        for (size_t done = 0; done < input.size();) {
-            size_t size = std::min<size_t>(input.size() - done, random() % 70000);
+        for (size_t done = 0, size = 0; done < input.size(); done += size) {
+            size = std::min<size_t>(input.size() - done, random() % 70000);
             encoder.Write(input.data() + done, size);
-            done += size;
         }
         encoder.Finish();
-        EXPECT_TRUE(pieces == whole) << "level " << level;
+        EXPECT_TRUE(pieces == EncodeBuffer(input.data(), input.size(), level)) << "level " << level;
     }
 }
 
 TEST(EncoderTest, HigherLevelsCompressBetter)
 {
     Bytes input = Concat({Text(400000, 10), WindowsBinary()});
-    size_t fastest = EncodeBuffer(input.data(), input.size(), 1).size();
-    size_t middle = EncodeBuffer(input.data(), input.size(), 5).size();
-    size_t best = EncodeBuffer(input.data(), input.size(), 9).size();
+    auto size = [&](int level) { return EncodeBuffer(input.data(), input.size(), level).size(); };
+    size_t fastest = size(1), middle = size(5), best = size(9);
     EXPECT_LT(middle, fastest);
     EXPECT_LT(best, middle);
 }
@@ -163,10 +145,21 @@ TEST(EncoderTest, RejectsLevelsOutsideOneToNine)
         EXPECT_THROW(StreamEncoder(level, [](const uint8_t*, size_t) {}), std::invalid_argument);
 }
 
+// Kraft sum scaled by 2^16 (65536 for a complete code); lengths must be 16 at most.
+uint64_t KraftSum(const std::vector<uint8_t>& lengths)
+{
+    uint64_t sum = 0;
+    for (uint8_t length : lengths) {
+        EXPECT_LE(length, 16);
+        if (length > 0 && length <= 16)
+            sum += uint64_t{1} << (16 - length);
+    }
+    return sum;
+}
+
 TEST(BlockPlanTest, TablesAreCompleteCodesWithinSixteenBits)
 {
-    // A literal/length histogram skewed enough that plain Huffman would need
-    // more than 16 bits, with many matches and positions.
+    // Skewed enough that plain Huffman would need more than 16 bits.
     Histogram histogram;
     uint32_t weight = 1;
     for (int symbol = 0; symbol < kSymbolCount; ++symbol) {
@@ -176,17 +169,59 @@ TEST(BlockPlanTest, TablesAreCompleteCodesWithinSixteenBits)
     for (int code = 0; code < 44; ++code)
         histogram.positions[code] = 1u << (code % 25);
     BlockCode code = PlanBlock(histogram);
-    for (const std::vector<uint8_t>* lengths :
-         {&code.symbol_lengths, &code.position_lengths, &code.length_code_lengths}) {
-        uint64_t kraft = 0;
-        for (uint8_t length : *lengths) {
-            EXPECT_LE(length, 16);
-            if (length > 0)
-                kraft += uint64_t{1} << (16 - length);
-        }
-        EXPECT_EQ(kraft, 65536u);
-    }
+    for (const auto* lengths : {&code.symbol_lengths, &code.position_lengths, &code.length_code_lengths})
+        EXPECT_EQ(KraftSum(*lengths), 65536u);
     EXPECT_EQ(code.position_lengths[44], 0) << "position code 44 must stay unused";
+}
+
+// Plain Huffman cost without a length limit: the sum of all merged weights.
+uint64_t UnlimitedHuffmanBits(const std::vector<uint32_t>& frequencies)
+{
+    std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<>> queue;
+    for (uint32_t frequency : frequencies)
+        if (frequency > 0)
+            queue.push(frequency);
+    uint64_t bits = 0;
+    while (queue.size() > 1) {
+        uint64_t merged = queue.top();
+        queue.pop();
+        merged += queue.top();
+        queue.pop();
+        bits += merged;
+        queue.push(merged);
+    }
+    return bits;
+}
+
+TEST(LimitedLengthsTest, OptimalCompleteCodesWhereTheLimitDoesNotBind)
+{
+    std::vector<uint32_t> sparse(510, 0);
+    for (int i = 0; i < 510; i += 7)
+        sparse[i] = 1000 / (1 + i % 13);
+    for (const std::vector<uint32_t>& frequencies : {std::vector<uint32_t>{5, 0, 9}, sparse}) {
+        std::vector<uint8_t> lengths = LimitedCodeLengths(frequencies);
+        ASSERT_EQ(lengths.size(), frequencies.size());
+        uint64_t bits = 0;
+        for (size_t i = 0; i < lengths.size(); ++i) {
+            EXPECT_EQ(lengths[i] == 0, frequencies[i] == 0) << "symbol " << i;
+            bits += uint64_t{frequencies[i]} * lengths[i];
+        }
+        EXPECT_EQ(KraftSum(lengths), 65536u);
+        EXPECT_EQ(bits, UnlimitedHuffmanBits(frequencies));
+    }
+}
+
+TEST(PositionCodeTest, CodesTileThePositionsWithTheirExtraBits)
+{
+    uint32_t base = 0;
+    for (int code = 0; code < 44; ++code) {
+        ASSERT_EQ(PositionBase(code), base) << "code " << code;
+        uint32_t last = base + (1u << PositionExtraBits(code)) - 1;
+        EXPECT_EQ(PositionCode(base), code);
+        EXPECT_EQ(PositionCode(last), code);
+        base = last + 1;
+    }
+    EXPECT_EQ(base, 1u << 22);
 }
 
 }  // namespace
