@@ -1,11 +1,10 @@
-// Test side of the codec: a raw stream writer, bit by bit and independent of
-// the encoder, that keeps beside the stream the output the byte-by-byte
-// definition gives; and DecodeStream run over bytes, recording what it did.
+// Test side of the codec: DecodeStream run over bytes, recording what it did,
+// and a raw stream writer, bit by bit and independent of the encoder, that
+// keeps beside the stream the output the byte-by-byte definition gives.
 #ifndef STUBKIT_TESTS_CODEC_TEST_H
 #define STUBKIT_TESTS_CODEC_TEST_H
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,39 +19,45 @@ struct Decoded {
 };
 
 inline const std::vector<uint8_t>* harness_input;
-inline Decoded* harness_result;
+inline Decoded* harness;
 
 inline Decoded Decode(const std::vector<uint8_t>& stream, uint32_t total)
 {
     Decoded result;
     harness_input = &stream;
-    harness_result = &result;
-    DecodeStream(
-        [](unsigned char* buffer, int) {
-            size_t index = harness_result->fetches++;
-            if (index >= harness_input->size())
-                return 0;
-            buffer[0] = (*harness_input)[index];
-            return 1;
-        },
-        [](const unsigned char* bytes, int length) {
-            harness_result->chunk_sizes.push_back(length);
-            harness_result->output.insert(harness_result->output.end(), bytes, bytes + length);
-            return length;
-        },
-        total);
+    harness = &result;
+    DecodeStream([](unsigned char* buffer, int) {
+        size_t index = harness->fetches++;
+        if (index >= harness_input->size())
+            return 0;
+        buffer[0] = (*harness_input)[index];
+        return 1;
+    }, [](const unsigned char* bytes, int length) {
+        harness->chunk_sizes.push_back(length);
+        harness->output.insert(harness->output.end(), bytes, bytes + length);
+        return length;
+    }, total);
     return result;
 }
 
 // Position code j >= 4 stands for (2 + j mod 2) * 2^(j/2 - 1) plus j/2 - 1 extra bits.
-inline uint32_t PositionBase(int code) { return code <= 3 ? static_cast<uint32_t>(code) : (2u + code % 2) << (code / 2 - 1); }
-inline int ExtraBits(int code) { return code <= 3 ? 0 : code / 2 - 1; }
+inline uint32_t PositionBase(int code) { return code <= 3 ? code : (2 + code % 2) << (code / 2 - 1); }
+
+// Canonical code of `symbol`: every code ordered before it (shorter, or as long
+// with a lower symbol) takes up its share of the 16-bit code space.
+inline uint32_t CanonicalCode(const std::vector<int>& lengths, size_t symbol)
+{
+    uint32_t code = 0;
+    for (size_t s = 0; s < lengths.size(); ++s)
+        if (lengths[s] > 0 && (lengths[s] < lengths[symbol] || (lengths[s] == lengths[symbol] && s < symbol)))
+            code += 1u << (16 - lengths[s]);
+    return code >> (16 - lengths[symbol]);
+}
 
 // One alphabet's code lengths or, when there are none, the single-symbol form.
 struct Table {
     std::vector<int> lengths;
     int single = 0;
-    std::vector<uint32_t> codes = {};   // canonical, filled in by Block
 };
 struct BlockTables { Table length_codes, symbols, positions; };
 
@@ -61,8 +66,7 @@ struct StreamWriter {
     size_t bits = 0, mark = 0;   // mark: the bit count at a '|' in PutBits
     BlockTables tables;
 
-    // The low n bits of value, most significant first.
-    void Put(uint32_t value, int n)
+    void Put(uint32_t value, int n)   // the low n bits, most significant first
     {
         for (int i = n - 1; i >= 0; --i, ++bits) {
             if (bits % 8 == 0)
@@ -96,52 +100,46 @@ struct StreamWriter {
         PutCode(tables.symbols, length + 253);
         PutCode(tables.positions, position_code);
     }
-    // Copy distance position + 1; positions below 2^18 (extra bits fit in 16).
+    // Copy distance position + 1.
     void Match(int length, uint32_t position)
     {
         int code = 0;
         while (PositionBase(code + 1) <= position)
             ++code;
         MatchHead(length, code);
-        Put(position - PositionBase(code), ExtraBits(code));
+        int extra_bits = code <= 3 ? 0 : code / 2 - 1;
+        uint32_t extra = position - PositionBase(code);
+        Put(extra & 0xFFFF, std::min(extra_bits, 16));   // wider extra bits: the low 16 first
+        Put(extra >> 16, std::max(extra_bits - 16, 0));
         for (int i = 0; i < length; ++i) {
+            // The window is circular and starts out as spaces.
             int64_t from = static_cast<int64_t>(expected.size()) - position - 1;
+            while (from + DecoderWindowSize < static_cast<int64_t>(expected.size()))
+                from += DecoderWindowSize;
             expected.push_back(from < 0 ? ' ' : expected[from]);
         }
     }
-    // Matches at `position` until the output is `size` bytes long.
-    void Fill(size_t size, uint32_t position)
+    void Fill(size_t size, uint32_t position)   // matches until the output has `size` bytes
     {
         while (expected.size() < size)
             Match(static_cast<int>(std::min<size_t>(256, size - expected.size())), position);
     }
 
 private:
-    void PutTable(Table& table, int width)
+    void PutTable(const Table& table, int width)
     {
-        size_t count = table.lengths.size();
-        while (count > 0 && table.lengths[count - 1] == 0)
-            --count;
-        Put(count, width);
-        if (count == 0)
+        Put(table.lengths.size(), width);
+        if (table.lengths.empty())
             return Put(table.single, width);
-        table.codes.assign(table.lengths.size(), 0);
-        uint32_t code = 0;
-        for (int length = 1; length <= 16; ++length, code <<= 1)
-            for (size_t symbol = 0; symbol < table.lengths.size(); ++symbol)
-                if (table.lengths[symbol] == length)
-                    table.codes[symbol] = code++;
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < table.lengths.size(); ++i) {
             int length = table.lengths[i];
             if (width == 9) {
                 PutCode(tables.length_codes, length == 0 ? 0 : length + 2);
                 continue;
             }
-            Put(std::min(length, 7), 3);   // 7 and more go on in unary
-            for (int more = 7; more < length; ++more)
-                Put(1, 1);
+            Put(std::min(length, 7), 3);   // from 7 on, one 1 per unit more, then a 0
             if (length >= 7)
-                Put(0, 1);
+                Put(((1u << (length - 7)) - 1) << 1, length - 6);
             if (width == 5 && i == 2)
                 Put(0, 2);   // the zero run after the third length code
         }
@@ -149,7 +147,7 @@ private:
     void PutCode(const Table& table, int symbol)
     {
         if (!table.lengths.empty())
-            Put(table.codes.at(symbol), table.lengths.at(symbol));
+            Put(CanonicalCode(table.lengths, symbol), table.lengths.at(symbol));
     }
 };
 

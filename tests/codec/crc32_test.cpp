@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <string>
 
 #include "payload/crc32.h"
 #include "stubkit/fast_crc32.h"
@@ -31,8 +30,7 @@ TEST(CrcTest, FastFormMatchesTheTableAtEveryLengthAndAlignment)
     BuildCrcTable();
     std::mt19937 random(7);
     std::vector<uint8_t> bytes(300);
-    for (uint8_t& byte : bytes)
-        byte = static_cast<uint8_t>(random());
+    std::generate(bytes.begin(), bytes.end(), std::ref(random));
     for (size_t start = 0; start < 9; ++start) {
         for (size_t length = 0; start + length <= bytes.size(); length += 1 + length / 8) {
             uint32_t seed = random();

@@ -29,7 +29,6 @@ struct BitsCase {
 };
 
 class DecoderBitsTest : public testing::TestWithParam<BitsCase> {};
-
 // Literals 0-3 with lengths 2, 1, 3, 3: codes 10, 0, 110, 111.
 TEST_P(DecoderBitsTest, DecodesInOneWriteAndReadsAtMostTwoBytesAhead)
 {
@@ -61,7 +60,6 @@ struct CopyCase {
 };
 
 class DecoderCopyTest : public testing::TestWithParam<CopyCase> {};
-
 TEST_P(DecoderCopyTest, MatchesCopyByteByByte)
 {
     StreamWriter w;
@@ -80,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Copies, DecoderCopyTest, testing::Values(
     CopyCase{"LongestDistanceInsideOutput", {{3, 2}, {5, 5}, {9, 9}}},
     CopyCase{"EveryShortPositionCode", {{3, 0}, {3, 1}, {3, 2}, {3, 3}, {3, 4}, {3, 5},
                                        {3, 6}, {3, 7}, {3, 8}, {3, 11}, {3, 12}, {3, 15}}},
+    CopyCase{"PositionCode44WrapsAroundTheWindow", {{3, 1u << 22}, {3, (1u << 22) + 1}, {3, (1u << 22) + 9}}},
     CopyCase{"MatchPastTotalIsCopiedAndWrittenInFull", {{10, 0}}, 6}),
     [](const auto& info) { return info.param.name; });
 
@@ -97,21 +96,6 @@ TEST(DecoderTest, LongExtraBitsTakeTheFirstSixteenAsLowHalf)
     std::vector<uint8_t> output = Decode(w.bytes, 720901).output;
     ASSERT_EQ(output.size(), 720901u);
     EXPECT_EQ(Text({output.end() - 3, output.end()}), "BAA");
-}
-
-TEST(DecoderTest, PositionCode44WrapsAroundTheWindow)
-{
-    struct { uint32_t extra; const char* expected; } cases[] = {{0, "abbbb"}, {1, "ababa"}, {5, "ab   "}};
-    for (auto c : cases) {
-        StreamWriter w;
-        w.Block(3, EveryCode());
-        w.Literal('a');
-        w.Literal('b');
-        w.MatchHead(3, 44);
-        w.Put(c.extra, 16);
-        w.Put(0, 5);
-        EXPECT_EQ(Text(Decode(w.bytes, 5).output), c.expected) << "extra " << c.extra;
-    }
 }
 
 TEST(DecoderTest, OutputLeavesInWindowSizedChunks)
@@ -153,20 +137,11 @@ TEST(DecoderTest, CodesLongerThanTheDirectTablesWalkTheTree)
 {
     // Lengths 1, 2, ..., 15, 16, 16 over 17 symbols: the longest codes pass
     // every level of the overflow trees of all three alphabets.
-    auto skewed = [](size_t size, const std::vector<int>& symbols) {
-        std::vector<int> lengths(size, 0);
-        for (size_t i = 0; i < symbols.size(); ++i)
-            lengths[symbols[i]] = std::min<int>(i + 1, 16);
-        return lengths;
-    };
-    std::vector<int> literals, positions, length_codes;
-    for (int i = 0; i < 17; ++i) {
-        literals.push_back(i < 16 ? 'a' + i : 256);
-        positions.push_back(i);
-        length_codes.push_back(i == 0 ? 0 : i + 2);
-    }
+    std::vector<int> literals(257, 0), positions(17), length_codes(19, 0);
+    for (int i = 0; i < 17; ++i)
+        literals[i < 16 ? 'a' + i : 256] = positions[i] = length_codes[i == 0 ? 0 : i + 2] = std::min(i + 1, 16);
     StreamWriter w;
-    w.Block(16 + 17, {{skewed(19, length_codes)}, {skewed(510, literals)}, {skewed(45, positions)}});
+    w.Block(16 + 17, {{length_codes}, {literals}, {positions}});
     for (int i = 0; i < 16; ++i)
         w.Literal(static_cast<uint8_t>('a' + i));
     for (int code = 0; code < 17; ++code)
@@ -174,43 +149,14 @@ TEST(DecoderTest, CodesLongerThanTheDirectTablesWalkTheTree)
     EXPECT_EQ(Decode(w.bytes, w.expected.size()).output, w.expected);
 }
 
-// Malformed tables: decoding ends with bounded output (and, as the fuzzer's
-// sanitizers watch, stays inside its tables).
-struct MalformedCase {
-    const char* name;
-    std::string bits;   // after a block count of 0xFFFF
-};
-
-class DecoderMalformedTest : public testing::TestWithParam<MalformedCase> {};
-
-TEST_P(DecoderMalformedTest, EndsWithinBounds)
+TEST(DecoderTest, SymbolCountAboveTheAlphabetStillEnds)
 {
+    // 511 literal/length lengths announced, each from the single length code 3.
+    // (Other malformed tables are the fuzzer's, whose sanitizers see stray writes.)
     StreamWriter w;
-    w.Put(0xFFFF, 16);
-    w.PutBits(GetParam().bits);
+    w.PutBits("1111111111111111 00000 00011 111111111" + std::string(600, '1'));
     EXPECT_LT(Decode(w.bytes, 1 << 20).output.size(), (1u << 20) + 257);
 }
-
-std::string Repeat(const std::string& bits, int times)
-{
-    std::string result;
-    while (times-- > 0)
-        result += bits;
-    return result;
-}
-
-INSTANTIATE_TEST_SUITE_P(Tables, DecoderMalformedTest, testing::Values(
-    MalformedCase{"LengthCodeCountAboveAlphabet", "11111" + Repeat("001", 31)},
-    MalformedCase{"SymbolCountAboveAlphabet", "00000 00011 111111111 " + Repeat("1", 600)},
-    MalformedCase{"PositionCountAboveAlphabet",
-                  "00000 00011 000000000 000000001 11111111111111" + Repeat("010", 200)},
-    MalformedCase{"ZeroRunPastEnd", "00011 010 010 010 11 000000000 00010" + Repeat("1", 200)},
-    MalformedCase{"LengthsAboveSixteen", "10011" + Repeat("1", 19 * 19)},
-    MalformedCase{"OverfullCode", "10011" + Repeat("001", 3) + "00" + Repeat("001", 16) + Repeat("0", 300)},
-    MalformedCase{"SingleSymbolsOutOfRange", "00000 11111 000000000 111111111 00000000000000 11111111111111"},
-    MalformedCase{"EveryLiteralSixteenBits", "10011" + Repeat("0", 9) + "00" + Repeat("0", 45) +
-                                             "1111111110 111111110" + Repeat("1", 510) + Repeat("01", 4000)}),
-    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace codec_test
