@@ -1,6 +1,7 @@
 // Test side of the codec: DecodeStream run over bytes, recording what it did,
-// and a raw stream writer, bit by bit and independent of the encoder, that
-// keeps beside the stream the output the byte-by-byte definition gives.
+// and a raw stream writer, bit by bit (sharing only the product's canonical
+// and position codes, which the decoder does not use), that keeps beside the
+// stream the output the byte-by-byte definition gives.
 #ifndef STUBKIT_TESTS_CODEC_TEST_H
 #define STUBKIT_TESTS_CODEC_TEST_H
 
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "payload/stream_decoder.h"
+#include "stubkit/block_coder.h"
+#include "stubkit/huffman.h"
 
 namespace codec_test {
 
@@ -18,47 +21,29 @@ struct Decoded {
     size_t fetches = 0;   // one-byte reads, including those past the stream's end
 };
 
-inline const std::vector<uint8_t>* harness_input;
-inline Decoded* harness;
+struct Harness { const std::vector<uint8_t>* input; Decoded* result; };
+inline Harness harness;
 
 inline Decoded Decode(const std::vector<uint8_t>& stream, uint32_t total)
 {
     Decoded result;
-    harness_input = &stream;
-    harness = &result;
+    harness = {&stream, &result};
     DecodeStream([](unsigned char* buffer, int) {
-        size_t index = harness->fetches++;
-        if (index >= harness_input->size())
+        size_t index = harness.result->fetches++;
+        if (index >= harness.input->size())
             return 0;
-        buffer[0] = (*harness_input)[index];
+        buffer[0] = (*harness.input)[index];
         return 1;
     }, [](const unsigned char* bytes, int length) {
-        harness->chunk_sizes.push_back(length);
-        harness->output.insert(harness->output.end(), bytes, bytes + length);
+        harness.result->chunk_sizes.push_back(length);
+        harness.result->output.insert(harness.result->output.end(), bytes, bytes + length);
         return length;
     }, total);
     return result;
 }
 
-// Position code j >= 4 stands for (2 + j mod 2) * 2^(j/2 - 1) plus j/2 - 1 extra bits.
-inline uint32_t PositionBase(int code) { return code <= 3 ? code : (2 + code % 2) << (code / 2 - 1); }
-
-// Canonical code of `symbol`: every code ordered before it (shorter, or as long
-// with a lower symbol) takes up its share of the 16-bit code space.
-inline uint32_t CanonicalCode(const std::vector<int>& lengths, size_t symbol)
-{
-    uint32_t code = 0;
-    for (size_t s = 0; s < lengths.size(); ++s)
-        if (lengths[s] > 0 && (lengths[s] < lengths[symbol] || (lengths[s] == lengths[symbol] && s < symbol)))
-            code += 1u << (16 - lengths[s]);
-    return code >> (16 - lengths[symbol]);
-}
-
 // One alphabet's code lengths or, when there are none, the single-symbol form.
-struct Table {
-    std::vector<int> lengths;
-    int single = 0;
-};
+struct Table { std::vector<uint8_t> lengths; int single = 0; };
 struct BlockTables { Table length_codes, symbols, positions; };
 
 struct StreamWriter {
@@ -103,12 +88,9 @@ struct StreamWriter {
     // Copy distance position + 1.
     void Match(int length, uint32_t position)
     {
-        int code = 0;
-        while (PositionBase(code + 1) <= position)
-            ++code;
+        int code = stubkit::PositionCode(position), extra_bits = stubkit::PositionExtraBits(code);
+        uint32_t extra = position - stubkit::PositionBase(code);
         MatchHead(length, code);
-        int extra_bits = code <= 3 ? 0 : code / 2 - 1;
-        uint32_t extra = position - PositionBase(code);
         Put(extra & 0xFFFF, std::min(extra_bits, 16));   // wider extra bits: the low 16 first
         Put(extra >> 16, std::max(extra_bits - 16, 0));
         for (int i = 0; i < length; ++i) {
@@ -133,13 +115,12 @@ private:
             return Put(table.single, width);
         for (size_t i = 0; i < table.lengths.size(); ++i) {
             int length = table.lengths[i];
-            if (width == 9) {
+            if (width == 9)
                 PutCode(tables.length_codes, length == 0 ? 0 : length + 2);
-                continue;
-            }
-            Put(std::min(length, 7), 3);   // from 7 on, one 1 per unit more, then a 0
-            if (length >= 7)
-                Put(((1u << (length - 7)) - 1) << 1, length - 6);
+            else if (length < 7)
+                Put(length, 3);
+            else   // 111, a 1 for each unit above 7, then a 0
+                Put(((1u << (length - 4)) - 1) << 1, length - 3);
             if (width == 5 && i == 2)
                 Put(0, 2);   // the zero run after the third length code
         }
@@ -147,7 +128,7 @@ private:
     void PutCode(const Table& table, int symbol)
     {
         if (!table.lengths.empty())
-            Put(CanonicalCode(table.lengths, symbol), table.lengths.at(symbol));
+            Put(stubkit::CanonicalCodes(table.lengths).at(symbol), table.lengths.at(symbol));
     }
 };
 

@@ -17,12 +17,11 @@ uint32_t Crc(uint32_t running_crc, const std::string& text)
 TEST(CrcTest, RegisterIsTheComplementOfTheUsualCrc32AndRunsAcrossPieces)
 {
     BuildCrcTable();
-    struct Case { std::string text; uint32_t usual_crc32; };
-    for (const Case& c : {Case{"", 0}, Case{"abc", 0x352441C2u}, Case{"123456789", 0xCBF43926u}}) {
-        for (size_t cut = 0; cut <= c.text.size(); ++cut)
-            EXPECT_EQ(Crc(Crc(CrcInitial, c.text.substr(0, cut)), c.text.substr(cut)), ~c.usual_crc32)
-                << c.text << " cut at " << cut;
-    }
+    for (auto [text, usual_crc32] : {std::pair<std::string, uint32_t>{"", 0}, {"abc", 0x352441C2u},
+                                     {"123456789", 0xCBF43926u}})
+        for (size_t cut = 0; cut <= text.size(); ++cut)
+            EXPECT_EQ(Crc(Crc(CrcInitial, text.substr(0, cut)), text.substr(cut)), ~usual_crc32)
+                << text << " cut at " << cut;
 }
 
 TEST(CrcTest, FastFormMatchesTheTableAtEveryLengthAndAlignment)
