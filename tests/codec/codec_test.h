@@ -80,17 +80,13 @@ struct StreamWriter {
         PutCode(tables.symbols, byte);
         expected.push_back(byte);
     }
-    void MatchHead(int length, int position_code)
-    {
-        PutCode(tables.symbols, length + 253);
-        PutCode(tables.positions, position_code);
-    }
     // Copy distance position + 1.
     void Match(int length, uint32_t position)
     {
         int code = stubkit::PositionCode(position), extra_bits = stubkit::PositionExtraBits(code);
         uint32_t extra = position - stubkit::PositionBase(code);
-        MatchHead(length, code);
+        PutCode(tables.symbols, length + 253);
+        PutCode(tables.positions, code);
         Put(extra & 0xFFFF, std::min(extra_bits, 16));   // wider extra bits: the low 16 first
         Put(extra >> 16, std::max(extra_bits - 16, 0));
         for (int i = 0; i < length; ++i) {

@@ -82,15 +82,14 @@ INSTANTIATE_TEST_SUITE_P(Copies, DecoderCopyTest, testing::Values(
 
 TEST(DecoderTest, LongExtraBitsTakeTheFirstSixteenAsLowHalf)
 {
-    // Code 38, extra bits 0000000000000001 11: position 2^19 + 3 * 65536 + 1
+    // Code 38 with 18 extra bits, 0000000000000001 then 11: position 2^19 + 3 * 65536 + 1
     // reaches the 'B' of byte 0; read the other way round it lands among the 'A's.
     StreamWriter w;
     w.Block(2819, EveryCode());
     w.Literal('B');
     w.Literal('A');
     w.Fill(720898, 0);
-    w.MatchHead(3, 38);
-    w.PutBits("0000000000000001 11");
+    w.Match(3, (1 << 19) + (3 << 16) + 1);
     EXPECT_EQ(Text(Decode(w.bytes, 720901).output).substr(720898), "BAA");
 }
 

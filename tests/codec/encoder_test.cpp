@@ -107,9 +107,7 @@ TEST(EncoderTest, PieceSizesDoNotChangeTheStream)
     Bytes input = Concat({Text(700000, 7), Random(50000, 8), Text(300000, 9)});
     for (int level : {2, 7}) {
         Bytes pieces;
-        StreamEncoder encoder(level, [&](const uint8_t* bytes, size_t size) {
-            pieces.insert(pieces.end(), bytes, bytes + size);
-        });
+        StreamEncoder encoder(level, [&](const uint8_t* bytes, size_t n) { pieces.insert(pieces.end(), bytes, bytes + n); });
         std::mt19937 random(level);
         for (size_t done = 0, size = 0; done < input.size(); done += size) {
             size = std::min<size_t>(input.size() - done, random() % 70000);
