@@ -1,7 +1,6 @@
-// Test side of the codec: DecodeStream run over bytes, recording what it did,
-// and a raw stream writer, bit by bit (sharing only the product's canonical
-// and position codes, which the decoder does not use), that keeps beside the
-// stream the output the byte-by-byte definition gives.
+// DecodeStream run over bytes, recording what it did; and a raw stream writer,
+// bit by bit (sharing only the product's canonical and position codes, which the decoder
+// does not use), that keeps beside the stream the output the byte-by-byte definition gives.
 #ifndef STUBKIT_TESTS_CODEC_TEST_H
 #define STUBKIT_TESTS_CODEC_TEST_H
 

@@ -56,37 +56,33 @@ size_t RoundTrip(const Bytes& input, int level)
     codec_test::Decoded decoded = codec_test::Decode(stream, static_cast<uint32_t>(input.size()));
     EXPECT_TRUE(decoded.output == input)
         << "level " << level << ": " << decoded.output.size() << " of " << input.size() << " bytes";
-    // Nothing is read beyond the stream but the two bytes of lookahead.
-    EXPECT_LE(decoded.fetches, stream.size() + 2) << "level " << level;
+    EXPECT_LE(decoded.fetches, stream.size() + 2) << "level " << level;   // no reading past the lookahead
     return stream.size();
 }
 
 struct RoundTripCase {
     const char* name;
-    Bytes (*make)();
+    Bytes input;
     std::vector<int> levels = {1, 2, 3, 4, 5, 6, 7, 8, 9};
 };
-
 class RoundTripTest : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(RoundTripTest, DecodesToTheInput)
 {
-    Bytes input = GetParam().make();
     for (int level : GetParam().levels)
-        RoundTrip(input, level);
+        RoundTrip(GetParam().input, level);
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, RoundTripTest, testing::Values(
-    RoundTripCase{"Empty", [] { return Bytes(); }},
-    RoundTripCase{"OneByte", [] { return Bytes{'a'}; }},
-    RoundTripCase{"TwoBytes", [] { return Bytes{' ', ' '}; }},
-    RoundTripCase{"ThreeSpaces", [] { return Bytes(3, ' '); }},
-    RoundTripCase{"AroundTwoFiftySix", [] { return Concat({Bytes(255, 'x'), Bytes{'y'}, Bytes(257, 'x')}); }},
-    RoundTripCase{"TextSeveralBlocks", [] { return Text(600000, 1); }},
-    RoundTripCase{"RandomAcrossSymbolLimit", [] { return Random(200000, 2); }},
-    RoundTripCase{"LongRuns", [] {
-        return Concat({Bytes(1 << 20, 0), Bytes(70000, 0xFF), Text(1000, 3), Bytes(300000, 0)}); }},
-    RoundTripCase{"WindowsBinary", WindowsBinary, {1, 5, 9}}),
+    RoundTripCase{"Empty", Bytes()},
+    RoundTripCase{"OneByte", Bytes{'a'}},
+    RoundTripCase{"TwoBytes", Bytes{' ', ' '}},
+    RoundTripCase{"ThreeSpaces", Bytes(3, ' ')},
+    RoundTripCase{"AroundTwoFiftySix", Concat({Bytes(255, 'x'), Bytes{'y'}, Bytes(257, 'x')})},
+    RoundTripCase{"TextSeveralBlocks", Text(600000, 1)},
+    RoundTripCase{"RandomAcrossSymbolLimit", Random(200000, 2)},
+    RoundTripCase{"LongRuns", Concat({Bytes(1 << 20, 0), Bytes(70000, 0xFF), Text(1000, 3), Bytes(300000, 0)})},
+    RoundTripCase{"WindowsBinary", WindowsBinary(), {1, 5, 9}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(EncoderTest, FindsRepeatsAcrossTheWholeWindow)
@@ -123,8 +119,7 @@ TEST(EncoderTest, HigherLevelsCompressBetter)
     Bytes input = Concat({Text(400000, 10), WindowsBinary()});
     auto size = [&](int level) { return EncodeBuffer(input.data(), input.size(), level).size(); };
     size_t fastest = size(1), middle = size(5), best = size(9);
-    EXPECT_LT(middle, fastest);
-    EXPECT_LT(best, middle);
+    EXPECT_TRUE(best < middle && middle < fastest) << fastest << ", " << middle << ", " << best << " bytes";
 }
 
 TEST(EncoderTest, PlannedTablesAreCompleteCodesWithinSixteenBits)
