@@ -1,37 +1,38 @@
+// The payload CRC register (no final inversion) and the host tool's fast form.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <random>
 
 #include "payload/crc32.h"
+#include "stubkit/fast_crc32.h"
 
 namespace {
 
-uint32_t CrcOf(const std::string& text)
-{
-    return UpdateCrc(CrcInitial, reinterpret_cast<const unsigned char*>(text.data()),
-                     static_cast<uint32_t>(text.size()));
-}
-
-TEST(CrcTest, RegisterIsTheComplementOfTheUsualCrc32)
+TEST(CrcTest, RegisterIsTheComplementOfTheUsualCrc32AndRunsAcrossPieces)
 {
     BuildCrcTable();
-    struct Case { const char* text; uint32_t usual_crc32; };
-    for (Case c : {Case{"", 0x00000000u}, Case{"abc", 0x352441C2u},
-                   Case{"123456789", 0xCBF43926u},
-                   Case{"The quick brown fox jumps over the lazy dog", 0x414FA339u}}) {
-        EXPECT_EQ(CrcOf(c.text), ~c.usual_crc32) << c.text;
+    for (auto [text, usual_crc32] : {std::pair<std::string, uint32_t>{"", 0}, {"abc", 0x352441C2u},
+                                     {"123456789", 0xCBF43926u}}) {
+        auto bytes = reinterpret_cast<const unsigned char*>(text.data());
+        for (uint32_t cut = 0; cut <= text.size(); ++cut)
+            EXPECT_EQ(UpdateCrc(UpdateCrc(CrcInitial, bytes, cut), bytes + cut, text.size() - cut), ~usual_crc32)
+                << text << " cut at " << cut;
     }
 }
 
-TEST(CrcTest, RunningRegisterSpansPieces)
+TEST(CrcTest, FastFormMatchesTheTableAtEveryLengthAndAlignment)
 {
     BuildCrcTable();
-    std::string text = "stubkit payload bytes split anywhere";
-    for (size_t cut = 0; cut <= text.size(); ++cut) {
-        uint32_t crc = CrcOf(text.substr(0, cut));
-        crc = UpdateCrc(crc, reinterpret_cast<const unsigned char*>(text.data()) + cut,
-                        static_cast<uint32_t>(text.size() - cut));
-        EXPECT_EQ(crc, CrcOf(text)) << "cut at " << cut;
+    std::mt19937 random(7);
+    std::vector<uint8_t> bytes(300);
+    std::generate(bytes.begin(), bytes.end(), std::ref(random));
+    for (size_t start = 0; start < 9; ++start) {
+        for (size_t length = 0; start + length <= bytes.size(); length += 1 + length / 8) {
+            uint32_t seed = random();
+            EXPECT_EQ(stubkit::UpdateCrcFast(seed, bytes.data() + start, length),
+                      UpdateCrc(seed, bytes.data() + start, static_cast<uint32_t>(length)))
+                << "start " << start << " length " << length;
+        }
     }
 }
 
