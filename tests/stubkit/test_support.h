@@ -1,42 +1,67 @@
-// Shared helpers of the installer-tool tests: scratch folders, product
-// folders and configs, the real stub, and running the tool itself.
+// Shared helpers of the installer-tool tests.
 #ifndef STUBKIT_TESTS_TEST_SUPPORT_H
 #define STUBKIT_TESTS_TEST_SUPPORT_H
 
-#include <cstdint>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "stubkit/operations.h"
 
 namespace stubkit::testing {
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
 
 // A fresh folder under the system's temporary folder, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
+struct ScratchFolder {
+    ScratchFolder() : path((fs::temp_directory_path() / "stubkit-test-XXXXXX").string()) { path = mkdtemp(path.string().data()); }
+    ~ScratchFolder() { std::error_code ignored; fs::remove_all(path, ignored); }
+    fs::path operator/(const std::string& name) const { return path / name; }
+    fs::path path;
 };
 
-void WriteFile(const std::filesystem::path& path, const std::string& contents);
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& contents);
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
+inline void WriteFile(const fs::path& path, const Bytes& bytes)
+{
+    fs::create_directories(path.parent_path());
+    if (!std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+        throw std::runtime_error("cannot write " + path.string());
+}
+inline void WriteFile(const fs::path& path, const std::string& text) { WriteFile(path, Bytes(text.begin(), text.end())); }
+inline Bytes ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return in ? Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : throw std::runtime_error("cannot read " + path.string());
+}
 
-// Deterministic pseudo-random bytes.
-std::vector<std::uint8_t> NoiseBytes(std::size_t size, std::uint32_t seed);
+inline Bytes NoiseBytes(std::size_t size, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (std::uint8_t& byte : bytes)
+        byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
 
-// The stub built by the Windows tree.
-std::filesystem::path RealStubPath();
+inline fs::path RealStubPath() { return fs::path(STUBKIT_WIN32_DIR) / "installer" / "setup-stub.exe"; }
 
-// A config text with `title` and `source`, followed by `extra` lines.
-std::string ConfigText(const std::string& source, const std::string& extra = std::string(),
-                       const std::string& title = "Test Product");
+inline std::string ConfigText(const std::string& source, const std::string& extra = "", const std::string& title = "Test Product")
+{
+    return "title = \"" + title + "\"\nsource = \"" + source + "\"\n" + extra + "\n";
+}
+
+// Builds SCRATCH/product.toml into SCRATCH/OUTPUT.
+inline fs::path Build(const ScratchFolder& scratch, const std::string& output, int level = 1,
+                      const WarningSink& warn = [](const std::string&) {}, const fs::path& stub = {}, int codepage = kDefaultCodepage)
+{
+    BuildOptions options{scratch / "product.toml", scratch / output, stub, level, codepage};
+    BuildInstaller(options, warn);
+    return options.output;
+}
 
 struct ToolRun {
     int exit_code = -1;
@@ -44,7 +69,20 @@ struct ToolRun {
 };
 
 // Runs the built stubkit tool with the arguments (each quoted for the shell).
-ToolRun RunTool(const std::vector<std::string>& arguments);
+inline ToolRun RunTool(const std::vector<std::string>& arguments)
+{
+    std::string command = "'" STUBKIT_TOOL "'";
+    for (const std::string& argument : arguments)
+        command += " '" + argument + "'";
+    ToolRun run;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
+        run.output.append(buffer, got);
+    const int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
 
 }  // namespace stubkit::testing
 
