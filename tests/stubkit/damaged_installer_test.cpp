@@ -23,26 +23,7 @@ struct CollectingOutput : FileOutput {
     std::vector<Bytes> files;
 };
 
-struct Judgement {
-    bool passed = false;
-    std::string message;
-    std::vector<Bytes> files;
-};
-
-Judgement Judge(const fs::path& path)
-{
-    Judgement judgement;
-    try {
-        const InstallerImage image = ReadInstallerImage(path);
-        CollectingOutput output;
-        const PayloadVerdict verdict = RunPayload(image, &output);
-        judgement = {verdict.success && HeaderInconsistency(image).empty(),
-                     verdict.damaged_file ? "crc " + image.records[*verdict.damaged_file].name : HeaderInconsistency(image), output.files};
-    } catch (const FormatError& error) {
-        judgement = {false, error.what(), {}};
-    }
-    return judgement;
-}
+struct Judgement { bool passed = false; std::string message; std::vector<Bytes> files; };
 
 // Three files, the last one not empty, so that every count matters.
 const std::vector<Bytes> kContents = {NoiseBytes(3000, 1), Bytes(20000, 'a'), NoiseBytes(9000, 2)};
@@ -57,12 +38,21 @@ protected:
         good_ = ReadFile(Build(scratch_, "good.exe"));
         image_ = ReadInstallerImage(scratch_ / "good.exe");
     }
-    // Judges BYTES; a pass is only honest if every file came out as packed.
-    Judgement JudgeHonestly(const Bytes& bytes, const std::string& what)
+    // Judges BYTES as the installer would; a pass is only honest if every file came out as packed.
+    Judgement Judge(const Bytes& bytes, const std::string& what)
     {
         WriteFile(scratch_ / "variant.exe", bytes);
-        Judgement judgement = Judge(scratch_ / "variant.exe");
-        EXPECT_TRUE(!judgement.passed || judgement.files == kContents) << what;
+        Judgement judgement;
+        try {
+            const InstallerImage image = ReadInstallerImage(scratch_ / "variant.exe");
+            CollectingOutput output;
+            const PayloadVerdict verdict = RunPayload(image, &output);
+            judgement = {verdict.success && HeaderInconsistency(image).empty(),
+                         verdict.damaged_file ? "crc " + image.records[*verdict.damaged_file].name : HeaderInconsistency(image), output.files};
+        } catch (const FormatError& error) {
+            judgement = {false, error.what(), {}};
+        }
+        EXPECT_TRUE(!judgement.passed || judgement.files == kContents || (what == "stub only" && judgement.files.empty())) << what;
         return judgement;
     }
     Bytes Cut(std::size_t size) const { return Bytes(good_.begin(), good_.begin() + static_cast<long>(size)); }
@@ -75,20 +65,19 @@ protected:
 
 TEST_F(DamagedInstaller, HarmlessVariantsPass)
 {
-    EXPECT_TRUE(JudgeHonestly(good_, "good").passed);
     Bytes appended = good_;
     const Bytes tail = NoiseBytes(5000, 3);
     appended.insert(appended.end(), tail.begin(), tail.end());
-    EXPECT_TRUE(JudgeHonestly(appended, "bytes after the stream").passed);
-    WriteFile(scratch_ / "variant.exe", Cut(payload_));   // ending right after the stub installs nothing and succeeds
-    const Judgement stub_only = Judge(scratch_ / "variant.exe");
-    EXPECT_TRUE(stub_only.passed && stub_only.files.empty()) << stub_only.message;
+    EXPECT_TRUE(Judge(good_, "good").passed);
+    EXPECT_TRUE(Judge(appended, "bytes after the stream").passed);
+    EXPECT_TRUE(Judge(Cut(payload_), "stub only").passed);   // ending right after the stub installs nothing and succeeds
 }
 
 TEST_F(DamagedInstaller, CutAnywhereFailsUnlessNothingUsedWasLost)
 {
+    // Every 499th byte of the stub, every byte of header and table after the stub's end, every 37th of the stream.
     for (std::size_t cut = 0; cut < good_.size(); cut = cut + 499 < payload_ ? cut + 499 : cut < payload_ ? payload_ + 1 : cut + (cut < stream_ ? 1 : 37)) {
-        const Judgement judgement = JudgeHonestly(Cut(cut), "cut at " + std::to_string(cut));
+        const Judgement judgement = Judge(Cut(cut), "cut at " + std::to_string(cut));
         EXPECT_TRUE(!judgement.passed || cut >= good_.size() - 8) << "cut at " << cut;
     }
 }
@@ -100,18 +89,13 @@ TEST_F(DamagedInstaller, FlippedBytesNeverPassWithWrongContents)
         for (std::uint8_t mask : {0x01, 0x80, 0xFF}) {
             Bytes bytes = good_;
             bytes[at] ^= mask;
-            failures_in_stream += at >= stream_ && !JudgeHonestly(bytes, "flip " + std::to_string(mask) + " at " + std::to_string(at)).passed;
+            failures_in_stream += at >= stream_ && !Judge(bytes, "flip " + std::to_string(mask) + " at " + std::to_string(at)).passed;
         }
     EXPECT_GT(failures_in_stream, positions);   // most flips in the stream are caught; a few land in unused bits
 }
 
-struct HeaderBend {
-    const char* name;
-    std::size_t field;   // 0 file_count, 1 total_size, 2 table_size
-    std::int64_t delta;  // added, or the value itself when absolute
-    bool absolute;
-    const char* expected;
-};
+// DELTA is added to FIELD (0 file_count, 1 total_size, 2 table_size), or is its value when ABSOLUTE.
+struct HeaderBend { const char* name; std::size_t field; std::int64_t delta; bool absolute; const char* expected; };
 
 class BogusHeader : public DamagedInstaller, public ::testing::WithParamInterface<HeaderBend> {};
 
@@ -123,7 +107,7 @@ TEST_P(BogusHeader, IsRejected)
     std::memcpy(&value, &bytes[payload_ + 4 * bend.field], 4);
     value = static_cast<std::uint32_t>(bend.absolute ? bend.delta : value + bend.delta);
     std::memcpy(&bytes[payload_ + 4 * bend.field], &value, 4);
-    const Judgement judgement = JudgeHonestly(bytes, bend.name);
+    const Judgement judgement = Judge(bytes, bend.name);
     EXPECT_FALSE(judgement.passed);
     EXPECT_NE(judgement.message.find(bend.expected), std::string::npos) << judgement.message;
 }
@@ -141,29 +125,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrc)
 {
-    const ToolRun run = RunTool({"test", RealStubPath().string()});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_NE(run.output.find("unconfigured installation file"), std::string::npos) << run.output;
     Bytes bytes = good_;
     bytes[payload_ + 12 + 33 + image_.records[0].name.size()] ^= 0x01;   // the second record's crc_value
     WriteFile(scratch_ / "variant.exe", bytes);
-    for (const std::string& out : std::vector<std::string>{"", (scratch_ / "out").string()}) {   // `test`, then `extract`
-        const ToolRun run = out.empty() ? RunTool({"test", (scratch_ / "variant.exe").string()})
-                                        : RunTool({"extract", (scratch_ / "variant.exe").string(), out});
-        EXPECT_EQ(run.exit_code, 1) << out;
-        EXPECT_NE(run.output.find("file 'b\\b.txt' fails its CRC check"), std::string::npos) << run.output;
+    const std::string variant = (scratch_ / "variant.exe").string();
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{"test", RealStubPath().string()}, "unconfigured installation file"},
+        {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
+        {{"extract", variant, (scratch_ / "out").string()}, "file 'b\\b.txt' fails its CRC check"}};
+    for (const auto& [arguments, expected] : runs) {
+        const auto [code, output] = RunTool(arguments);
+        EXPECT_EQ(code, 1) << arguments[0];
+        EXPECT_NE(output.find(expected), std::string::npos) << output;
     }
 }
 
-struct SinkCase {
-    const char* name;
-    std::vector<std::string> files;   // contents in table order
-    std::string stream;               // what the stream decodes to
-    std::uint32_t total_size;
-    bool success;
-    std::size_t files_reached;
-    std::uint32_t bytes_remaining;
-    std::optional<std::size_t> damaged_file;
+struct SinkCase {   // FILES: contents in table order; STREAM: what the stream decodes to
+    const char* name; std::vector<std::string> files; std::string stream; std::uint32_t total_size, bytes_remaining; bool success;
+    std::size_t files_reached; std::optional<std::size_t> damaged_file;
 };
 
 class ExtractionRules : public ::testing::TestWithParam<SinkCase> {};
@@ -182,23 +161,20 @@ TEST_P(ExtractionRules, FollowTheInstallersSink)
     const Bytes stream = EncodeBuffer(reinterpret_cast<const std::uint8_t*>(c.stream.data()), c.stream.size(), 1);
     CollectingOutput output;
     const PayloadVerdict verdict = RunPayloadInMemory(image, stream.data(), stream.size(), &output);
-    EXPECT_EQ(verdict.success, c.success);
-    EXPECT_EQ(verdict.files_reached, c.files_reached);
-    EXPECT_EQ(output.files.size(), c.files_reached);
-    EXPECT_EQ(verdict.bytes_remaining, c.bytes_remaining);
-    EXPECT_EQ(verdict.damaged_file, c.damaged_file);
+    EXPECT_EQ(std::make_tuple(verdict.success, verdict.files_reached, output.files.size(), verdict.bytes_remaining, verdict.damaged_file),
+              std::make_tuple(c.success, c.files_reached, c.files_reached, c.bytes_remaining, c.damaged_file));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExtractionRules,
-    ::testing::Values(SinkCase{"EmptyFileBetweenTwoIsReached", {"abc", "", "de"}, "abcde", 5, true, 3, 0, {}},
-                      SinkCase{"EmptyFileAfterTheLastByteIsNotReached", {"abc", ""}, "abc", 3, true, 1, 0, {}},
-                      SinkCase{"NothingToDecodeReachesNothing", {"", ""}, "", 0, true, 0, 0, {}},
-                      SinkCase{"BytesBeyondTheLastRecordAreDropped", {"abc"}, "abcxyz", 6, false, 1, 3, {}},
-                      SinkCase{"ShortTotalLeavesTheLastFileShort", {"abc", "defg"}, "abcdefg", 5, false, 2, 0, 1},
+    ::testing::Values(SinkCase{"EmptyFileBetweenTwoIsReached", {"abc", "", "de"}, "abcde", 5, 0, true, 3, {}},
+                      SinkCase{"EmptyFileAfterTheLastByteIsNotReached", {"abc", ""}, "abc", 3, 0, true, 1, {}},
+                      SinkCase{"NothingToDecodeReachesNothing", {"", ""}, "", 0, 0, true, 0, {}},
+                      SinkCase{"BytesBeyondTheLastRecordAreDropped", {"abc"}, "abcxyz", 6, 3, false, 1, {}},
+                      SinkCase{"ShortTotalLeavesTheLastFileShort", {"abc", "defg"}, "abcdefg", 5, 0, false, 2, 1},
                       // The CRC is compared when the sink moves on, and a failure ends the run.
-                      SinkCase{"FailureStopsBeforeTheNextFile", {"abc", "def"}, "abXdef", 6, false, 1, 3, 0},
-                      SinkCase{"LastFileIsCheckedAtTheEnd", {"abc", "def", "ghi"}, "abcdefghX", 9, false, 3, 0, 2}),
+                      SinkCase{"FailureStopsBeforeTheNextFile", {"abc", "def"}, "abXdef", 6, 3, false, 1, 0},
+                      SinkCase{"LastFileIsCheckedAtTheEnd", {"abc", "def", "ghi"}, "abcdefghX", 9, 0, false, 3, 2}),
     [](const ::testing::TestParamInfo<SinkCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -43,7 +43,7 @@ constexpr long kNanoseconds = 123456789;   // odd: times must keep their 100 ns 
 
 class RoundTrip : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override   // the product, and a config with all 16 rows in both tables
     {
         for (const ProductFile& file : kProduct) {
             const fs::path path = scratch_ / "product" / fs::u8path(file.name);
@@ -51,7 +51,6 @@ protected:
             const timespec times[2] = {{file.access_seconds, kNanoseconds}, {file.write_seconds, kNanoseconds}};
             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         }
-        // All 16 rows in both tables.
         std::string config = "run_after_install = \"Program Files Like\\\\bin\\\\app.exe\"\n";
         for (const char* table : {"start_menu", "desktop"})
             for (int i = 0; i < ShortcutRows; ++i)
@@ -97,9 +96,8 @@ TEST_F(RoundTrip, TableRecordTestAndExtractKeepNamesSizesCrcsTimesContentsAndAll
         const fs::path path = scratch_ / "out" / fs::u8path(file.name);
         struct stat status {};   // times first: reading the contents may move the access time
         ASSERT_EQ(stat(path.c_str(), &status), 0) << file.name;
-        EXPECT_EQ(status.st_mtim.tv_sec, file.write_seconds) << file.name;
-        EXPECT_EQ(status.st_atim.tv_sec, file.access_seconds) << file.name;
-        EXPECT_EQ(status.st_mtim.tv_nsec, kNanoseconds / 100 * 100) << file.name;
+        EXPECT_EQ(std::make_tuple(status.st_mtim.tv_sec, status.st_atim.tv_sec, status.st_mtim.tv_nsec),
+                  std::make_tuple(file.write_seconds, file.access_seconds, kNanoseconds / 100 * 100)) << file.name;
         EXPECT_EQ(ReadFile(path), file.contents) << file.name;
     }
 }
@@ -116,46 +114,42 @@ TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimes)
     const fs::path probe = fs::path(STUBKIT_WIN32_DIR) / "tests/extract/extract-probe.exe";
     if (!fs::exists(probe))
         GTEST_SKIP() << "no " << probe;
-    const fs::path setup = BuildSetup("probe-setup.exe", 5, probe);
-    fs::create_directories(scratch_ / "out");
+    const fs::path setup = BuildSetup("probe-setup.exe", 5, probe), out = scratch_ / "out";
+    fs::create_directories(out);
     // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
     const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
-                                "/wine' '" + setup.string() + "' 'Z:" + (scratch_ / "out").string() + "' >/dev/null 2>&1";
+                                "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     for (const ProductFile& file : kProduct) {
-        const fs::path installed = scratch_ / "out" / fs::u8path(file.name);
-        EXPECT_EQ(ReadFileTimes(installed).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << file.name;
-        EXPECT_EQ(ReadFile(installed), file.contents) << file.name;
+        EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << file.name;
+        EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << file.name;
     }
 }
 
 TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
 {
     const std::string setup = (scratch_ / "tool-setup.exe").string();
-    const ToolRun build = RunTool({"build", (scratch_ / "product.toml").string(), "-o", setup, "-2"});
-    ASSERT_EQ(build.exit_code, 0) << build.output;
-    EXPECT_EQ(build.output, "");   // not a terminal: nothing but errors
-    const ToolRun list = RunTool({"list", setup});
-    EXPECT_EQ(list.exit_code, 0) << list.output;
-    for (const char* expected : {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
-                                 "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"})
-        EXPECT_NE(list.output.find(expected), std::string::npos) << expected << " in " << list.output;
-    const ToolRun json = RunTool({"list", "--json", setup});
-    EXPECT_EQ(json.exit_code, 0) << json.output;
-    EXPECT_NE(json.output.find("\"file_count\" : 5"), std::string::npos) << json.output;
-    EXPECT_NE(json.output.find("\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe\""), std::string::npos);
-    const ToolRun test = RunTool({"test", setup});
-    EXPECT_EQ(test.exit_code, 0) << test.output;
-    EXPECT_NE(test.output.find("5 files, "), std::string::npos) << test.output;
-    const ToolRun extract = RunTool({"extract", setup, (scratch_ / "out").string()});
-    EXPECT_EQ(extract.exit_code, 0) << extract.output;
+    const auto [build, build_output] = RunTool({"build", (scratch_ / "product.toml").string(), "-o", setup, "-2"});
+    ASSERT_EQ(build, 0) << build_output;
+    EXPECT_EQ(build_output, "");   // not a terminal: nothing but errors
+    const std::pair<std::vector<std::string>, std::vector<std::string>> runs[] = {
+        {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
+                           "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}},
+        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe\""}},
+        {{"test", setup}, {"5 files, "}},
+        {{"extract", setup, (scratch_ / "out").string()}, {}}};
+    for (const auto& [arguments, expected] : runs) {
+        const auto [code, output] = RunTool(arguments);
+        EXPECT_EQ(code, 0) << arguments[0] << ": " << output;
+        for (const std::string& text : expected)
+            EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
+    }
     EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
-
     for (const char* command : {"build", "list", "test", "extract", "encode", "decode"}) {
-        const ToolRun help = RunTool({command, "--help"}), top = RunTool({"--help"});
-        EXPECT_TRUE(help.exit_code == 0 && help.output.find("Usage") != std::string::npos) << command << ": " << help.output;
-        EXPECT_NE(top.output.find(command), std::string::npos) << top.output;
+        const auto [code, output] = RunTool({command, "--help"});
+        EXPECT_TRUE(code == 0 && output.find("Usage") != std::string::npos) << command << ": " << output;
+        EXPECT_NE(RunTool({"--help"}).second.find(command), std::string::npos) << command;
     }
 }
 
@@ -168,28 +162,22 @@ TEST_P(PatchedRecord, InstallerReadsExactlyTheConfiguredRowsAndNoUnusedField)
     const int used = GetParam();
     ProductTexts texts;
     texts.title = texts.program_group = "Korvan";
-    for (int i = 0; i < used; ++i) {
-        texts.start_menu.push_back({"Start " + std::to_string(i) + ".lnk", "bin\\s" + std::to_string(i) + ".exe"});
-        texts.desktop.push_back({"Desk " + std::to_string(i) + ".lnk", "bin\\d" + std::to_string(i) + ".exe"});
-    }
+    for (int i = 0; i < used; ++i)
+        for (auto* rows : {&texts.start_menu, &texts.desktop})
+            rows->push_back({"Link " + std::to_string(i) + ".lnk", "bin\\" + std::to_string(rows == &texts.desktop) + std::to_string(i) + ".exe"});
     std::vector<std::string> problems;
     const Stub stub = CheckStub(ReadFile(RealStubPath()), "real", problems);
-    ASSERT_TRUE(problems.empty());
     const InstallerConfig config = ReadConfigRecord(PatchStub(stub, texts), stub.record_offset);
     EXPECT_EQ(ConfiguredStubSize(&config), static_cast<int>(fs::file_size(RealStubPath())));
-    EXPECT_EQ(SlotText(config.Title), "Korvan");
-    EXPECT_EQ(SlotText(config.DefaultFolder), "");
-    EXPECT_EQ(SlotText(config.RunAfterInstall), "");   // emptied by its first byte only
-    EXPECT_EQ(std::string(config.RunAfterInstall + 1), std::string(CONFIG_MARKER_RUN_AFTER_INSTALL).substr(1));
+    EXPECT_EQ(SlotText(config.Title) + "|" + SlotText(config.DefaultFolder) + "|" + SlotText(config.RunAfterInstall), "Korvan||");
+    EXPECT_EQ(config.RunAfterInstall + 1, std::string(CONFIG_MARKER_RUN_AFTER_INSTALL).substr(1));   // emptied by its first byte only
     const struct { const ShortcutEntry* table; const std::vector<ShortcutRow>& rows; int marked; const char *link, *file; } tables[] = {
         {config.StartMenuShortcuts, texts.start_menu, StartMenuMarkedRows, CONFIG_MARKER_START_MENU_LINK, CONFIG_MARKER_START_MENU_FILE},
         {config.DesktopShortcuts, texts.desktop, DesktopMarkedRows, CONFIG_MARKER_DESKTOP_LINK, CONFIG_MARKER_DESKTOP_FILE}};
     for (const auto& t : tables) {
         EXPECT_EQ(CountShortcutRows(t.table), used);
-        for (int i = 0; i < used; ++i) {
-            EXPECT_EQ(SlotText(t.table[i].LinkName), t.rows[i].link);
-            EXPECT_EQ(SlotText(t.table[i].TargetFile), t.rows[i].target);
-        }
+        for (int i = 0; i < used; ++i)
+            EXPECT_EQ(SlotText(t.table[i].LinkName) + " " + SlotText(t.table[i].TargetFile), t.rows[i].link + " " + t.rows[i].target);
         for (int i = used; i < t.marked; ++i) {
             const std::string number = (i < 10 ? "0" : "") + std::to_string(i), link = t.link + number, file = t.file + number;
             // The first row after the used ones is emptied by its first bytes only: the markers' tails stay behind.

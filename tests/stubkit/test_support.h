@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -47,7 +46,7 @@ inline Bytes NoiseBytes(std::size_t size, std::uint32_t seed)
     return bytes;
 }
 
-inline fs::path RealStubPath() { return fs::path(STUBKIT_WIN32_DIR) / "installer" / "setup-stub.exe"; }
+inline fs::path RealStubPath() { return fs::path(STUBKIT_WIN32_DIR) / "installer/setup-stub.exe"; }
 
 inline std::string ConfigText(const std::string& source, const std::string& extra = "", const std::string& title = "Test Product")
 {
@@ -58,30 +57,22 @@ inline std::string ConfigText(const std::string& source, const std::string& extr
 inline fs::path Build(const ScratchFolder& scratch, const std::string& output, int level = 1,
                       const WarningSink& warn = [](const std::string&) {}, const fs::path& stub = {}, int codepage = kDefaultCodepage)
 {
-    BuildOptions options{scratch / "product.toml", scratch / output, stub, level, codepage};
-    BuildInstaller(options, warn);
-    return options.output;
+    BuildInstaller({scratch / "product.toml", scratch / output, stub, level, codepage}, warn);
+    return scratch / output;
 }
 
-struct ToolRun {
-    int exit_code = -1;
-    std::string output;   // stdout and stderr together
-};
-
-// Runs the built stubkit tool with the arguments (each quoted for the shell).
-inline ToolRun RunTool(const std::vector<std::string>& arguments)
+// Runs the built stubkit tool; gives its exit code and its stdout and stderr together.
+inline std::pair<int, std::string> RunTool(const std::vector<std::string>& arguments)
 {
-    std::string command = "'" STUBKIT_TOOL "'";
+    std::string command = "'" STUBKIT_TOOL "'", output;
     for (const std::string& argument : arguments)
         command += " '" + argument + "'";
-    ToolRun run;
     std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     char buffer[4096];
     while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-        run.output.append(buffer, got);
+        output.append(buffer, got);
     const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 }  // namespace stubkit::testing
