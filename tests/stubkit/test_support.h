@@ -4,12 +4,11 @@
 
 #include <stdlib.h>
 #include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
+#include <algorithm>
 #include <random>
 #include <stdexcept>
-
 #include "stubkit/operations.h"
 
 namespace stubkit::testing {
@@ -36,23 +35,18 @@ inline Bytes ReadFile(const fs::path& path)
     std::ifstream in(path, std::ios::binary);
     return in ? Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : throw std::runtime_error("cannot read " + path.string());
 }
-
-inline Bytes NoiseBytes(std::size_t size, std::uint32_t seed)
+inline Bytes NoiseBytes(std::size_t size, std::uint32_t seed, std::mt19937 random = {})
 {
-    std::mt19937 random(seed);
     Bytes bytes(size);
-    for (std::uint8_t& byte : bytes)
-        byte = static_cast<std::uint8_t>(random());
+    random.seed(seed);
+    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<std::uint8_t>(random()); });
     return bytes;
 }
-
 inline fs::path RealStubPath() { return fs::path(STUBKIT_WIN32_DIR) / "installer/setup-stub.exe"; }
-
 inline std::string ConfigText(const std::string& source, const std::string& extra = "", const std::string& title = "Test Product")
 {
     return "title = \"" + title + "\"\nsource = \"" + source + "\"\n" + extra + "\n";
 }
-
 // Builds SCRATCH/product.toml into SCRATCH/OUTPUT.
 inline fs::path Build(const ScratchFolder& scratch, const std::string& output, int level = 1,
                       const WarningSink& warn = [](const std::string&) {}, const fs::path& stub = {}, int codepage = kDefaultCodepage)
@@ -60,7 +54,6 @@ inline fs::path Build(const ScratchFolder& scratch, const std::string& output, i
     BuildInstaller({scratch / "product.toml", scratch / output, stub, level, codepage}, warn);
     return scratch / output;
 }
-
 // Runs the built stubkit tool; gives its exit code and its stdout and stderr together.
 inline std::pair<int, std::string> RunTool(const std::vector<std::string>& arguments)
 {
