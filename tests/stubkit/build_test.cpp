@@ -1,8 +1,6 @@
-// How a product becomes an installer. Every check of `build`: a config or
-// product folder breaking one rule is rejected with a message naming the field
-// or file, and nothing is written; the same input just inside the limit passes;
-// warnings do not fail a build. Then the pieces on their own: file records, the
-// stub's record, time and code page conversion, Windows and extraction names.
+// Every check of `build`: a config or product folder breaking one rule is rejected with a message naming the field
+// or file, and nothing is written; the same input just inside the limit passes; warnings do not fail a build. Then
+// the pieces on their own: records, time and code page conversion, Windows and extraction names.
 #include <gtest/gtest.h>
 #include <cstring>
 #include <sstream>
@@ -48,7 +46,6 @@ Setup AddFiles(int count, std::uint64_t size, std::size_t name_length = 1)
 }
 
 class BuildRules : public ::testing::TestWithParam<Case> {};
-
 TEST_P(BuildRules, RejectNamingTheFieldOrWarnWithoutFailing)
 {
     const Case& c = GetParam();
@@ -117,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
              [](Bytes stub) { std::memcpy(&stub[*FindConfigRecord(stub)], "123", 4); return stub; }},
         Case{"FileOf2To31Bytes", Config(""), AddFiles(1, std::uint64_t{1} << 31), "file '0': 2147483648 bytes"},
         Case{"TotalOf2To32Bytes", Config(""), AddFiles(3, (std::uint64_t{1} << 31) - 1), "; the installer takes less than 2^32"},
-        Case{"NamesWindowsCannotHold", Config(""), [](const fs::path& product) { for (auto name : {"sub/Aux.txt", "dir./x.txt", "x.txt ", "what?.txt"}) WriteFile(product / name, ""); },
+        Case{"NamesWindowsCannotHold", Config(""),
+             [](const fs::path& product) { for (auto name : {"sub/Aux.txt", "dir./x.txt", "x.txt ", "what?.txt"}) WriteFile(product / name, ""); },
              "'Aux.txt' is a reserved device name|'dir.' ends in a dot|'x.txt ' ends in a dot or a blank|contains the character '?'"},
         Case{"NamesEqualButForCase", Config(""), AddFile("README.TXT"), "but for letter case"},
         Case{"UnknownKey", Config("colour = \"blue\""), nullptr, "product.toml:3: unknown key 'colour'"},
@@ -139,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
              "would exceed 259 characters under 'C:\\Program Files\\"}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
-TEST(FileTable, RecordBytesAreLittleEndianInFieldOrderAndParseBack)
+TEST(Records, FileRecordsAreLittleEndianInFieldOrderAndTheStubsRecordIsFoundAndEmbedded)
 {
     const FileRecord first{0xCADBBE3D, 3, 0x0102030405060708, 0x1112131415161718, 0x2122232425262728, "abc.txt"};
     const FileRecord empty{CrcInitial, 0, 0, 0, 0, "folder with space\\empty"}, longest{0, 0x7FFFFFFF, 0, 0, 0, std::string(255, 'n')};
@@ -149,20 +147,17 @@ TEST(FileTable, RecordBytesAreLittleEndianInFieldOrderAndParseBack)
     const Bytes table = SerializeFileTable({first, empty, longest});
     EXPECT_EQ(SerializeFileTable(ParseFileTable(table.data(), table.size(), 3)), table);
     EXPECT_THROW(ParseFileTable(table.data(), table.size() - 1, 3), FormatError);   // a name that runs past the table
-}
-
-TEST(ConfigRecord, FoundInTheRealStubsSectionAndByItsMarkersAndTheEmbeddedStubIsTheBuiltOne)
-{
+    // The stub's record: found in its section, and by its markers when the PE signature is broken.
     Bytes stub = ReadFile(RealStubPath());
     EXPECT_TRUE(Bytes(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize) == stub);
     const std::optional<std::size_t> offset = FindConfigRecord(stub);
     ASSERT_TRUE(offset);
     EXPECT_EQ(std::memcmp(&stub[*offset], CONFIG_MARKER_STUB_SIZE, sizeof CONFIG_MARKER_STUB_SIZE), 0);
-    stub[0] = 'X';   // the PE signature broken: found by the markers
+    stub[0] = 'X';
     EXPECT_EQ(FindConfigRecord(stub), offset);
 }
 
-TEST(FileTimes, ConvertBetweenUnixAndFiletime)
+TEST(Conversions, TimesCodePagesAndLetterCaseMatchWindows)
 {
     EXPECT_EQ(FiletimeFromUnix(0, 0), 116444736000000000u);
     EXPECT_EQ(FiletimeFromUnix(1, 999999999), 116444736000000000u + 19999999);
@@ -170,10 +165,6 @@ TEST(FileTimes, ConvertBetweenUnixAndFiletime)
     EXPECT_EQ(UnixFromFiletime(116444736000000000u + 15).tv_nsec, 1500);
     EXPECT_EQ(FormatFiletime(FiletimeFromUnix(951782400, 123456700)), "2000-02-29 00:00:00.1234567 UTC");
     EXPECT_EQ(FiletimeFromUnix(-11644473601, 0), 0u);   // before 1601 has no FILETIME
-}
-
-TEST(Codepage, ConvertsOrRefusesAndFoldsCaseLikeWindows)
-{
     const struct { int codepage; std::string utf8; std::optional<std::string> ansi; } cases[] = {
         {1252, "caf\xC3\xA9", "caf\xE9"}, {1252, "\xE2\x82\xAC", "\x80"}, {1252, "\xD0\x96", std::nullopt},
         {1251, "\xD0\x96", "\xC6"}, {1252, "bad \xC3", std::nullopt}, {932, "\xE3\x82\xBD", "\x83\x5C"}};
