@@ -1,0 +1,197 @@
+// Every check of `build`: a config or product folder breaking one rule is rejected with a message naming the field
+// or file, and nothing is written; the same input just inside the limit passes; warnings do not fail a build. Then
+// the pieces on their own: records, time and code page conversion, Windows and extraction names.
+#include <gtest/gtest.h>
+#include <cstring>
+#include <sstream>
+#include "stubkit/codepage.h"
+#include "stubkit/embedded_stub.h"
+#include "stubkit/file_times.h"
+#include "stubkit/pack_plan.h"
+#include "test_support.h"
+
+namespace stubkit {
+namespace {
+using namespace testing;
+using Setup = std::function<void(const fs::path& product)>;
+
+struct Case {
+    std::string name, config;   // CONFIG: the whole config text; "prod" is the product folder
+    Setup setup = nullptr;      // extra files beside readme.txt and bin/app.exe
+    std::string error = "";     // parts of the error, '|' between them; empty: the build succeeds
+    std::string warning = "";   // part of the only warning; "none": no warning; empty: not checked
+    int codepage = kDefaultCodepage;
+    std::function<Bytes(Bytes)> stub = nullptr;   // makes the stub from the real one; null: the built-in stub
+};
+
+std::string S(std::size_t count, char c) { return std::string(count, c); }
+std::string Config(const std::string& extra, const std::string& title = "Test Product") { return ConfigText("prod", extra, title); }
+std::string Row(const std::string& table, const std::string& link, const std::string& target = "readme.txt")
+{
+    return "[[" + table + "]]\nlink = \"" + link + "\"\ntarget = \"" + target + "\"\n";
+}
+std::string Rows(const std::string& table, int count) { return count ? Row(table, std::to_string(count) + ".lnk") + Rows(table, count - 1) : ""; }
+Setup AddFile(const std::string& relative) { return [=](const fs::path& product) { WriteFile(product / fs::u8path(relative), "x"); }; }
+// COUNT sparse files of SIZE bytes, named by their number padded with 'n' to NAME_LENGTH.
+Setup AddFiles(int count, std::uint64_t size, std::size_t name_length = 1)
+{
+    return [=](const fs::path& product) {
+        for (int i = 0; i < count; ++i) {
+            std::string name = std::to_string(i);
+            name.resize(std::max(name_length, name.size()), 'n');
+            WriteFile(product / name, "");
+            fs::resize_file(product / name, size);
+        }
+    };
+}
+
+class BuildRules : public ::testing::TestWithParam<Case> {};
+TEST_P(BuildRules, RejectNamingTheFieldOrWarnWithoutFailing)
+{
+    const Case& c = GetParam();
+    ScratchFolder scratch;
+    WriteFile(scratch / "prod/readme.txt", "Read me.\n");
+    WriteFile(scratch / "prod/bin/app.exe", "MZ");
+    if (c.setup)
+        c.setup(scratch / "prod");
+    WriteFile(scratch / "product.toml", c.config);
+    if (c.stub)
+        WriteFile(scratch / "other-stub.exe", c.stub(ReadFile(RealStubPath())));
+    std::string message;
+    std::vector<std::string> warnings;
+    try {
+        Build(scratch, "setup.exe", 1, [&](const std::string& w) { warnings.push_back(w); }, c.stub ? scratch / "other-stub.exe" : "", c.codepage);
+    } catch (const std::exception& error) {
+        message = error.what();
+    }
+    EXPECT_EQ(fs::exists(scratch / "setup.exe"), c.error.empty());
+    EXPECT_FALSE(fs::exists(scratch / "setup.exe.partial"));
+    EXPECT_EQ(message.empty(), c.error.empty()) << message;
+    std::istringstream parts(c.error);
+    for (std::string part; std::getline(parts, part, '|');)
+        EXPECT_NE(message.find(part), std::string::npos) << "message: " << message;
+    EXPECT_TRUE(c.warning.empty() || (c.warning == "none" ? warnings.empty()
+                                                        : warnings.size() == 1 && warnings[0].find(c.warning) != std::string::npos))
+        << ::testing::PrintToString(warnings);
+}
+
+const std::string k260 = S(260, 'f'), kShiftJisSo = "\xE3\x82\xBD";   // 0x83 0x5C in code page 932: a backslash byte
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BuildRules,
+    ::testing::Values(
+        Case{"TitleOf207Fits", Config("", S(207, 't'))},
+        Case{"TitleOver207", Config("", S(208, 't')), nullptr, "title: 208 characters"},
+        Case{"EmptyTitle", Config("", ""), nullptr, "title: must not be empty"},
+        Case{"TitleWithBackslash", Config("default_folder = \"k\"\nprogram_group = \"k\"", "a\\\\b"), nullptr, "title: must not contain a backslash"},
+        Case{"DefaultFolderOf259Fits", Config("default_folder = \"" + S(259, 'f') + "\"")},
+        Case{"EachFieldOver259", Config("default_folder = \"" + k260 + "\"\nprogram_group = \"" + k260 + "\"\nrun_after_install = \"" + k260 +
+             "\"\n" + Row("desktop", k260, k260)), nullptr, "default_folder: 260 characters|program_group: 260 characters|"
+             "run_after_install: 260 characters|desktop[0].link: 260 characters|desktop[0].target: 260 characters"},
+        Case{"EveryProblemAtOnce", Config(Row("desktop", "", ""), S(300, 't')), AddFile("con"), "title: 300 characters|"
+             "default_folder: 300 characters|program_group: 300 characters|desktop[0].link: must not be empty|'con' is a reserved device name"},
+        Case{"GroupAndLinkOf259Fit", Config("program_group = \"" + S(200, 'g') + "\"\n" + Row("start_menu", S(58, 'l')))},
+        Case{"GroupAndLinkOver259", Config("program_group = \"" + S(200, 'g') + "\"\n" + Row("start_menu", S(59, 'l'))), nullptr,
+             "start_menu[0].link: program_group, a backslash and the link take 260"},
+        Case{"SixteenRowsFit", Config(Rows("start_menu", 16) + Rows("desktop", 16))},
+        Case{"SeventeenRows", Config(Rows("desktop", 17)), nullptr, "desktop: 17 shortcuts"},
+        Case{"EmptyLink", Config(Row("start_menu", "")), nullptr, "start_menu[0].link: must not be empty"},
+        Case{"LinkWithFolder", Config(Row("desktop", "sub\\\\x.lnk")), nullptr, "desktop[0].link: 'sub\\x.lnk' must be a plain file name"},
+        Case{"TitleOutsideCodepage", Config("", "\xD0\x96" "ar"), nullptr, "title: '\xD0\x96" "ar' has characters"},
+        Case{"TitleInsideOtherCodepage", Config("", "\xD0\x96" "ar"), nullptr, "", "", 1251},
+        Case{"FileNameOutsideCodepage", Config(""), AddFile("\xD0\x96.txt"), "file '\xD0\x96.txt'"},
+        Case{"DoubleByteNameWithBackslashByte", Config(""), AddFile(kShiftJisSo + ".txt"), "contains a backslash byte", "", 932},
+        Case{"DoubleByteLinkWithBackslashByte", Config(Row("desktop", kShiftJisSo + ".lnk")), nullptr,
+             "desktop[0].link: '" + kShiftJisSo + ".lnk' has a character whose code page 932", "", 932},
+        Case{"NameOf255BytesFits", Config(""), AddFile(S(200, 'a') + "/" + S(54, 'b'))},
+        Case{"NameOver255Bytes", Config(""), AddFile(S(200, 'a') + "/" + S(55, 'b')), "the name takes 256 bytes"},
+        Case{"FileTableOver131072", Config(""), AddFiles(570, 0, 200), "file table takes"},
+        Case{"StubOver131072", Config(""), nullptr, "bytes; the installer reads at most 131072", "", kDefaultCodepage,
+             [](Bytes stub) { stub.resize(kStubSizeLimit + 1, 0); return stub; }},
+        Case{"StubWithoutRecord", Config(""), nullptr, "no configuration record found", "", kDefaultCodepage,
+             [](Bytes stub) { stub.resize(0x400); return stub; }},
+        Case{"StubAlreadyConfigured", Config(""), nullptr, "already configured (StubSize is 123)", "", kDefaultCodepage,
+             [](Bytes stub) { std::memcpy(&stub[*FindConfigRecord(stub)], "123", 4); return stub; }},
+        Case{"FileOf2To31Bytes", Config(""), AddFiles(1, std::uint64_t{1} << 31), "file '0': 2147483648 bytes"},
+        Case{"TotalOf2To32Bytes", Config(""), AddFiles(3, (std::uint64_t{1} << 31) - 1), "; the installer takes less than 2^32"},
+        Case{"NamesWindowsCannotHold", Config(""),
+             [](const fs::path& product) { for (auto name : {"sub/Aux.txt", "dir./x.txt", "x.txt ", "what?.txt"}) WriteFile(product / name, ""); },
+             "'Aux.txt' is a reserved device name|'dir.' ends in a dot|'x.txt ' ends in a dot or a blank|contains the character '?'"},
+        Case{"NamesEqualButForCase", Config(""), AddFile("README.TXT"), "but for letter case"},
+        Case{"UnknownKey", Config("colour = \"blue\""), nullptr, "product.toml:3: unknown key 'colour'"},
+        Case{"UnknownRowKey", Config(Row("desktop", "a.lnk") + "icon = \"x\""), nullptr, "unknown key 'icon' in [[desktop]] row 0"},
+        Case{"WrongType", Config("program_group = 5"), nullptr, "'program_group' must be a text"},
+        Case{"MissingTarget", Config("[[desktop]]\nlink = \"a.lnk\""), nullptr, "'desktop[0].target' is missing"},
+        Case{"MissingSource", "title = \"x\"\n", nullptr, "'source' is missing"},
+        Case{"SourceIsNoFolder", ConfigText("nowhere"), nullptr, "does not exist or is not a folder"},
+        Case{"BrokenToml", Config("title2 = "), nullptr, "product.toml:3"},
+        Case{"TargetsNamingPackedFilesDoNotWarn", Config("run_after_install = \"bin/app.exe /quiet\"\n" +
+             Row("start_menu", "App.lnk", "BIN\\\\App.exe") + Row("start_menu", "Uninstall.lnk", "davirado.exe")), nullptr, "", "none"},
+        Case{"TargetNamingNothingWarns", Config(Row("desktop", "App.lnk", "bin\\\\ap.exe")), nullptr, "",
+             "desktop[0].target: 'bin\\ap.exe' names no packed file"},
+        Case{"LinkWithoutLnkExtensionWarns", Config(Row("desktop", "App", "bin/app.exe")), nullptr, "", "desktop[0].link: 'App' does not end in .lnk"},
+        Case{"RunAfterNamingNothingWarns", Config("run_after_install = \"setup.exe\""), nullptr, "",
+             "run_after_install: 'setup.exe' names no packed program"},
+        Case{"FoldersDifferingInCaseWarn", Config(""), AddFile("Bin/readme.txt"), "", "folders 'Bin' and 'bin' differ only in letter case"},
+        Case{"PathTooLongUnderProgramFilesWarns", Config("default_folder = \"" + S(100, 'd') + "\""), AddFile(S(150, 'p') + ".txt"), "",
+             "would exceed 259 characters under 'C:\\Program Files\\"}),
+    [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+TEST(Records, FileRecordsAreLittleEndianInFieldOrderAndTheStubsRecordIsFoundAndEmbedded)
+{
+    const FileRecord first{0xCADBBE3D, 3, 0x0102030405060708, 0x1112131415161718, 0x2122232425262728, "abc.txt"};
+    const FileRecord empty{CrcInitial, 0, 0, 0, 0, "folder with space\\empty"}, longest{0, 0x7FFFFFFF, 0, 0, 0, std::string(255, 'n')};
+    const Bytes expected = {0x3D, 0xBE, 0xDB, 0xCA, 3, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1, 0x18, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11,
+                            0x28, 0x27, 0x26, 0x25, 0x24, 0x23, 0x22, 0x21, 7, 'a', 'b', 'c', '.', 't', 'x', 't'};
+    EXPECT_EQ(SerializeFileTable({first}), expected);
+    const Bytes table = SerializeFileTable({first, empty, longest});
+    EXPECT_EQ(SerializeFileTable(ParseFileTable(table.data(), table.size(), 3)), table);
+    EXPECT_THROW(ParseFileTable(table.data(), table.size() - 1, 3), FormatError);   // a name that runs past the table
+    // The stub's record: found in its section, and by its markers when the PE signature is broken.
+    Bytes stub = ReadFile(RealStubPath());
+    EXPECT_TRUE(Bytes(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize) == stub);
+    const std::optional<std::size_t> offset = FindConfigRecord(stub);
+    ASSERT_TRUE(offset);
+    EXPECT_EQ(std::memcmp(&stub[*offset], CONFIG_MARKER_STUB_SIZE, sizeof CONFIG_MARKER_STUB_SIZE), 0);
+    stub[0] = 'X';
+    EXPECT_EQ(FindConfigRecord(stub), offset);
+}
+
+TEST(Conversions, TimesCodePagesAndLetterCaseMatchWindows)
+{
+    EXPECT_EQ(FiletimeFromUnix(0, 0), 116444736000000000u);
+    EXPECT_EQ(FiletimeFromUnix(1, 999999999), 116444736000000000u + 19999999);
+    EXPECT_EQ(UnixFromFiletime(116444736000000000u + 15).tv_sec, 0);
+    EXPECT_EQ(UnixFromFiletime(116444736000000000u + 15).tv_nsec, 1500);
+    EXPECT_EQ(FormatFiletime(FiletimeFromUnix(951782400, 123456700)), "2000-02-29 00:00:00.1234567 UTC");
+    EXPECT_EQ(FiletimeFromUnix(-11644473601, 0), 0u);   // before 1601 has no FILETIME
+    const struct { int codepage; std::string utf8; std::optional<std::string> ansi; } cases[] = {
+        {1252, "caf\xC3\xA9", "caf\xE9"}, {1252, "\xE2\x82\xAC", "\x80"}, {1252, "\xD0\x96", std::nullopt},
+        {1251, "\xD0\x96", "\xC6"}, {1252, "bad \xC3", std::nullopt}, {932, "\xE3\x82\xBD", "\x83\x5C"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Codepage(c.codepage).FromUtf8(c.utf8), c.ansi) << c.codepage << " " << c.utf8;
+        EXPECT_TRUE(!c.ansi || Codepage(c.codepage).ToUtf8(*c.ansi) == c.utf8) << c.codepage;
+    }
+    EXPECT_THROW(Codepage(99999), std::invalid_argument);
+    EXPECT_EQ(FoldCaseUtf8("Pod\\Readme.TXT"), FoldCaseUtf8("pod\\README.txt"));
+    EXPECT_EQ(FoldCaseUtf8("\xC3\xA9t\xC3\xA9"), FoldCaseUtf8("\xC3\x89T\xC3\x89"));
+    EXPECT_NE(FoldCaseUtf8("a.txt"), FoldCaseUtf8("b.txt"));
+}
+
+TEST(Names, FollowWindowsRulesAndExtractionStaysInsideTheFolder)
+{
+    for (const char* name : {"readme.txt", "with space.txt", "CONSOLE.txt", "COM0", ".hidden"})
+        EXPECT_EQ(WindowsNameProblem(name), "") << name;
+    for (const char* name : {"con", "Nul.txt", "COM1", "lpt9.log", "aux .txt", "dot.", "blank ", "a<b", "a:b", "q?", "star*",
+                             "pipe|", "quote\"", "tab\t", "..", ""})
+        EXPECT_NE(WindowsNameProblem(name), "") << name;
+    EXPECT_EQ(SafeExtractPath("a.txt", "/out").path, fs::path("/out/a.txt"));
+    EXPECT_EQ(SafeExtractPath("d e\\f g\\h", "/out").path, fs::path("/out/d e/f g/h"));
+    EXPECT_EQ(SafeExtractPath("d e\\f g\\h", "/out").refusal, "");
+    for (const std::string& name : std::vector<std::string>{"..\\evil", "a\\..\\..\\evil", "\\root", "C:\\evil", "C:evil", "a/../../evil",
+                                                            "/etc/passwd", "a\\\\b", ".", "", "a\\", std::string("ok\0..\\x", 7)})
+        EXPECT_NE(SafeExtractPath(name, "/out").refusal, "") << name;
+}
+
+}  // namespace
+}  // namespace stubkit

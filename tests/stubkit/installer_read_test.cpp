@@ -1,0 +1,328 @@
+// Built installers read back: build, list, test and extract (and the Windows side's own extraction code) give back
+// what went in, times included; the shortcut tables end where the installer looks. Damaged installers are judged
+// without a crash or a hang, and one that passes gives back the product; the installer's extraction rules in memory.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <cstring>
+#include <regex>
+#include "installer/installer_config.h"
+#include "payload/crc32.h"
+#include "stubkit/file_times.h"
+#include "stubkit/pack_plan.h"
+#include "stubkit/payload_run.h"
+#include "stubkit/stream_encoder.h"
+#include "test_support.h"
+
+namespace stubkit {
+namespace {
+using namespace testing;
+struct ProductFile { std::string name; Bytes contents; std::int64_t write_seconds, access_seconds; };   // name: '/' separated, UTF-8
+
+Bytes TextBytes(std::size_t lines, std::string text = "")
+{
+    while (lines--)
+        text += "line " + std::to_string(lines * 7919 % 1000) + " of the product's manual\n";
+    return Bytes(text.begin(), text.end());
+}
+
+// Folders with blanks, empty files (one would sort last), a name outside
+// ASCII, compressible and incompressible data. Listed in table order: empty
+// files first, each group sorted by the bytes of the names.
+const std::vector<ProductFile> kProduct = {
+    {"Program Files Like/empty.dat", {}, 1400000000, 1400000002}, {"zz last empty", {}, 1200000000, 1200000004},
+    {"Program Files Like/bin/app.exe", NoiseBytes(70000, 7), 1500000000, 1500000001},
+    {"docs/Manual \xC3\xA9" "dition/chapter 1.txt", TextBytes(30000), 1300000000, 1300000003},
+    {"readme.txt", TextBytes(20), 1600000000, 1700000000}};
+constexpr long kNanoseconds = 123456789;   // odd: times must keep their 100 ns ticks
+
+class RoundTrip : public ::testing::Test {
+protected:
+    void SetUp() override   // the product, and a config with all 16 rows in both tables
+    {
+        for (const ProductFile& file : kProduct) {
+            const fs::path path = scratch_ / "product" / fs::u8path(file.name);
+            WriteFile(path, file.contents);
+            const timespec times[2] = {{file.access_seconds, kNanoseconds}, {file.write_seconds, kNanoseconds}};
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        }
+        std::string config = "run_after_install = \"Program Files Like\\\\bin\\\\app.exe\"\n";
+        for (int i = 0; i < 2 * ShortcutRows; ++i)
+            config += std::string(i < ShortcutRows ? "[[start_menu]]\nlink = \"start_menu " : "[[desktop]]\nlink = \"desktop ") +
+                      std::to_string(i % ShortcutRows) + ".lnk\"\ntarget = \"Program Files Like/bin/app.exe\"\n";
+        WriteFile(scratch_ / "product.toml", ConfigText("product", config));
+    }
+    fs::path BuildSetup(const std::string& output, int level = 1, const fs::path& stub = {})
+    { return Build(scratch_, output, level, [](const std::string& warning) { ADD_FAILURE() << warning; }, stub); }
+    ScratchFolder scratch_;
+};
+
+TEST_F(RoundTrip, SameBytesEachTimeAndTableRecordTestAndExtractKeepNamesSizesCrcsTimesContentsAndAllRows)
+{
+    const fs::path setup = BuildSetup("setup.exe", 9);
+    EXPECT_EQ(ReadFile(setup), ReadFile(BuildSetup("again.exe", 9)));
+    const InstallerImage image = ReadInstallerImage(setup);
+    ASSERT_EQ(image.records.size(), kProduct.size());
+    BuildCrcTable();
+    for (std::size_t i = 0; i < kProduct.size(); ++i) {
+        const ProductFile& file = kProduct[i];
+        const auto size = static_cast<std::uint32_t>(file.contents.size());
+        const FileRecord expected{UpdateCrc(CrcInitial, file.contents.data(), size), size,
+                                  ReadFileTimes(scratch_ / "product" / fs::u8path(file.name)).creation,
+                                  FiletimeFromUnix(file.access_seconds, kNanoseconds), FiletimeFromUnix(file.write_seconds, kNanoseconds),
+                                  std::regex_replace(Codepage(1252).FromUtf8(file.name).value(), std::regex("/"), "\\")};
+        EXPECT_EQ(SerializeFileTable({image.records[i]}), SerializeFileTable({expected})) << file.name;
+    }
+    EXPECT_EQ(image.stub_size, fs::file_size(RealStubPath()));
+    EXPECT_EQ(image.header.total_size, 70000 + TextBytes(30000).size() + TextBytes(20).size());
+    EXPECT_EQ(CountShortcutRows(image.config.StartMenuShortcuts) + CountShortcutRows(image.config.DesktopShortcuts), 2 * ShortcutRows);
+    EXPECT_EQ(SlotText(image.config.DesktopShortcuts[15].LinkName) + " " + SlotText(image.config.StartMenuShortcuts[15].TargetFile),
+              "desktop 15.lnk Program Files Like\\bin\\app.exe");
+
+    const TestOutcome tested = TestInstaller(setup, Codepage(1252));
+    EXPECT_TRUE(tested.passed && tested.verdict.files_reached == kProduct.size()) << tested.message;
+    EXPECT_EQ(ExtractInstaller(setup, scratch_ / "out", Codepage(1252)), kProduct.size());
+    for (const ProductFile& file : kProduct) {
+        const fs::path path = scratch_ / "out" / fs::u8path(file.name);
+        struct stat status {};   // times first: reading the contents may move the access time
+        ASSERT_EQ(stat(path.c_str(), &status), 0) << file.name;
+        EXPECT_EQ(std::make_tuple(status.st_mtim.tv_sec, status.st_atim.tv_sec, status.st_mtim.tv_nsec),
+                  std::make_tuple(file.write_seconds, file.access_seconds, kNanoseconds / 100 * 100)) << file.name;
+        EXPECT_EQ(ReadFile(path), file.contents) << file.name;
+    }
+}
+
+// The extract-probe program carries the configuration record like the stub,
+// so it makes an installer whose reader, decoder and sink are the installer's.
+TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimes)
+{
+    const fs::path probe = fs::path(STUBKIT_WIN32_DIR) / "tests/extract/extract-probe.exe";
+    if (!fs::exists(probe))
+        GTEST_SKIP() << "no " << probe;
+    const fs::path setup = BuildSetup("probe-setup.exe", 5, probe), out = scratch_ / "out";
+    fs::create_directories(out);
+    // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
+    const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
+                                "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (const ProductFile& file : kProduct) {
+        EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << file.name;
+        EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << file.name;
+    }
+}
+
+TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
+{
+    const std::string setup = (scratch_ / "tool-setup.exe").string();
+    const auto [build, build_output] = RunTool({"build", (scratch_ / "product.toml").string(), "-o", setup, "-2"});
+    ASSERT_TRUE(build == 0 && build_output.empty()) << build_output;   // not a terminal: nothing but errors
+    const std::pair<std::vector<std::string>, std::vector<std::string>> runs[] = {
+        {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
+                           "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}},
+        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe\""}},
+        {{"test", setup}, {"5 files, "}},
+        {{"extract", setup, (scratch_ / "out").string()}, {}}};
+    for (const auto& [arguments, expected] : runs) {
+        const auto [code, output] = RunTool(arguments);
+        EXPECT_EQ(code, 0) << arguments[0] << ": " << output;
+        for (const std::string& text : expected)
+            EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
+    }
+    EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
+    for (const char* command : {"build", "list", "test", "extract", "encode", "decode"}) {
+        const auto [code, output] = RunTool({command, "--help"});
+        EXPECT_TRUE(code == 0 && output.find("Usage") != std::string::npos) << command << ": " << output;
+        EXPECT_NE(RunTool({"--help"}).second.find(command), std::string::npos) << command;
+    }
+}
+
+// Patched against the real stub, whose first rows carry markers: the row after the last configured one is
+// emptied by its first bytes only (the markers' tails stay behind), the marked rows after it remain.
+class PatchedRecord : public ::testing::TestWithParam<int> {};
+TEST_P(PatchedRecord, InstallerReadsExactlyTheConfiguredRowsAndNoUnusedField)
+{
+    const int used = GetParam();
+    ProductTexts texts;
+    texts.title = texts.program_group = "Korvan";
+    for (int i = 0; i < used; ++i)
+        for (auto* rows : {&texts.start_menu, &texts.desktop})
+            rows->push_back({"Link " + std::to_string(i) + ".lnk", "bin\\" + std::to_string(rows == &texts.desktop) + std::to_string(i) + ".exe"});
+    std::vector<std::string> problems;
+    const Stub stub = CheckStub(ReadFile(RealStubPath()), "real", problems);
+    const InstallerConfig config = ReadConfigRecord(PatchStub(stub, texts), stub.record_offset);
+    EXPECT_EQ(ConfiguredStubSize(&config), static_cast<int>(fs::file_size(RealStubPath())));
+    EXPECT_EQ(SlotText(config.Title) + "|" + SlotText(config.DefaultFolder) + "|" + SlotText(config.RunAfterInstall), "Korvan||");
+    EXPECT_EQ(config.RunAfterInstall + 1, std::string(CONFIG_MARKER_RUN_AFTER_INSTALL).substr(1));   // emptied by its first byte only
+    const struct { const ShortcutEntry* table; const std::vector<ShortcutRow>& rows; int marked; const char *link, *file; } tables[] = {
+        {config.StartMenuShortcuts, texts.start_menu, StartMenuMarkedRows, CONFIG_MARKER_START_MENU_LINK, CONFIG_MARKER_START_MENU_FILE},
+        {config.DesktopShortcuts, texts.desktop, DesktopMarkedRows, CONFIG_MARKER_DESKTOP_LINK, CONFIG_MARKER_DESKTOP_FILE}};
+    for (const auto& t : tables) {
+        EXPECT_EQ(CountShortcutRows(t.table), used);
+        for (int i = 0; i < used; ++i)
+            EXPECT_EQ(SlotText(t.table[i].LinkName) + " " + SlotText(t.table[i].TargetFile), t.rows[i].link + " " + t.rows[i].target);
+        for (int i = used; i < t.marked; ++i) {
+            const std::string number = (i < 10 ? "0" : "") + std::to_string(i), link = t.link + number, file = t.file + number;
+            EXPECT_EQ(t.table[i].LinkName + (i == used), link.substr(i == used)) << "row " << i;
+            EXPECT_EQ(t.table[i].TargetFile + (i == used), file.substr(i == used)) << "row " << i;
+            EXPECT_TRUE(i != used || (t.table[i].LinkName[0] == '\0' && t.table[i].TargetFile[0] == '\0'));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RowCounts, PatchedRecord, ::testing::Range(0, ShortcutRows + 1));
+
+struct CollectingOutput : FileOutput {
+    void Open(std::size_t, const FileRecord&) override { files.emplace_back(); }
+    void Write(const std::uint8_t* bytes, std::size_t size) override { files.back().insert(files.back().end(), bytes, bytes + size); }
+    void Close(std::size_t, const FileRecord&) override {}
+    void Abandon(std::size_t) override {}
+    std::vector<Bytes> files;
+};
+struct Judgement { bool passed = false; std::string message; std::vector<Bytes> files; };
+
+// Three files, the last one not empty, so that every count matters.
+const std::vector<Bytes> kContents = {NoiseBytes(3000, 1), Bytes(20000, 'a'), NoiseBytes(9000, 2)};
+
+class DamagedInstaller : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        for (std::size_t i = 0; i < kContents.size(); ++i)
+            WriteFile(scratch_ / ("product/" + std::string(i == 0 ? "a.bin" : i == 1 ? "b/b.txt" : "c.bin")), kContents[i]);
+        WriteFile(scratch_ / "product.toml", ConfigText("product"));
+        good_ = ReadFile(Build(scratch_, "good.exe"));
+        image_ = ReadInstallerImage(scratch_ / "good.exe");
+    }
+    // Judges BYTES as the installer would; a pass is only honest if every file came out as packed.
+    Judgement Judge(const Bytes& bytes, const std::string& what)
+    {
+        WriteFile(scratch_ / "variant.exe", bytes);
+        Judgement judgement;
+        try {
+            const InstallerImage image = ReadInstallerImage(scratch_ / "variant.exe");
+            CollectingOutput output;
+            const PayloadVerdict verdict = RunPayload(image, &output);
+            judgement = {verdict.success && HeaderInconsistency(image).empty(),
+                         verdict.damaged_file ? "crc " + image.records[*verdict.damaged_file].name : HeaderInconsistency(image), output.files};
+        } catch (const FormatError& error) {
+            judgement = {false, error.what(), {}};
+        }
+        EXPECT_TRUE(!judgement.passed || judgement.files == kContents || (what == "stub only" && judgement.files.empty())) << what;
+        return judgement;
+    }
+    Bytes Cut(std::size_t size) const { return Bytes(good_.begin(), good_.begin() + static_cast<long>(size)); }
+
+    static inline ScratchFolder scratch_;
+    static inline Bytes good_;
+    static inline InstallerImage image_;
+    const std::size_t payload_ = image_.stub_size, stream_ = static_cast<std::size_t>(image_.stream_offset);
+};
+
+TEST_F(DamagedInstaller, HarmlessVariantsPass)
+{
+    Bytes appended = good_, tail = NoiseBytes(5000, 3);
+    appended.insert(appended.end(), tail.begin(), tail.end());
+    EXPECT_TRUE(Judge(good_, "good").passed);
+    EXPECT_TRUE(Judge(appended, "bytes after the stream").passed);
+    EXPECT_TRUE(Judge(Cut(payload_), "stub only").passed);   // ending right after the stub installs nothing and succeeds
+}
+
+TEST_F(DamagedInstaller, CutAnywhereFailsUnlessNothingUsedWasLost)
+{
+    // Every 499th byte of the stub, every byte of header and table after the stub's end, every 37th of the stream.
+    for (std::size_t cut = 0; cut < good_.size(); cut = cut + 499 < payload_ ? cut + 499 : cut < payload_ ? payload_ + 1 : cut + (cut < stream_ ? 1 : 37))
+        EXPECT_TRUE(!Judge(Cut(cut), "cut at " + std::to_string(cut)).passed || cut >= good_.size() - 8) << "cut at " << cut;
+}
+
+TEST_F(DamagedInstaller, FlippedBytesNeverPassWithWrongContents)
+{
+    int positions = 0, failures_in_stream = 0;
+    for (std::size_t at = payload_; at < good_.size(); at += at < stream_ ? 1 : 13, ++positions)
+        for (std::uint8_t mask : {0x01, 0x80, 0xFF}) {
+            Bytes bytes = good_;
+            bytes[at] ^= mask;
+            failures_in_stream += at >= stream_ && !Judge(bytes, "flip " + std::to_string(mask) + " at " + std::to_string(at)).passed;
+        }
+    EXPECT_GT(failures_in_stream, positions);   // most flips in the stream are caught; a few land in unused bits
+}
+
+// DELTA is added to FIELD (0 file_count, 1 total_size, 2 table_size), or is its value when ABSOLUTE.
+struct HeaderBend { const char* name; std::size_t field; std::int64_t delta; bool absolute; const char* expected; };
+class BogusHeader : public DamagedInstaller, public ::testing::WithParamInterface<HeaderBend> {};
+TEST_P(BogusHeader, IsRejected)
+{
+    const HeaderBend& bend = GetParam();
+    Bytes bytes = good_;
+    std::uint32_t value;
+    std::memcpy(&value, &bytes[payload_ + 4 * bend.field], 4);
+    value = static_cast<std::uint32_t>(bend.absolute ? bend.delta : value + bend.delta);
+    std::memcpy(&bytes[payload_ + 4 * bend.field], &value, 4);
+    const Judgement judgement = Judge(bytes, bend.name);
+    EXPECT_FALSE(judgement.passed);
+    EXPECT_NE(judgement.message.find(bend.expected), std::string::npos) << judgement.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bends, BogusHeader,
+    ::testing::Values(HeaderBend{"OneFileMore", 0, 1, false, "cannot hold"}, HeaderBend{"OneFileLess", 0, -1, false, ""},
+                      HeaderBend{"HugeFileCount", 0, 0xFFFFFFFF, true, "cannot hold"}, HeaderBend{"NoFiles", 0, 0, true, "total_size"},
+                      HeaderBend{"TotalOneMore", 1, 1, false, ""}, HeaderBend{"TotalOneLess", 1, -1, false, ""},
+                      HeaderBend{"TotalZero", 1, 0, true, "total_size 0"}, HeaderBend{"TotalHuge", 1, 0xFFFFFFFF, true, ""},
+                      HeaderBend{"TableOneMore", 2, 1, false, ""}, HeaderBend{"TableOneLess", 2, -1, false, "runs past the table's end"},
+                      HeaderBend{"TableOverCapacity", 2, 131073, true, "exceeds the installer's limit"},
+                      HeaderBend{"TableHuge", 2, 0xFFFFFFFF, true, "exceeds the installer's limit"}),
+    [](const ::testing::TestParamInfo<HeaderBend>& info) { return std::string(info.param.name); });
+
+TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrc)
+{
+    Bytes bytes = good_;
+    bytes[payload_ + 12 + 33 + image_.records[0].name.size()] ^= 0x01;   // the second record's crc_value
+    WriteFile(scratch_ / "variant.exe", bytes);
+    const std::string variant = (scratch_ / "variant.exe").string();
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{"test", RealStubPath().string()}, "unconfigured installation file"},
+        {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
+        {{"extract", variant, (scratch_ / "out").string()}, "file 'b\\b.txt' fails its CRC check"}};
+    for (const auto& [arguments, expected] : runs) {
+        const auto [code, output] = RunTool(arguments);
+        EXPECT_EQ(code, 1) << arguments[0];
+        EXPECT_NE(output.find(expected), std::string::npos) << output;
+    }
+}
+
+struct SinkCase {   // FILES: contents in table order; STREAM: what the stream decodes to
+    const char* name; std::vector<std::string> files; std::string stream; std::uint32_t total_size, bytes_remaining; bool success;
+    std::size_t files_reached; std::optional<std::size_t> damaged_file;
+};
+class ExtractionRules : public ::testing::TestWithParam<SinkCase> {};
+TEST_P(ExtractionRules, FollowTheInstallersSink)
+{
+    const SinkCase& c = GetParam();
+    BuildCrcTable();
+    InstallerImage image;
+    for (const std::string& contents : c.files) {
+        const auto size = static_cast<std::uint32_t>(contents.size());
+        image.records.push_back({UpdateCrc(CrcInitial, reinterpret_cast<const unsigned char*>(contents.data()), size), size, 0, 0, 0, ""});
+    }
+    image.header = {static_cast<std::uint32_t>(image.records.size()), c.total_size};
+    const Bytes stream = EncodeBuffer(reinterpret_cast<const std::uint8_t*>(c.stream.data()), c.stream.size(), 1);
+    CollectingOutput output;
+    const PayloadVerdict verdict = RunPayloadInMemory(image, stream.data(), stream.size(), &output);
+    EXPECT_EQ(std::make_tuple(verdict.success, verdict.files_reached, output.files.size(), verdict.bytes_remaining, verdict.damaged_file),
+              std::make_tuple(c.success, c.files_reached, c.files_reached, c.bytes_remaining, c.damaged_file));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExtractionRules,
+    ::testing::Values(SinkCase{"EmptyFileBetweenTwoIsReached", {"abc", "", "de"}, "abcde", 5, 0, true, 3, {}},
+                      SinkCase{"EmptyFileAfterTheLastByteIsNotReached", {"abc", ""}, "abc", 3, 0, true, 1, {}},
+                      SinkCase{"NothingToDecodeReachesNothing", {"", ""}, "", 0, 0, true, 0, {}},
+                      SinkCase{"BytesBeyondTheLastRecordAreDropped", {"abc"}, "abcxyz", 6, 3, false, 1, {}},
+                      SinkCase{"ShortTotalLeavesTheLastFileShort", {"abc", "defg"}, "abcdefg", 5, 0, false, 2, 1},
+                      // The CRC is compared when the sink moves on, and a failure ends the run.
+                      SinkCase{"FailureStopsBeforeTheNextFile", {"abc", "def"}, "abXdef", 6, 3, false, 1, 0},
+                      SinkCase{"LastFileIsCheckedAtTheEnd", {"abc", "def", "ghi"}, "abcdefghX", 9, 0, false, 3, 2}),
+    [](const ::testing::TestParamInfo<SinkCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace stubkit
