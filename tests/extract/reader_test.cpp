@@ -1,18 +1,15 @@
-// ReadBytes keeps its contract whether it serves bytes from its buffer or
-// issues one ReadFile per call: n bytes from the current position, fewer at
-// the end of the file, then 0; ReadU32 leaves missing bytes 0.
+// ReadBytes keeps its contract whether served from its buffer or one ReadFile
+// per call: n bytes from the current position, fewer at the end, then 0.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "payload/payload_reader.h"
-#include "probe_run.h"
 #include "test_installer.h"
 
 namespace {
+
+using namespace testinstaller;
 
 struct ReadPlan {
     const char* label;
@@ -22,42 +19,30 @@ struct ReadPlan {
 
 void PrintTo(const ReadPlan& plan, std::ostream* out) { *out << plan.label; }
 
-class ReadBytesContract : public ::testing::TestWithParam<std::tuple<ReadPlan, bool>> {
-protected:
-    void SetUp() override
-    {
-        contents_ = testinstaller::SampleContents(std::get<0>(GetParam()).fileSize, 21);
-        path_ = scratch_.Path() + "\\input.bin";
-        proberun::WriteFileBytes(path_, std::vector<uint8_t>(contents_.begin(), contents_.end()));
-        ASSERT_TRUE(OpenInstallerFile(path_.c_str()));
-        ReadBytesUnbuffered = std::get<1>(GetParam());
-    }
-    void TearDown() override
-    {
-        CloseHandle(InstallerFile);
-        InstallerFile = INVALID_HANDLE_VALUE;
-        ReadBytesUnbuffered = false;
-    }
-    proberun::ScratchFolder scratch_;
-    std::string path_;
-    std::string contents_;
-};
+class ReadBytesContract : public ::testing::TestWithParam<std::tuple<ReadPlan, bool>> {};
 
 TEST_P(ReadBytesContract, DeliversTheFileInOrderAndZeroAtItsEnd)
 {
+    ScratchFolder scratch;
+    const Bytes contents = SampleContents(std::get<0>(GetParam()).fileSize, 21);
+    WriteFileBytes(scratch.path + "\\input.bin", contents);
+    ASSERT_TRUE(OpenInstallerFile((scratch.path + "\\input.bin").c_str()));
+    ReadBytesUnbuffered = std::get<1>(GetParam());
     size_t position = 0;
     for (int asked : std::get<0>(GetParam()).reads) {
-        std::vector<unsigned char> buffer(asked + 1, 0xEE);
-        const int got = ReadBytes(buffer.data(), asked);
-        const size_t expected = std::min<size_t>(asked, contents_.size() - position);
-        ASSERT_EQ(got, static_cast<int>(expected)) << "asked " << asked << " at " << position;
-        EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + got), contents_.substr(position, got));
-        EXPECT_EQ(buffer[asked], 0xEE) << "wrote past the bytes asked for";
+        Bytes buffer(asked + 1, '\xEE');
+        const int got = ReadBytes(reinterpret_cast<unsigned char*>(&buffer[0]), asked);
+        ASSERT_EQ(got, static_cast<int>(std::min<size_t>(asked, contents.size() - position))) << "at " << position;
+        EXPECT_EQ(buffer.substr(0, got), contents.substr(position, got));
+        EXPECT_EQ(buffer[asked], '\xEE') << "wrote past the bytes asked for";
         position += got;
     }
     unsigned char byte = 0;
     EXPECT_EQ(ReadBytes(&byte, 1), 0);
     EXPECT_EQ(ReadBytes(&byte, 1), 0);
+    CloseHandle(InstallerFile);
+    InstallerFile = INVALID_HANDLE_VALUE;
+    ReadBytesUnbuffered = false;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,10 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReadU32, ReadsLittleEndianAndLeavesMissingBytesZero)
 {
-    proberun::ScratchFolder scratch;
-    const std::string path = scratch.Path() + "\\u32.bin";
-    proberun::WriteFileBytes(path, {0x78, 0x56, 0x34, 0x12, 0xAB, 0xCD});
-    ASSERT_TRUE(OpenInstallerFile(path.c_str()));
+    ScratchFolder scratch;
+    WriteFileBytes(scratch.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
+    ASSERT_TRUE(OpenInstallerFile((scratch.path + "\\u32.bin").c_str()));
     EXPECT_EQ(ReadU32(), 0x12345678u);
     EXPECT_EQ(ReadU32(), 0xCDABu);
     EXPECT_EQ(ReadU32(), 0u);

@@ -1,147 +1,183 @@
 #include "test_installer.h"
 
-#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "stubkit/stream_encoder.h"
 #include "test_paths.h"
 
 namespace testinstaller {
-namespace {
 
-void PutU32(Bytes* out, uint32_t value)
+static void PutU32(Bytes* out, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
-        out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+        out->push_back(static_cast<char>(value >> (8 * i)));
 }
 
-void PutTime(Bytes* out, const FILETIME& time)
-{
-    PutU32(out, time.dwLowDateTime);
-    PutU32(out, time.dwHighDateTime);
-}
+static FILETIME TimeFrom(uint64_t value) { return FILETIME{DWORD(value), DWORD(value >> 32)}; }
 
-FILETIME TimeFrom(uint64_t value)
+PackedFile MakeFile(const std::string& name, const Bytes& contents, int seed)
 {
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(value);
-    time.dwHighDateTime = static_cast<DWORD>(value >> 32);
-    return time;
-}
-
-}  // namespace
-
-PackedFile MakeFile(const std::string& name, const std::string& contents, int seed)
-{
-    // 2001-01-01, 2009-01-01 and 2005-01-01 in FILETIME units, plus odd offsets
-    // that keep every 100 ns digit significant.
+    // 2001, 2009 and 2005 in FILETIME units, with odd offsets in every 100 ns digit.
     const uint64_t base = 126227808000000000ull + 1234567ull * seed;
-    PackedFile file;
-    file.name = name;
-    file.contents = contents;
-    file.creation = TimeFrom(base + 1111111);
-    file.access = TimeFrom(base + 2524608000000000ull + 3333333);
-    file.write = TimeFrom(base + 1262304000000000ull + 5555555);
-    return file;
-}
-
-uint32_t CrcValue(const std::string& contents)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : contents) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc;
+    return {name, contents, TimeFrom(base + 1111111), TimeFrom(base + 2524608000000000ull + 3333333),
+            TimeFrom(base + 1262304000000000ull + 5555555)};
 }
 
 Bytes FileRecordBytes(const PackedFile& file)
 {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : file.contents) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
     Bytes record;
-    PutU32(&record, CrcValue(file.contents));
+    PutU32(&record, crc);
     PutU32(&record, static_cast<uint32_t>(file.contents.size()));
-    PutTime(&record, file.creation);
-    PutTime(&record, file.access);
-    PutTime(&record, file.write);
-    record.push_back(static_cast<uint8_t>(file.name.size()));
-    record.insert(record.end(), file.name.begin(), file.name.end());
-    return record;
+    for (const FILETIME& time : {file.creation, file.access, file.write}) {
+        PutU32(&record, time.dwLowDateTime);
+        PutU32(&record, time.dwHighDateTime);
+    }
+    return record + static_cast<char>(file.name.size()) + file.name;
 }
 
 Payload PackFiles(const std::vector<PackedFile>& files)
 {
     Payload payload;
-    std::string all;
+    Bytes all;
     for (const PackedFile& file : files) {
-        Bytes record = FileRecordBytes(file);
-        payload.table.insert(payload.table.end(), record.begin(), record.end());
+        payload.table += FileRecordBytes(file);
         all += file.contents;
     }
     payload.file_count = static_cast<uint32_t>(files.size());
     payload.total_size = static_cast<uint32_t>(all.size());
     payload.table_size = static_cast<uint32_t>(payload.table.size());
-    payload.stream = stubkit::EncodeBuffer(reinterpret_cast<const uint8_t*>(all.data()), all.size(),
-                                           stubkit::kFastestLevel);
+    const std::vector<uint8_t> stream = stubkit::EncodeBuffer(reinterpret_cast<const uint8_t*>(all.data()),
+                                                              all.size(), stubkit::kFastestLevel);
+    payload.stream.assign(stream.begin(), stream.end());
     return payload;
 }
 
 Bytes PayloadBytes(const Payload& payload)
 {
     Bytes out;
-    PutU32(&out, payload.file_count);
-    PutU32(&out, payload.total_size);
-    PutU32(&out, payload.table_size);
-    out.insert(out.end(), payload.table.begin(), payload.table.end());
-    out.insert(out.end(), payload.stream.begin(), payload.stream.end());
-    return out;
+    for (uint32_t value : {payload.file_count, payload.total_size, payload.table_size})
+        PutU32(&out, value);
+    return out + payload.table + payload.stream;
 }
 
 Bytes ProbeImage()
 {
-    std::string contents;
-    if (!ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe", &contents))
+    Bytes image;
+    if (!ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe", &image))
         throw std::runtime_error("extract-probe.exe not found beside the test");
-    return Bytes(contents.begin(), contents.end());
+    return image;
 }
 
 bool PatchSlot(Bytes* image, const std::string& marker, const std::string& text)
 {
-    const std::string needle = marker + '\0';
-    auto found = std::search(image->begin(), image->end(), needle.begin(), needle.end());
-    if (found == image->end())
-        return false;
-    std::copy(text.begin(), text.end(), found);
-    *(found + text.size()) = 0;
-    return true;
+    const size_t at = image->find(marker + '\0');
+    if (at != Bytes::npos)
+        image->replace(at, text.size() + 1, text + '\0');
+    return at != Bytes::npos;
 }
 
-Bytes MakeInstaller(const Bytes& payload, const std::string& title, const std::string& stubSizeText)
+Bytes MakeInstaller(const Bytes& payload, const std::string& title, const std::string& stubSize)
 {
     Bytes image = ProbeImage();
-    const std::string size = stubSizeText.empty() ? std::to_string(image.size()) : stubSizeText;
-    if (!PatchSlot(&image, "$$StubSize", size) || !PatchSlot(&image, "$$Title", title))
+    if (!PatchSlot(&image, "$$StubSize", stubSize.empty() ? std::to_string(image.size()) : stubSize) ||
+        !PatchSlot(&image, "$$Title", title))
         throw std::runtime_error("configuration markers not found in extract-probe.exe");
-    image.insert(image.end(), payload.begin(), payload.end());
-    return image;
+    return image + payload;
 }
 
-std::string SampleContents(size_t size, uint32_t seed)
+Bytes SampleContents(size_t size, uint32_t seed)
 {
     static const char* const kWords[] = {"alpha ", "bravo ", "charlie ", "delta\n", "echo ",
                                          "foxtrot ", "golf ", "hotel\r\n", "india ", "juliet "};
-    std::string text;
-    text.reserve(size + 16);
-    uint32_t state = seed * 2654435761u + 1;
-    while (text.size() < size) {
+    Bytes text;
+    for (uint32_t state = seed * 2654435761u + 1; text.size() < size;) {
         state = state * 1664525u + 1013904223u;
-        if ((state >> 28) == 0)
-            text += static_cast<char>(state >> 8);   // a stray byte of any value now and then
-        else
-            text += kWords[(state >> 24) % 10];
+        text += (state >> 28) == 0 ? Bytes(1, static_cast<char>(state >> 8)) : kWords[(state >> 24) % 10];
     }
     text.resize(size);
     return text;
+}
+
+Outcome Run(const std::string& commandLine)
+{
+    Outcome outcome;
+    driver::StartedProcess process;
+    if (!driver::Start(commandLine, &process))
+        return outcome;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 120000;) {
+        if (WaitForSingleObject(process.process, 0) == WAIT_OBJECT_0) {
+            outcome.ended = driver::WaitForExit(&process, &outcome.exitCode, 0);
+            return outcome;
+        }
+        driver::SeenBox seen;
+        if (driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr, 50) &&
+            driver::AnswerMessageBox(process.id, IDOK, &seen, 10000))
+            outcome.boxes.push_back(seen);
+    }
+    driver::Kill(&process);
+    return outcome;
+}
+
+static void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        const std::string name = found.cFileName, child = path + "\\" + name;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(child);
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    RemoveDirectoryA(path.c_str());
+}
+
+ScratchFolder::ScratchFolder()
+{
+    static int made = 0;
+    char temp[MAX_PATH] = {0};
+    GetTempPathA(MAX_PATH, temp);
+    path = temp + ("stubkit-extract-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made));
+    RemoveTree(path);
+    CreateDirectoryA(path.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path); }
+
+bool ReadOnlyFilesAreProtected()
+{
+    ScratchFolder scratch;
+    const std::string path = scratch.path + "\\read-only";
+    WriteFileBytes(path, "x");
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    CloseHandle(file);
+    return file == INVALID_HANDLE_VALUE;
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes)
+{
+    if (!(std::ofstream(path, std::ios::binary) << bytes))
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool ReadFileBytes(const std::string& path, Bytes* contents)
+{
+    std::ifstream in(path, std::ios::binary);
+    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.is_open();
 }
 
 }  // namespace testinstaller

@@ -1,6 +1,6 @@
-// Test installers made from extract-probe.exe: the probe's bytes with its
-// StubSize (and title) slot patched, followed by a payload, packed in-process
-// with the host encoder or put together by hand for damaged cases.
+// Test installers made from extract-probe.exe (StubSize and title patched, a
+// payload appended), running them with their boxes answered, and the scratch
+// folders and file helpers the extraction tests share.
 #ifndef STUBKIT_TEST_INSTALLER_H
 #define STUBKIT_TEST_INSTALLER_H
 
@@ -10,60 +10,53 @@
 #include <string>
 #include <vector>
 
-#include "probe_run.h"
+#include "window_driver.h"
 
 namespace testinstaller {
 
-using Bytes = std::vector<uint8_t>;
-using proberun::ReadFileBytes;
-using proberun::WriteFileBytes;
+using Bytes = std::string;
 
 struct PackedFile {
-    std::string name;       // relative to the installation folder
-    std::string contents;
-    FILETIME creation;
-    FILETIME access;
-    FILETIME write;
+    std::string name;   // relative to the installation folder
+    Bytes contents;
+    FILETIME creation, access, write;
 };
 
-// A file with distinct, recognisable times derived from `seed`.
-PackedFile MakeFile(const std::string& name, const std::string& contents, int seed = 0);
-
-// crc_value of a file: the CRC-32 register without its final inversion,
-// computed bit by bit here, independently of the installer's table.
-uint32_t CrcValue(const std::string& contents);
-
-// One FileRecord: fixed part, name length, name.
-Bytes FileRecordBytes(const PackedFile& file);
+PackedFile MakeFile(const std::string& name, const Bytes& contents, int seed);   // times distinct by seed
+Bytes FileRecordBytes(const PackedFile& file);   // crc_value computed apart from the installer's table
 
 struct Payload {
-    uint32_t file_count = 0;
-    uint32_t total_size = 0;
-    uint32_t table_size = 0;
-    Bytes table;
-    Bytes stream;
+    uint32_t file_count = 0, total_size = 0, table_size = 0;
+    Bytes table, stream;
 };
 
-// A well-formed payload: records in order, contents concatenated and encoded.
 Payload PackFiles(const std::vector<PackedFile>& files);
-
-// Header, table and stream as they follow the stub.
-Bytes PayloadBytes(const Payload& payload);
-
-// The probe's image as built.
+Bytes PayloadBytes(const Payload& payload);   // header, table and stream
 Bytes ProbeImage();
-
-// Writes `text` and a NUL over the slot that starts with `marker` (a marker
-// text followed by its NUL). Returns false when the marker is not found.
+// Writes `text` and a NUL over the slot starting with `marker` and its NUL.
 bool PatchSlot(Bytes* image, const std::string& marker, const std::string& text);
+// The probe with StubSize set to its length (or `stubSize`) and the title set, then `payload`.
+Bytes MakeInstaller(const Bytes& payload, const std::string& title, const std::string& stubSize = "");
+Bytes SampleContents(size_t size, uint32_t seed);   // words with stray bytes: compresses a little, fast
 
-// The probe with StubSize set to its own length (or `stubSizeText`) and the
-// title set, followed by `payload`.
-Bytes MakeInstaller(const Bytes& payload, const std::string& title,
-                    const std::string& stubSizeText = std::string());
+struct Outcome {
+    bool ended = false;   // false: killed at the deadline
+    DWORD exitCode = 0;
+    std::vector<driver::SeenBox> boxes;   // every box, answered with OK
+};
 
-// Pseudo-random text with repeats, so it compresses a little and quickly.
-std::string SampleContents(size_t size, uint32_t seed);
+Outcome Run(const std::string& commandLine);
+
+// A fresh folder under TEMP, removed with everything in it when the object goes.
+struct ScratchFolder {
+    ScratchFolder();
+    ~ScratchFolder();
+    std::string path;   // without a trailing backslash
+};
+
+bool ReadOnlyFilesAreProtected();   // false under Wine run as root
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+bool ReadFileBytes(const std::string& path, Bytes* contents);
 
 }  // namespace testinstaller
 
