@@ -1,15 +1,12 @@
 // Extraction end to end: installers packed from extract-probe.exe, run under
-// Wine with their boxes answered by the window driver. Each case checks the
-// exit code, the one box if any, the files on disk with their times, and the
-// exact bytes of davirado.dat.
+// Wine with their boxes answered. Each case checks the exit code, the one box
+// if any, the files on disk with their times, and the exact davirado.dat.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <cctype>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "test_installer.h"
 #include "test_paths.h"
@@ -25,15 +22,12 @@ constexpr size_t kMiB = 1 << 20;
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
-
-FILETIME TimesOf(const std::string& path, FILETIME* access, FILETIME* write)
+bool TimesOf(const std::string& path, FILETIME times[3])
 {
-    FILETIME creation = {};
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_TRUE(file != INVALID_HANDLE_VALUE && GetFileTime(file, &creation, access, write)) << path;
+    const bool read = GetFileTime(file, &times[0], &times[1], &times[2]);
     CloseHandle(file);
-    return creation;
+    return read;
 }
 
 // Wine keeps creation times only where the Unix file system lets it set them.
@@ -43,11 +37,10 @@ bool CreationTimesAreKept()
         ScratchFolder scratch;
         const std::string path = scratch.path + "\\times";
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        const FILETIME set = {0x12345678, 0x01C00000};
+        FILETIME set = {0x12345678, 0x01C00000}, got[3] = {};
         SetFileTime(file, &set, nullptr, nullptr);
         CloseHandle(file);
-        FILETIME access, write;
-        return SameTime(TimesOf(path, &access, &write), set);
+        return TimesOf(path, got) && CompareFileTime(&set, &got[0]) == 0;
     }();
     return kept;
 }
@@ -55,31 +48,29 @@ bool CreationTimesAreKept()
 // Times first: reading the contents may move the access time.
 void ExpectInstalled(const std::string& path, const PackedFile& file)
 {
-    FILETIME access = {}, write = {};
-    const FILETIME creation = TimesOf(path, &access, &write);
-    EXPECT_TRUE(SameTime(write, file.write)) << "write time of " << file.name;
-    EXPECT_TRUE(SameTime(access, file.access)) << "access time of " << file.name;
-    if (CreationTimesAreKept())
-        EXPECT_TRUE(SameTime(creation, file.creation)) << "creation time of " << file.name;
-    std::string contents;
+    FILETIME got[3] = {};
+    ASSERT_TRUE(TimesOf(path, got)) << path;
+    const FILETIME* packed[3] = {&file.creation, &file.access, &file.write};
+    for (int i = CreationTimesAreKept() ? 0 : 1; i < 3; ++i)
+        EXPECT_EQ(CompareFileTime(&got[i], packed[i]), 0) << "creation, access, write time " << i << " of " << path;
+    Bytes contents;
     ASSERT_TRUE(ReadFileBytes(path, &contents)) << path;
-    EXPECT_TRUE(contents == file.contents) << file.name << ": " << contents.size() << " bytes on disk, "
-                                           << file.contents.size() << " packed";
+    EXPECT_TRUE(contents == file.contents) << path << ": " << contents.size() << " bytes, " << file.contents.size()
+                                           << " packed";
 }
 
 struct Context {
-    std::string scratch;      // holds the installer
-    std::string installDir;   // with its trailing backslash
+    std::string scratch, installDir;   // installDir ends with a backslash
 };
 
 struct Case {
     Bytes installer;
-    unsigned long exitCode = 0;
+    DWORD exitCode = 0;
     std::string message;                 // the one box's text after "Error: "; empty: no box
     std::vector<PackedFile> installed;   // on disk with contents and times, logged in this order
     std::vector<std::string> damaged;    // then these: on disk and logged, contents not checked
     std::vector<std::string> absent;     // full paths that must not exist
-    std::vector<std::string> existing;   // put into InstallDir beforehand, 100000 bytes each
+    std::string existing;                // put into InstallDir beforehand, 100000 bytes
     enum { Writable, ReadOnly, HeldOpen } existingAs = Writable;
     std::string exeName = "setup.exe", invokedAs = "setup.exe";
 };
@@ -102,18 +93,15 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
         GTEST_SKIP() << "this system lets read-only files be overwritten (Wine as root)";
     WriteFileBytes(x.scratch + "\\" + c.exeName, c.installer);
     CreateDirectoryA(x.installDir.c_str(), nullptr);
-    for (const std::string& name : c.existing) {
-        WriteFileBytes(x.installDir + name, Bytes(100000, 'o'));
-        if (c.existingAs == Case::ReadOnly)
-            SetFileAttributesA((x.installDir + name).c_str(), FILE_ATTRIBUTE_READONLY);
-    }
-    HANDLE holder = c.existingAs != Case::HeldOpen ? INVALID_HANDLE_VALUE
-                        : CreateFileA((x.installDir + c.existing[0]).c_str(), GENERIC_READ, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
+    if (!c.existing.empty())
+        WriteFileBytes(x.installDir + c.existing, Bytes(100000, 'o'));
+    if (c.existingAs == Case::ReadOnly)
+        SetFileAttributesA((x.installDir + c.existing).c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE holder = c.existingAs != Case::HeldOpen ? nullptr
+                        : CreateFileA((x.installDir + c.existing).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const Outcome outcome = testinstaller::Run(testpaths::Quoted(x.scratch + "\\" + c.invokedAs) + " " +
-                                                    testpaths::Quoted(x.scratch + "\\Target Folder"));
-    if (holder != INVALID_HANDLE_VALUE)
-        CloseHandle(holder);
+                                               testpaths::Quoted(x.scratch + "\\Target Folder"));
+    CloseHandle(holder);
 
     ASSERT_TRUE(outcome.ended) << "the probe did not end";
     EXPECT_EQ(outcome.exitCode, c.exitCode);
@@ -140,31 +128,13 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
     EXPECT_EQ(log, expectedLog);
 }
 
-Case Installs(const std::vector<PackedFile>& files)
-{
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(PackFiles(files)), kTitle);
-    c.installed = files;
-    return c;
-}
-
-Case Ends(unsigned long exitCode, const std::string& message, const Bytes& installer,
-          const std::vector<PackedFile>& installed = {})
-{
-    Case c;
-    c.installer = installer;
-    c.exitCode = exitCode;
-    c.message = message;
-    c.installed = installed;
-    return c;
-}
-
 Bytes Setup(const Payload& payload) { return MakeInstaller(PayloadBytes(payload), kTitle); }
 
 // The first file ends exactly at the first 4 MiB chunk, so it stays open until
 // the next chunk; the empty files after it are created on the way; the fourth
-// file crosses the 8 MiB boundary; names have bytes from 0x80 up; nested folders with blanks are made top
-// down; the last two files are empty and come after the stream's last byte.
+// file crosses the 8 MiB boundary; names have bytes from 0x80 up; nested
+// folders with blanks are made top down; two empty files follow the stream's
+// last byte.
 std::vector<PackedFile> ManyShapes()
 {
     return {MakeFile("exactly 4 MiB.bin", SampleContents(4 * kMiB, 1), 1), MakeFile("empty.txt", "", 2),
@@ -183,37 +153,25 @@ std::vector<PackedFile> TwoFiles()
     return {MakeFile("one.txt", SampleContents(30000, 12), 1), MakeFile("two.txt", SampleContents(30000, 13), 2)};
 }
 
-const Payload& TwoPacked()
+Payload Packed(const std::vector<PackedFile>& files, uint32_t fileCount, const std::vector<PackedFile>& streamed)
 {
-    static const Payload payload = PackFiles(TwoFiles());
-    return payload;
-}
-
-const Payload& OnePacked()
-{
-    static const Payload payload = PackFiles({MakeFile("only.txt", SampleContents(200000, 11), 1)});
+    Payload payload = PackFiles(files), stream = PackFiles(streamed);
+    payload.file_count = fileCount;
+    payload.total_size = stream.total_size;
+    payload.stream = stream.stream;
     return payload;
 }
 
 Case DamagedStream(bool cut)
 {
-    Bytes payload = PayloadBytes(OnePacked());
-    const size_t middle = payload.size() - OnePacked().stream.size() / 2;
+    static const Payload one = PackFiles({MakeFile("only.txt", SampleContents(200000, 11), 1)});
+    Bytes payload = PayloadBytes(one);
+    const size_t middle = payload.size() - one.stream.size() / 2;
     if (cut)
         payload.resize(middle);
     else
         payload[middle] ^= 0x5A;
-    Case c = Ends(1, kCorrupted, MakeInstaller(payload, kTitle));
-    c.damaged = {"only.txt"};
-    return c;
-}
-
-Case RefusedExistingFile(const Context& x, bool readOnly)
-{
-    Case c = Ends(1, "Cannot create file:\n    " + x.installDir + "two.txt", Setup(TwoPacked()), {TwoFiles()[0]});
-    c.existing = {"two.txt"};
-    c.existingAs = readOnly ? Case::ReadOnly : Case::HeldOpen;
-    return c;
+    return {MakeInstaller(payload, kTitle), 1, kCorrupted, {}, {"only.txt"}};
 }
 
 // A good file, then one whose name (prefix + a file name) would leave InstallDir for the scratch folder.
@@ -221,79 +179,70 @@ Case UnsafeName(const Context& x, const std::string& prefix)
 {
     const std::string escaped = "stubkit-escaped-" + std::to_string(GetCurrentProcessId()) + ".txt";
     const PackedFile good = MakeFile("good.txt", "good", 1);
-    Case c = Ends(1, kCorrupted, Setup(PackFiles({good, MakeFile(prefix + escaped, "escaped", 2)})), {good});
-    c.absent = {x.scratch + "\\" + escaped};
-    return c;
+    return {Setup(PackFiles({good, MakeFile(prefix + escaped, "escaped", 2)})), 1, kCorrupted, {good}, {},
+            {x.scratch + "\\" + escaped}};
 }
 
-Case WithCount(uint32_t fileCount, const std::vector<PackedFile>& packed, const std::vector<PackedFile>& streamed)
+Case Refused(const Context& x, bool readOnly)
 {
-    Payload payload = PackFiles(packed);
-    payload.file_count = fileCount;
-    payload.stream = PackFiles(streamed).stream;
-    payload.total_size = PackFiles(streamed).total_size;
-    return Ends(2, kIncomplete, Setup(payload), packed);
+    return {Setup(PackFiles(TwoFiles())), 1, "Cannot create file:\n    " + x.installDir + "two.txt",
+            {TwoFiles()[0]}, {}, {}, "two.txt", readOnly ? Case::ReadOnly : Case::HeldOpen};
 }
 
-Case StartedAs(const std::string& exeName, const std::string& invokedAs)
+Case StartedAs(const std::string& exeName, const std::string& invokedAs, DWORD exitCode = 0,
+               const std::string& message = "")
 {
-    Case c = Installs(TwoFiles());
-    c.exeName = exeName;
-    c.invokedAs = invokedAs;
-    return c;
+    return {Setup(PackFiles(TwoFiles())), exitCode, message, message.empty() ? TwoFiles() : std::vector<PackedFile>{},
+            {}, {}, "", Case::Writable, exeName, invokedAs};
 }
 
 const Row kRows[] = {
     {"files of many shapes across 4 MiB chunks, one over a longer existing file", [](const Context&) {
-         Case c = Installs(ManyShapes());
-         c.existing = {"small.txt"};
-         return c;
+         return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"};
      }},
-    {"only empty files, total_size 0", [](const Context&) { return Installs(AllEmpty()); }},
-    {"stub only, no payload", [](const Context&) { return Ends(0, "", MakeInstaller({}, kTitle)); }},
+    {"only empty files, total_size 0", [](const Context&) { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
+    {"stub only, no payload", [](const Context&) { return Case{MakeInstaller("", kTitle)}; }},
     {"unconfigured StubSize", [](const Context&) {
          Bytes image = ProbeImage();
          PatchSlot(&image, "$$Title", kTitle);
-         return Ends(2, "Unconfigured installation file.", image);
+         return Case{image, 2, "Unconfigured installation file."};
      }},
     {"file shorter than its stub", [](const Context&) {
-         return Ends(2, kIncomplete, MakeInstaller({}, kTitle, std::to_string(ProbeImage().size() + 1)));
+         return Case{MakeInstaller("", kTitle, std::to_string(ProbeImage().size() + 1)), 2, kIncomplete};
      }},
     {"stub size above the buffer, file long enough",
-     [](const Context&) { return Ends(2, kIncomplete, MakeInstaller(Bytes(140000, 0), kTitle, "131073")); }},
-    {"table_size above the buffer",
-     [](const Context&) { return Ends(2, kIncomplete, MakeInstaller(PayloadBytes({1, 0, 131073, {}, {}}) + Bytes(131073, 0), kTitle)); }},
+     [](const Context&) { return Case{MakeInstaller(Bytes(140000, 0), kTitle, "131073"), 2, kIncomplete}; }},
+    {"table_size above the buffer", [](const Context&) {
+         return Case{MakeInstaller(PayloadBytes({1, 0, 131073, Bytes(131073, 0), ""}), kTitle), 2, kIncomplete};
+     }},
     {"cut inside the file table", [](const Context&) {
-         Bytes payload = PayloadBytes(TwoPacked());
-         payload.resize(12 + TwoPacked().table_size - 5);
-         return Ends(2, kIncomplete, MakeInstaller(payload, kTitle));
+         const Payload two = PackFiles(TwoFiles());
+         return Case{MakeInstaller(PayloadBytes(two).substr(0, 12 + two.table_size - 5), kTitle), 2, kIncomplete};
      }},
     {"cut inside the stream", [](const Context&) { return DamagedStream(true); }},
     {"flipped stream byte", [](const Context&) { return DamagedStream(false); }},
     {"bytes appended after the stream", [](const Context&) {
-         Case c = Installs(TwoFiles());
-         c.installer = MakeInstaller(PayloadBytes(TwoPacked()) + Bytes(70000, '\xA5'), kTitle);
-         return c;
+         return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5'), kTitle), 0, "", TwoFiles()};
      }},
     {"stream bytes beyond the last record are dropped", [](const Context&) {
          const PackedFile file = MakeFile("short.txt", "0123456789", 1);
-         Payload payload = PackFiles({MakeFile("short.txt", "0123456789abcdefghijklmno", 1)});
-         payload.table = FileRecordBytes(file);
-         payload.table_size = static_cast<uint32_t>(payload.table.size());
-         return Ends(2, kIncomplete, Setup(payload), {file});
+         return Case{Setup(Packed({file}, 1, {MakeFile("s", "0123456789abcdefghijklmno", 1)})), 2, kIncomplete, {file}};
      }},
-    {"file_count above the records held",
-     [](const Context&) { return WithCount(3, TwoFiles(), {TwoFiles()[0], TwoFiles()[1], MakeFile("3", "third", 3)}); }},
+    {"file_count above the records held", [](const Context&) {
+         std::vector<PackedFile> three = TwoFiles();
+         three.push_back(MakeFile("three.txt", "third", 3));
+         return Case{Setup(Packed(TwoFiles(), 3, three)), 2, kIncomplete, TwoFiles()};
+     }},
     {"file_count above the records, total_size 0",
-     [](const Context&) { return WithCount(3, AllEmpty(), AllEmpty()); }},
+     [](const Context&) { return Case{Setup(Packed(AllEmpty(), 3, {})), 2, kIncomplete, AllEmpty()}; }},
     {"a name running past the table", [](const Context&) {
-         Payload payload = TwoPacked();
+         Payload payload = PackFiles(TwoFiles());
          payload.table.pop_back();
          payload.table_size -= 1;
-         return Ends(2, kIncomplete, Setup(payload), {TwoFiles()[0]});
+         return Case{Setup(payload), 2, kIncomplete, {TwoFiles()[0]}};
      }},
-    {"an existing read-only file", [](const Context& x) { return RefusedExistingFile(x, true); }},
-    {"an existing file in use elsewhere", [](const Context& x) { return RefusedExistingFile(x, false); }},
+    {"an existing read-only file", [](const Context& x) { return Refused(x, true); }},
+    {"an existing file in use elsewhere", [](const Context& x) { return Refused(x, false); }},
     {"unsafe name climbing out", [](const Context& x) { return UnsafeName(x, "..\\"); }},
     {"unsafe name climbing from a folder", [](const Context& x) { return UnsafeName(x, "sub\\..\\..\\"); }},
     {"unsafe name climbing with trailing dots", [](const Context& x) { return UnsafeName(x, "... \\"); }},
@@ -303,27 +252,22 @@ const Row kRows[] = {
     {"a joined path over 259 characters, shown cut to fit", [](const Context& x) {
          const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
          const PackedFile fits = MakeFile("fits.txt", "fits", 1);
-         Case c = Ends(1, ("Error: Cannot create file:\n    " + x.installDir + name).substr(0, 259).substr(7),
-                       Setup(PackFiles({fits, MakeFile(name, "long", 2)})), {fits});
-         c.absent = {x.installDir + std::string(120, 'f')};
-         return c;
+         return Case{Setup(PackFiles({fits, MakeFile(name, "long", 2)})), 1,
+                     ("Error: Cannot create file:\n    " + x.installDir + name).substr(7, 259 - 7), {fits}, {},
+                     {x.installDir + std::string(120, 'f')}};
      }},
     {"started without .exe", [](const Context&) { return StartedAs("setup.exe", "setup"); }},
     {"started as .EXE in capitals", [](const Context&) { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
     {"started with another extension", [](const Context& x) {
-         Case c = StartedAs("setup.bin", "setup.bin");
-         c.installed.clear();
-         c.exitCode = 2;
-         c.message = "Cannot open installation file:\n    " + x.scratch + "\\setup.bin.exe";
-         return c;
+         return StartedAs("setup.bin", "setup.bin", 2, "Cannot open installation file:\n    " + x.scratch + "\\setup.bin.exe");
      }},
 };
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info)
 {
-    std::string name;
-    for (const char* c = info.param.label; *c; ++c)
-        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    std::string name = info.param.label;
+    for (char& c : name)
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
     return name;
 }
 
