@@ -89,16 +89,20 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
     ScratchFolder scratch;
     const Context x{scratch.path, scratch.path + "\\Target Folder\\"};
     const Case c = GetParam().make(x);
-    if (c.existingAs == Case::ReadOnly && !ReadOnlyFilesAreProtected())
-        GTEST_SKIP() << "this system lets read-only files be overwritten (Wine as root)";
+    const std::string existing = x.installDir + c.existing;
     WriteFileBytes(x.scratch + "\\" + c.exeName, c.installer);
     CreateDirectoryA(x.installDir.c_str(), nullptr);
     if (!c.existing.empty())
-        WriteFileBytes(x.installDir + c.existing, Bytes(100000, 'o'));
-    if (c.existingAs == Case::ReadOnly)
-        SetFileAttributesA((x.installDir + c.existing).c_str(), FILE_ATTRIBUTE_READONLY);
+        WriteFileBytes(existing, Bytes(100000, 'o'));
+    if (c.existingAs == Case::ReadOnly) {
+        SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_READONLY);
+        HANDLE file = CreateFileA(existing.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        CloseHandle(file);
+        if (file != INVALID_HANDLE_VALUE)
+            GTEST_SKIP() << "this system lets read-only files be overwritten (Wine as root)";
+    }
     HANDLE holder = c.existingAs != Case::HeldOpen ? nullptr
-                        : CreateFileA((x.installDir + c.existing).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                        : CreateFileA(existing.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const Outcome outcome = testinstaller::Run(testpaths::Quoted(x.scratch + "\\" + c.invokedAs) + " " +
                                                testpaths::Quoted(x.scratch + "\\Target Folder"));
     CloseHandle(holder);

@@ -1,6 +1,6 @@
-// Output files and the uninstall data file, in-process on the real file
-// system under Wine: what the installer creates, and what the uninstaller's
-// line reader makes of logs of every shape.
+// In-process under Wine: output files, the uninstall data file and the
+// uninstaller's line reader on logs of every shape; ReadBytes keeps its
+// contract whether served from its buffer or one ReadFile per call.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 
 #include "installer/setup_globals.h"
 #include "payload/output_file.h"
+#include "payload/payload_reader.h"
 #include "test_installer.h"
 #include "uninstall/log_writer.h"
 #include "uninstall/uninstall_log.h"
@@ -32,7 +33,7 @@ bool OpenByOthers(const std::string& path)
     return file != INVALID_HANDLE_VALUE;
 }
 
-TEST(CreateOutputFile, MakesMissingLevelsWithBlanksAndHoldsTheFileUnshared)
+TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedAndFailsWhereAFolderStands)
 {
     ScratchFolder scratch;
     const std::string path = scratch.path + "\\Level one\\level two\\ three\\file name.txt";
@@ -41,13 +42,7 @@ TEST(CreateOutputFile, MakesMissingLevelsWithBlanksAndHoldsTheFileUnshared)
     EXPECT_FALSE(OpenByOthers(path));
     CloseHandle(file);
     EXPECT_TRUE(OpenByOthers(path));
-}
-
-TEST(CreateOutputFile, FailsWhereAFolderStandsForTheFile)
-{
-    ScratchFolder scratch;
-    ASSERT_TRUE(CreateDirectoryA((scratch.path + "\\x.txt").c_str(), nullptr));
-    EXPECT_EQ(CreateOutputFile((scratch.path + "\\x.txt").c_str()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateOutputFile((scratch.path + "\\Level one").c_str()), INVALID_HANDLE_VALUE);
 }
 
 TEST(CreateOutputFile, CreatesAFileAtTheRootOfADrive)
@@ -64,18 +59,23 @@ TEST(CreateOutputFile, CreatesAFileAtTheRootOfADrive)
 TEST(CreateFolders, MakesEveryLevelUpToTheLastBackslashOnly)
 {
     ScratchFolder scratch;
-    CreateFolders((scratch.path + "\\p\\q r\\s\\t").c_str());
+    CreateFolders((scratch.path + "\\p\\q r\\s").c_str());
+    EXPECT_TRUE(IsFolder(scratch.path + "\\p\\q r"));
+    EXPECT_FALSE(IsFolder(scratch.path + "\\p\\q r\\s"));
+    CreateFolders((scratch.path + "\\p\\q r\\s\\").c_str());
     EXPECT_TRUE(IsFolder(scratch.path + "\\p\\q r\\s"));
-    EXPECT_FALSE(IsFolder(scratch.path + "\\p\\q r\\s\\t"));
-    CreateFolders((scratch.path + "\\p\\q r\\s\\t\\").c_str());
-    EXPECT_TRUE(IsFolder(scratch.path + "\\p\\q r\\s\\t"));
 }
 
 class UninstallLogWriter : public ::testing::Test {
 protected:
     void SetUp() override { std::strcpy(InstallDir, (scratch_.path + "\\new folder\\deeper\\").c_str()); }
     void TearDown() override { CloseUninstallLog(); }
-    std::string LogPath() const { return std::string(InstallDir) + "davirado.dat"; }
+    Bytes Log()
+    {
+        Bytes contents;
+        EXPECT_TRUE(ReadFileBytes(std::string(InstallDir) + "davirado.dat", &contents));
+        return contents;
+    }
     ScratchFolder scratch_;
 };
 
@@ -89,38 +89,30 @@ TEST_F(UninstallLogWriter, ReplacesAnEarlierLogAndWritesEachRecordAtOnceUnshared
     WriteLogRecord(StartMenuShortcutRecordType, "C:\\Menu\\Korvan.lnk");
     WriteLogRecord(DesktopShortcutRecordType, "C:\\Desk\\Korvan.lnk");
     WriteLogRecord(RegistryKeyRecordType, "Software\\Korvan");
-    const std::string expected = "Korvan Suite 3\n0C:\\Korvan\\bin\\korvan.exe\n1C:\\Menu\\Korvan.lnk\n"
-                                 "2C:\\Desk\\Korvan.lnk\n3Software\\Korvan\n";
+    const Bytes expected = "Korvan Suite 3\n0C:\\Korvan\\bin\\korvan.exe\n1C:\\Menu\\Korvan.lnk\n"
+                           "2C:\\Desk\\Korvan.lnk\n3Software\\Korvan\n";
     EXPECT_EQ(GetFileSize(UninstallLog, nullptr), expected.size()) << "bytes held back";
-    EXPECT_FALSE(OpenByOthers(LogPath()));
+    EXPECT_FALSE(OpenByOthers(std::string(InstallDir) + "davirado.dat"));
     EXPECT_EQ(WriteLogText("four"), 4);
     CloseUninstallLog();
     EXPECT_EQ(WriteLogText("four"), 0) << "without an open log";
-    std::string contents;
-    ASSERT_TRUE(ReadFileBytes(LogPath(), &contents));
-    EXPECT_EQ(contents, expected + "four");
+    EXPECT_EQ(Log(), expected + "four");
 }
 
-TEST_F(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitle)
+TEST_F(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitleAndFailsWhereAFolderStands)
 {
     ASSERT_TRUE(CreateUninstallLog(std::string(300, 't').c_str()));
     CloseUninstallLog();
-    std::string contents;
-    ASSERT_TRUE(ReadFileBytes(LogPath(), &contents));
-    EXPECT_EQ(contents, std::string(259, 't') + "\n");
-}
-
-TEST_F(UninstallLogWriter, FailsWhenAFolderStandsForTheLog)
-{
-    CreateFolders(LogPath().c_str());
-    CreateDirectoryA(LogPath().c_str(), nullptr);
+    EXPECT_EQ(Log(), std::string(259, 't') + "\n");
+    const std::string log = std::string(InstallDir) + "davirado.dat";
+    ASSERT_TRUE(DeleteFileA(log.c_str()) && CreateDirectoryA(log.c_str(), nullptr));
     EXPECT_FALSE(CreateUninstallLog("T"));
     EXPECT_EQ(UninstallLog, INVALID_HANDLE_VALUE);
 }
 
 struct LogShape {
     const char* label;
-    std::string contents;
+    Bytes contents;
     std::vector<std::pair<std::string, bool>> lines;   // text and end flag of every call up to the end
 };
 
@@ -141,26 +133,88 @@ TEST_P(ReadLogLineOn, ReturnsEachLineAndTheEndFlagAtTheRightCallWithoutReadingAh
         const bool end = ReadLogLine(buffer, LogLineCapacity, file);
         EXPECT_EQ(buffer[LogLineBufferSize], '#') << "wrote past capacity + 1";
         lines.emplace_back(buffer, end);
-        consumed = std::min(contents.size(), consumed + std::strlen(buffer) + (std::strlen(buffer) < size_t(LogLineCapacity)));
+        consumed = std::min(contents.size(), consumed + std::strlen(buffer) + (std::strlen(buffer) < 260u));
         EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), consumed);
     }
     CloseHandle(file);
     EXPECT_EQ(lines, GetParam().lines);
 }
 
-const std::string k260(260, 'x');
+const Bytes k260(260, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, ReadLogLineOn,
     ::testing::Values(
         LogShape{"no final line feed, bytes from 0x80 up", "Title\n0C:\\caf\xE9\n3Key",
                  {{"Title", false}, {"0C:\\caf\xE9", false}, {"3Key", true}}},
-        LogShape{"carriage returns stay in the line", "Title\r\n0C:\\a\r\n",
-                 {{"Title\r", false}, {"0C:\\a\r", false}, {"", true}}},
+        LogShape{"CR LF, the CR kept", "Title\r\n0C:\\a\r\n", {{"Title\r", false}, {"0C:\\a\r", false}, {"", true}}},
         LogShape{"exactly 260 characters", "T\n" + k260 + "\n", {{"T", false}, {k260, false}, {"", false}, {"", true}}},
         LogShape{"261 characters in two pieces", "T\n" + k260 + "y\n",
                  {{"T", false}, {k260, false}, {"y", false}, {"", true}}},
         LogShape{"title only", "Title\n", {{"Title", false}, {"", true}}},
         LogShape{"empty", "", {{"", true}}}));
+
+struct ReadPlan {
+    const char* label;
+    size_t fileSize;
+    std::vector<int> reads;   // sizes asked, in order
+};
+
+void PrintTo(const ReadPlan& plan, std::ostream* out) { *out << plan.label; }
+
+class ReadBytesContract : public ::testing::TestWithParam<std::tuple<ReadPlan, bool>> {
+protected:
+    void TearDown() override
+    {
+        CloseHandle(InstallerFile);
+        InstallerFile = INVALID_HANDLE_VALUE;
+        ReadBytesUnbuffered = false;
+    }
+    ScratchFolder scratch_;
+};
+
+TEST_P(ReadBytesContract, DeliversTheFileInOrderAndZeroAtItsEnd)
+{
+    const Bytes contents = SampleContents(std::get<0>(GetParam()).fileSize, 21);
+    WriteFileBytes(scratch_.path + "\\input.bin", contents);
+    ASSERT_TRUE(OpenInstallerFile((scratch_.path + "\\input.bin").c_str()));
+    ReadBytesUnbuffered = std::get<1>(GetParam());
+    size_t position = 0;
+    for (int asked : std::get<0>(GetParam()).reads) {
+        Bytes buffer(asked + 1, '\xEE');
+        const int got = ReadBytes(reinterpret_cast<unsigned char*>(&buffer[0]), asked);
+        ASSERT_EQ(got, static_cast<int>(std::min<size_t>(asked, contents.size() - position))) << "at " << position;
+        EXPECT_EQ(buffer.substr(0, got), contents.substr(position, got));
+        EXPECT_EQ(buffer[asked], '\xEE') << "wrote past the bytes asked for";
+        position += got;
+    }
+    unsigned char byte = 0;
+    EXPECT_EQ(ReadBytes(&byte, 1), 0);
+    EXPECT_EQ(ReadBytes(&byte, 1), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, ReadBytesContract,
+    ::testing::Combine(
+        ::testing::Values(
+            ReadPlan{"byte by byte across two refills", 2 * ReadBufferSize + 3,
+                     std::vector<int>(2 * ReadBufferSize + 3, 1)},
+            ReadPlan{"large reads around single bytes", 300000, {1, 4, 65530, 1, 70000, 3, 131072, 1, 40000}},
+            ReadPlan{"a read running past the end", 1000, {10, 5000, 1}},
+            ReadPlan{"an empty file", 0, {1, 4, 100}},
+            ReadPlan{"reads of nothing", 100, {0, 1, 0, 99}}),
+        ::testing::Bool()));
+
+TEST(ReadU32, ReadsLittleEndianAndLeavesMissingBytesZero)
+{
+    ScratchFolder scratch;
+    WriteFileBytes(scratch.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
+    ASSERT_TRUE(OpenInstallerFile((scratch.path + "\\u32.bin").c_str()));
+    EXPECT_EQ(ReadU32(), 0x12345678u);
+    EXPECT_EQ(ReadU32(), 0xCDABu);
+    EXPECT_EQ(ReadU32(), 0u);
+    CloseHandle(InstallerFile);
+    InstallerFile = INVALID_HANDLE_VALUE;
+}
 
 }  // namespace

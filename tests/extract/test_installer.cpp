@@ -9,11 +9,7 @@
 
 namespace testinstaller {
 
-static void PutU32(Bytes* out, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out->push_back(static_cast<char>(value >> (8 * i)));
-}
+static Bytes U32(uint32_t value) { return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}; }
 
 static FILETIME TimeFrom(uint64_t value) { return FILETIME{DWORD(value), DWORD(value >> 32)}; }
 
@@ -33,13 +29,9 @@ Bytes FileRecordBytes(const PackedFile& file)
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
     }
-    Bytes record;
-    PutU32(&record, crc);
-    PutU32(&record, static_cast<uint32_t>(file.contents.size()));
-    for (const FILETIME& time : {file.creation, file.access, file.write}) {
-        PutU32(&record, time.dwLowDateTime);
-        PutU32(&record, time.dwHighDateTime);
-    }
+    Bytes record = U32(crc) + U32(static_cast<uint32_t>(file.contents.size()));
+    for (const FILETIME& time : {file.creation, file.access, file.write})
+        record += U32(time.dwLowDateTime) + U32(time.dwHighDateTime);
     return record + static_cast<char>(file.name.size()) + file.name;
 }
 
@@ -60,13 +52,7 @@ Payload PackFiles(const std::vector<PackedFile>& files)
     return payload;
 }
 
-Bytes PayloadBytes(const Payload& payload)
-{
-    Bytes out;
-    for (uint32_t value : {payload.file_count, payload.total_size, payload.table_size})
-        PutU32(&out, value);
-    return out + payload.table + payload.stream;
-}
+Bytes PayloadBytes(const Payload& p) { return U32(p.file_count) + U32(p.total_size) + U32(p.table_size) + p.table + p.stream; }
 
 Bytes ProbeImage()
 {
@@ -132,15 +118,13 @@ static void RemoveTree(const std::string& path)
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         const std::string name = found.cFileName, child = path + "\\" + name;
-        if (name == "." || name == "..")
-            continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveTree(child);
         SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            DeleteFileA(child.c_str());
+        else if (name != "." && name != "..")
+            RemoveTree(child);
     }
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    FindClose(search);
     RemoveDirectoryA(path.c_str());
 }
 
@@ -155,17 +139,6 @@ ScratchFolder::ScratchFolder()
 }
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path); }
-
-bool ReadOnlyFilesAreProtected()
-{
-    ScratchFolder scratch;
-    const std::string path = scratch.path + "\\read-only";
-    WriteFileBytes(path, "x");
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    CloseHandle(file);
-    return file == INVALID_HANDLE_VALUE;
-}
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes)
 {

@@ -1,6 +1,5 @@
 // Test installers made from extract-probe.exe (StubSize and title patched, a
-// payload appended), running them with their boxes answered, and the scratch
-// folders and file helpers the extraction tests share.
+// payload appended), running them with their boxes answered, and file helpers.
 #ifndef STUBKIT_TEST_INSTALLER_H
 #define STUBKIT_TEST_INSTALLER_H
 
@@ -22,22 +21,20 @@ struct PackedFile {
     FILETIME creation, access, write;
 };
 
-PackedFile MakeFile(const std::string& name, const Bytes& contents, int seed);   // times distinct by seed
-Bytes FileRecordBytes(const PackedFile& file);   // crc_value computed apart from the installer's table
-
 struct Payload {
     uint32_t file_count = 0, total_size = 0, table_size = 0;
     Bytes table, stream;
 };
 
+PackedFile MakeFile(const std::string& name, const Bytes& contents, int seed);   // times distinct by seed
+Bytes FileRecordBytes(const PackedFile& file);   // crc_value computed apart from the installer's table
 Payload PackFiles(const std::vector<PackedFile>& files);
-Bytes PayloadBytes(const Payload& payload);   // header, table and stream
+Bytes PayloadBytes(const Payload& payload);      // header, table and stream
 Bytes ProbeImage();
-// Writes `text` and a NUL over the slot starting with `marker` and its NUL.
 bool PatchSlot(Bytes* image, const std::string& marker, const std::string& text);
 // The probe with StubSize set to its length (or `stubSize`) and the title set, then `payload`.
 Bytes MakeInstaller(const Bytes& payload, const std::string& title, const std::string& stubSize = "");
-Bytes SampleContents(size_t size, uint32_t seed);   // words with stray bytes: compresses a little, fast
+Bytes SampleContents(size_t size, uint32_t seed);   // words and stray bytes: compresses a little, fast
 
 struct Outcome {
     bool ended = false;   // false: killed at the deadline
@@ -54,7 +51,6 @@ struct ScratchFolder {
     std::string path;   // without a trailing backslash
 };
 
-bool ReadOnlyFilesAreProtected();   // false under Wine run as root
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 bool ReadFileBytes(const std::string& path, Bytes* contents);
 
