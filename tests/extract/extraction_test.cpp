@@ -7,18 +7,129 @@
 
 #include <cctype>
 #include <functional>
+#include <vector>
 
-#include "test_installer.h"
+#include "scratch_files.h"
+#include "stubkit/stream_encoder.h"
 #include "test_paths.h"
+#include "window_driver.h"
 
 namespace {
 
-using namespace testinstaller;
+using namespace scratchfiles;
 
 const char kTitle[] = "Korvan Toolkit 2.1";
 const char kIncomplete[] = "This is an incomplete installation file\n(possibly from an incomplete download).";
 const char kCorrupted[] = "This is a corrupted installation file.";
 constexpr size_t kMiB = 1 << 20;
+
+Bytes U32(uint32_t value) { return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}; }
+
+FILETIME TimeFrom(uint64_t value) { return FILETIME{DWORD(value), DWORD(value >> 32)}; }
+
+struct PackedFile {
+    std::string name;
+    Bytes contents;
+    FILETIME creation, access, write;
+};
+
+// Times in 2001, 2009 and 2005, distinct by seed and in every 100 ns digit.
+PackedFile MakeFile(const std::string& name, const Bytes& contents, int seed)
+{
+    const uint64_t base = 126227808000000000ull + 1234567ull * seed;
+    return {name, contents, TimeFrom(base + 1111111), TimeFrom(base + 2524608000000000ull + 3333333),
+            TimeFrom(base + 1262304000000000ull + 5555555)};
+}
+
+// crc_value is computed bit by bit here, apart from the installer's table.
+Bytes FileRecordBytes(const PackedFile& file)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : file.contents) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    Bytes record = U32(crc) + U32(static_cast<uint32_t>(file.contents.size()));
+    for (const FILETIME& time : {file.creation, file.access, file.write})
+        record += U32(time.dwLowDateTime) + U32(time.dwHighDateTime);
+    return record + static_cast<char>(file.name.size()) + file.name;
+}
+
+struct Payload {
+    uint32_t file_count = 0, total_size = 0, table_size = 0;
+    Bytes table, stream;
+};
+
+Payload PackFiles(const std::vector<PackedFile>& files)
+{
+    Payload payload;
+    Bytes all;
+    for (const PackedFile& file : files) {
+        payload.table += FileRecordBytes(file);
+        all += file.contents;
+    }
+    payload.file_count = static_cast<uint32_t>(files.size());
+    payload.total_size = static_cast<uint32_t>(all.size());
+    payload.table_size = static_cast<uint32_t>(payload.table.size());
+    const std::vector<uint8_t> stream = stubkit::EncodeBuffer(reinterpret_cast<const uint8_t*>(all.data()),
+                                                              all.size(), stubkit::kFastestLevel);
+    payload.stream.assign(stream.begin(), stream.end());
+    return payload;
+}
+
+Bytes PayloadBytes(const Payload& p) { return U32(p.file_count) + U32(p.total_size) + U32(p.table_size) + p.table + p.stream; }
+
+Bytes ProbeImage()
+{
+    Bytes image;
+    if (!ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe", &image))
+        throw std::runtime_error("extract-probe.exe not found beside the test");
+    return image;
+}
+
+// Writes `text` and a NUL over the slot starting with `marker` and its NUL.
+void PatchSlot(Bytes* image, const std::string& marker, const std::string& text)
+{
+    const size_t at = image->find(marker + '\0');
+    if (at == Bytes::npos)
+        throw std::runtime_error(marker + " not found in extract-probe.exe");
+    image->replace(at, text.size() + 1, text + '\0');
+}
+
+// The probe with StubSize set to its length (or `stubSize`) and the title set, then `payload`.
+Bytes MakeInstaller(const Bytes& payload, const std::string& stubSize = "")
+{
+    Bytes image = ProbeImage();
+    PatchSlot(&image, "$$StubSize", stubSize.empty() ? std::to_string(image.size()) : stubSize);
+    PatchSlot(&image, "$$Title", kTitle);
+    return image + payload;
+}
+
+Bytes Setup(const Payload& payload) { return MakeInstaller(PayloadBytes(payload)); }
+
+struct Outcome {
+    bool ended = false;   // false: killed at the deadline
+    DWORD exitCode = 0;
+    std::vector<driver::SeenBox> boxes;   // every box, answered with OK
+};
+
+Outcome RunAnsweringBoxes(const std::string& commandLine)
+{
+    Outcome outcome;
+    driver::StartedProcess process;
+    if (!driver::Start(commandLine, &process))
+        return outcome;
+    for (int tries = 0; tries < 2400 && WaitForSingleObject(process.process, 0) != WAIT_OBJECT_0; ++tries) {
+        driver::SeenBox seen;
+        if (driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr, 50) &&
+            driver::AnswerMessageBox(process.id, IDOK, &seen, 10000))
+            outcome.boxes.push_back(seen);
+    }
+    if (!(outcome.ended = driver::WaitForExit(&process, &outcome.exitCode, 0)))
+        driver::Kill(&process);
+    return outcome;
+}
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -103,7 +214,7 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
     }
     HANDLE holder = c.existingAs != Case::HeldOpen ? nullptr
                         : CreateFileA(existing.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    const Outcome outcome = testinstaller::Run(testpaths::Quoted(x.scratch + "\\" + c.invokedAs) + " " +
+    const Outcome outcome = RunAnsweringBoxes(testpaths::Quoted(x.scratch + "\\" + c.invokedAs) + " " +
                                                testpaths::Quoted(x.scratch + "\\Target Folder"));
     CloseHandle(holder);
 
@@ -131,8 +242,6 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
     ASSERT_TRUE(ReadFileBytes(x.installDir + "davirado.dat", &log));
     EXPECT_EQ(log, expectedLog);
 }
-
-Bytes Setup(const Payload& payload) { return MakeInstaller(PayloadBytes(payload), kTitle); }
 
 // The first file ends exactly at the first 4 MiB chunk, so it stays open until
 // the next chunk; the empty files after it are created on the way; the fourth
@@ -175,7 +284,7 @@ Case DamagedStream(bool cut)
         payload.resize(middle);
     else
         payload[middle] ^= 0x5A;
-    return {MakeInstaller(payload, kTitle), 1, kCorrupted, {}, {"only.txt"}};
+    return {MakeInstaller(payload), 1, kCorrupted, {}, {"only.txt"}};
 }
 
 // A good file, then one whose name (prefix + a file name) would leave InstallDir for the scratch folder.
@@ -205,28 +314,28 @@ const Row kRows[] = {
          return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"};
      }},
     {"only empty files, total_size 0", [](const Context&) { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
-    {"stub only, no payload", [](const Context&) { return Case{MakeInstaller("", kTitle)}; }},
+    {"stub only, no payload", [](const Context&) { return Case{MakeInstaller("")}; }},
     {"unconfigured StubSize", [](const Context&) {
          Bytes image = ProbeImage();
          PatchSlot(&image, "$$Title", kTitle);
          return Case{image, 2, "Unconfigured installation file."};
      }},
     {"file shorter than its stub", [](const Context&) {
-         return Case{MakeInstaller("", kTitle, std::to_string(ProbeImage().size() + 1)), 2, kIncomplete};
+         return Case{MakeInstaller("", std::to_string(ProbeImage().size() + 1)), 2, kIncomplete};
      }},
     {"stub size above the buffer, file long enough",
-     [](const Context&) { return Case{MakeInstaller(Bytes(140000, 0), kTitle, "131073"), 2, kIncomplete}; }},
+     [](const Context&) { return Case{MakeInstaller(Bytes(140000, 0), "131073"), 2, kIncomplete}; }},
     {"table_size above the buffer", [](const Context&) {
-         return Case{MakeInstaller(PayloadBytes({1, 0, 131073, Bytes(131073, 0), ""}), kTitle), 2, kIncomplete};
+         return Case{MakeInstaller(PayloadBytes({1, 0, 131073, Bytes(131073, 0), ""})), 2, kIncomplete};
      }},
     {"cut inside the file table", [](const Context&) {
          const Payload two = PackFiles(TwoFiles());
-         return Case{MakeInstaller(PayloadBytes(two).substr(0, 12 + two.table_size - 5), kTitle), 2, kIncomplete};
+         return Case{MakeInstaller(PayloadBytes(two).substr(0, 12 + two.table_size - 5)), 2, kIncomplete};
      }},
     {"cut inside the stream", [](const Context&) { return DamagedStream(true); }},
     {"flipped stream byte", [](const Context&) { return DamagedStream(false); }},
     {"bytes appended after the stream", [](const Context&) {
-         return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5'), kTitle), 0, "", TwoFiles()};
+         return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5')), 0, "", TwoFiles()};
      }},
     {"stream bytes beyond the last record are dropped", [](const Context&) {
          const PackedFile file = MakeFile("short.txt", "0123456789", 1);

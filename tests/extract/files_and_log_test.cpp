@@ -11,13 +11,13 @@
 #include "installer/setup_globals.h"
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
-#include "test_installer.h"
+#include "scratch_files.h"
 #include "uninstall/log_writer.h"
 #include "uninstall/uninstall_log.h"
 
 namespace {
 
-using namespace testinstaller;
+using namespace scratchfiles;
 
 bool IsFolder(const std::string& path)
 {
