@@ -20,12 +20,10 @@ static bool TakeArguments(void)
     int count = 0;
     char** vector = 0;
     GetArgumentVector(&count, &vector);
-    if (count < 2 || count > 3 || vector[1][0] == '\0')
-        return false;
-    ReadBytesUnbuffered = count == 3;
-    if (count == 3 && (!TextEndsWithIgnoringCase(vector[2], "unbuffered") || TextLength(vector[2]) != 10))
-        return false;
-    return TextCopy(InstallDir, sizeof InstallDir, vector[1]) &&
+    ReadBytesUnbuffered = count == 3 && TextLength(vector[2]) == 10 &&
+                          TextEndsWithIgnoringCase(vector[2], "unbuffered");
+    return (count == 2 || ReadBytesUnbuffered) && vector[1][0] != '\0' &&
+           TextCopy(InstallDir, sizeof InstallDir, vector[1]) &&
            (TextEndsWithIgnoringCase(InstallDir, "\\") || TextAppend(InstallDir, sizeof InstallDir, "\\"));
 }
 

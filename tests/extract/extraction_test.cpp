@@ -69,22 +69,21 @@ Payload PackFiles(const std::vector<PackedFile>& files)
         payload.table += FileRecordBytes(file);
         all += file.contents;
     }
-    payload.file_count = static_cast<uint32_t>(files.size());
-    payload.total_size = static_cast<uint32_t>(all.size());
-    payload.table_size = static_cast<uint32_t>(payload.table.size());
     const std::vector<uint8_t> stream = stubkit::EncodeBuffer(reinterpret_cast<const uint8_t*>(all.data()),
                                                               all.size(), stubkit::kFastestLevel);
-    payload.stream.assign(stream.begin(), stream.end());
-    return payload;
+    return {uint32_t(files.size()), uint32_t(all.size()), uint32_t(payload.table.size()), payload.table,
+            Bytes(stream.begin(), stream.end())};
 }
 
-Bytes PayloadBytes(const Payload& p) { return U32(p.file_count) + U32(p.total_size) + U32(p.table_size) + p.table + p.stream; }
+Bytes PayloadBytes(const Payload& p)
+{
+    return U32(p.file_count) + U32(p.total_size) + U32(p.table_size) + p.table + p.stream;
+}
 
 Bytes ProbeImage()
 {
     Bytes image;
-    if (!ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe", &image))
-        throw std::runtime_error("extract-probe.exe not found beside the test");
+    ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe", &image);   // if missing, PatchSlot throws
     return image;
 }
 
@@ -108,30 +107,24 @@ Bytes MakeInstaller(const Bytes& payload, const std::string& stubSize = "")
 
 Bytes Setup(const Payload& payload) { return MakeInstaller(PayloadBytes(payload)); }
 
-struct Outcome {
-    bool ended = false;   // false: killed at the deadline
-    DWORD exitCode = 0;
-    std::vector<driver::SeenBox> boxes;   // every box, answered with OK
-};
-
-Outcome RunAnsweringBoxes(const std::string& commandLine)
+// Starts the program and answers its boxes with OK until it ends; ~0u when
+// it had to be killed at the deadline.
+DWORD RunAnsweringBoxes(const std::string& commandLine, std::vector<driver::SeenBox>* boxes)
 {
-    Outcome outcome;
     driver::StartedProcess process;
+    DWORD exitCode = ~0u;
     if (!driver::Start(commandLine, &process))
-        return outcome;
+        return exitCode;
     for (int tries = 0; tries < 2400 && WaitForSingleObject(process.process, 0) != WAIT_OBJECT_0; ++tries) {
         driver::SeenBox seen;
         if (driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr, 50) &&
             driver::AnswerMessageBox(process.id, IDOK, &seen, 10000))
-            outcome.boxes.push_back(seen);
+            boxes->push_back(seen);
     }
-    if (!(outcome.ended = driver::WaitForExit(&process, &outcome.exitCode, 0)))
+    if (!driver::WaitForExit(&process, &exitCode, 0))
         driver::Kill(&process);
-    return outcome;
+    return exitCode;
 }
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool TimesOf(const std::string& path, FILETIME times[3])
 {
@@ -166,13 +159,17 @@ void ExpectInstalled(const std::string& path, const PackedFile& file)
         EXPECT_EQ(CompareFileTime(&got[i], packed[i]), 0) << "creation, access, write time " << i << " of " << path;
     Bytes contents;
     ASSERT_TRUE(ReadFileBytes(path, &contents)) << path;
-    EXPECT_TRUE(contents == file.contents) << path << ": " << contents.size() << " bytes, " << file.contents.size()
-                                           << " packed";
+    EXPECT_TRUE(contents == file.contents) << path << ": " << contents.size() << " bytes, " << file.contents.size();
 }
 
-struct Context {
-    std::string scratch, installDir;   // installDir ends with a backslash
-};
+// Each case runs in this folder, made afresh; the installer lies there.
+const std::string& Scratch()
+{
+    static const ScratchFolder scratch;
+    return scratch.path;
+}
+
+std::string InstallDir() { return Scratch() + "\\Target Folder\\"; }
 
 struct Case {
     Bytes installer;
@@ -188,7 +185,7 @@ struct Case {
 
 struct Row {
     const char* label;
-    std::function<Case(const Context&)> make;
+    std::function<Case()> make;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.label; }
@@ -197,49 +194,49 @@ class Extraction : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
 {
-    ScratchFolder scratch;
-    const Context x{scratch.path, scratch.path + "\\Target Folder\\"};
-    const Case c = GetParam().make(x);
-    const std::string existing = x.installDir + c.existing;
-    WriteFileBytes(x.scratch + "\\" + c.exeName, c.installer);
-    CreateDirectoryA(x.installDir.c_str(), nullptr);
+    std::filesystem::remove_all(Scratch());
+    std::filesystem::create_directory(Scratch());
+    const Case c = GetParam().make();
+    const std::string existing = InstallDir() + c.existing;
+    WriteFileBytes(Scratch() + "\\" + c.exeName, c.installer);
+    CreateDirectoryA(InstallDir().c_str(), nullptr);
     if (!c.existing.empty())
         WriteFileBytes(existing, Bytes(100000, 'o'));
     if (c.existingAs == Case::ReadOnly) {
         SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_READONLY);
         HANDLE file = CreateFileA(existing.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         CloseHandle(file);
-        if (file != INVALID_HANDLE_VALUE)
+        if (file != INVALID_HANDLE_VALUE && SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_NORMAL))
             GTEST_SKIP() << "this system lets read-only files be overwritten (Wine as root)";
     }
     HANDLE holder = c.existingAs != Case::HeldOpen ? nullptr
                         : CreateFileA(existing.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    const Outcome outcome = RunAnsweringBoxes(testpaths::Quoted(x.scratch + "\\" + c.invokedAs) + " " +
-                                               testpaths::Quoted(x.scratch + "\\Target Folder"));
+    std::vector<driver::SeenBox> boxes;
+    EXPECT_EQ(RunAnsweringBoxes(testpaths::Quoted(Scratch() + "\\" + c.invokedAs) + " " +
+                                    testpaths::Quoted(Scratch() + "\\Target Folder"), &boxes),
+              c.exitCode);
     CloseHandle(holder);
-
-    ASSERT_TRUE(outcome.ended) << "the probe did not end";
-    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (c.message.empty()) {
-        EXPECT_TRUE(outcome.boxes.empty()) << "unexpected box: " << outcome.boxes[0].text;
+        EXPECT_TRUE(boxes.empty()) << "unexpected box: " << boxes[0].text;
     } else {
-        ASSERT_EQ(outcome.boxes.size(), 1u);
-        EXPECT_EQ(outcome.boxes[0].caption, "Setup");
-        EXPECT_EQ(outcome.boxes[0].text, "Error: " + c.message);
-        EXPECT_EQ(outcome.boxes[0].buttons, std::vector<int>{IDOK});
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Setup");
+        EXPECT_EQ(boxes[0].text, "Error: " + c.message);
+        EXPECT_EQ(boxes[0].buttons, std::vector<int>{IDOK});
     }
     std::string expectedLog = std::string(kTitle) + "\n", log;
     for (const PackedFile& file : c.installed) {
-        ExpectInstalled(x.installDir + file.name, file);
-        expectedLog += "0" + x.installDir + file.name + "\n";
+        ExpectInstalled(InstallDir() + file.name, file);
+        expectedLog += "0" + InstallDir() + file.name + "\n";
     }
     for (const std::string& name : c.damaged) {
-        EXPECT_TRUE(Exists(x.installDir + name)) << name;
-        expectedLog += "0" + x.installDir + name + "\n";
+        EXPECT_NE(GetFileAttributesA((InstallDir() + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        expectedLog += "0" + InstallDir() + name + "\n";
     }
     for (const std::string& path : c.absent)
-        EXPECT_FALSE(Exists(path)) << path;
-    ASSERT_TRUE(ReadFileBytes(x.installDir + "davirado.dat", &log));
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
+    ASSERT_TRUE(ReadFileBytes(InstallDir() + "davirado.dat", &log));
     EXPECT_EQ(log, expectedLog);
 }
 
@@ -266,13 +263,14 @@ std::vector<PackedFile> TwoFiles()
     return {MakeFile("one.txt", SampleContents(30000, 12), 1), MakeFile("two.txt", SampleContents(30000, 13), 2)};
 }
 
-Payload Packed(const std::vector<PackedFile>& files, uint32_t fileCount, const std::vector<PackedFile>& streamed)
+// The table of `files` with another file_count, followed by the stream of `streamed`.
+Bytes Mismatched(const std::vector<PackedFile>& files, uint32_t fileCount, const std::vector<PackedFile>& streamed)
 {
     Payload payload = PackFiles(files), stream = PackFiles(streamed);
     payload.file_count = fileCount;
     payload.total_size = stream.total_size;
     payload.stream = stream.stream;
-    return payload;
+    return MakeInstaller(PayloadBytes(payload));
 }
 
 Case DamagedStream(bool cut)
@@ -288,91 +286,89 @@ Case DamagedStream(bool cut)
 }
 
 // A good file, then one whose name (prefix + a file name) would leave InstallDir for the scratch folder.
-Case UnsafeName(const Context& x, const std::string& prefix)
+Case UnsafeName(const std::string& prefix)
 {
     const std::string escaped = "stubkit-escaped-" + std::to_string(GetCurrentProcessId()) + ".txt";
     const PackedFile good = MakeFile("good.txt", "good", 1);
     return {Setup(PackFiles({good, MakeFile(prefix + escaped, "escaped", 2)})), 1, kCorrupted, {good}, {},
-            {x.scratch + "\\" + escaped}};
+            {Scratch() + "\\" + escaped}};
 }
 
-Case Refused(const Context& x, bool readOnly)
+Case Refused(bool readOnly)
 {
-    return {Setup(PackFiles(TwoFiles())), 1, "Cannot create file:\n    " + x.installDir + "two.txt",
+    return {Setup(PackFiles(TwoFiles())), 1, "Cannot create file:\n    " + InstallDir() + "two.txt",
             {TwoFiles()[0]}, {}, {}, "two.txt", readOnly ? Case::ReadOnly : Case::HeldOpen};
 }
 
 Case StartedAs(const std::string& exeName, const std::string& invokedAs, DWORD exitCode = 0,
                const std::string& message = "")
 {
-    return {Setup(PackFiles(TwoFiles())), exitCode, message, message.empty() ? TwoFiles() : std::vector<PackedFile>{},
-            {}, {}, "", Case::Writable, exeName, invokedAs};
+    return {Setup(PackFiles(TwoFiles())), exitCode, message,
+            message.empty() ? TwoFiles() : std::vector<PackedFile>{}, {}, {}, "", Case::Writable, exeName, invokedAs};
+}
+
+Case Cut(const Payload& payload, size_t keep)
+{
+    return {MakeInstaller(PayloadBytes(payload).substr(0, keep)), 2, kIncomplete};
 }
 
 const Row kRows[] = {
-    {"files of many shapes across 4 MiB chunks, one over a longer existing file", [](const Context&) {
-         return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"};
-     }},
-    {"only empty files, total_size 0", [](const Context&) { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
-    {"stub only, no payload", [](const Context&) { return Case{MakeInstaller("")}; }},
-    {"unconfigured StubSize", [](const Context&) {
+    {"files of many shapes across 4 MiB chunks, one over a longer existing file",
+     [] { return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"}; }},
+    {"only empty files, total_size 0", [] { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
+    {"stub only, no payload", [] { return Case{MakeInstaller("")}; }},
+    {"unconfigured StubSize", [] {
          Bytes image = ProbeImage();
          PatchSlot(&image, "$$Title", kTitle);
          return Case{image, 2, "Unconfigured installation file."};
      }},
-    {"file shorter than its stub", [](const Context&) {
-         return Case{MakeInstaller("", std::to_string(ProbeImage().size() + 1)), 2, kIncomplete};
-     }},
+    {"file shorter than its stub",
+     [] { return Case{MakeInstaller("", std::to_string(ProbeImage().size() + 1)), 2, kIncomplete}; }},
     {"stub size above the buffer, file long enough",
-     [](const Context&) { return Case{MakeInstaller(Bytes(140000, 0), "131073"), 2, kIncomplete}; }},
-    {"table_size above the buffer", [](const Context&) {
-         return Case{MakeInstaller(PayloadBytes({1, 0, 131073, Bytes(131073, 0), ""})), 2, kIncomplete};
-     }},
-    {"cut inside the file table", [](const Context&) {
-         const Payload two = PackFiles(TwoFiles());
-         return Case{MakeInstaller(PayloadBytes(two).substr(0, 12 + two.table_size - 5)), 2, kIncomplete};
-     }},
-    {"cut inside the stream", [](const Context&) { return DamagedStream(true); }},
-    {"flipped stream byte", [](const Context&) { return DamagedStream(false); }},
-    {"bytes appended after the stream", [](const Context&) {
-         return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5')), 0, "", TwoFiles()};
-     }},
-    {"stream bytes beyond the last record are dropped", [](const Context&) {
+     [] { return Case{MakeInstaller(Bytes(140000, 0), "131073"), 2, kIncomplete}; }},
+    {"table_size above the buffer", [] { return Cut({1, 0, 131073, Bytes(131073, 0), ""}, 12 + 131073); }},
+    {"cut inside the file table", [] { return Cut(PackFiles(TwoFiles()), 12 + PackFiles(TwoFiles()).table_size - 5); }},
+    {"cut inside the stream", [] { return DamagedStream(true); }},
+    {"flipped stream byte", [] { return DamagedStream(false); }},
+    {"bytes appended after the stream",
+     [] { return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5')), 0, "", TwoFiles()}; }},
+    {"stream bytes beyond the last record are dropped", [] {
          const PackedFile file = MakeFile("short.txt", "0123456789", 1);
-         return Case{Setup(Packed({file}, 1, {MakeFile("s", "0123456789abcdefghijklmno", 1)})), 2, kIncomplete, {file}};
+         return Case{Mismatched({file}, 1, {MakeFile("s", "0123456789abcdefghijklmno", 1)}), 2, kIncomplete, {file}};
      }},
-    {"file_count above the records held", [](const Context&) {
+    {"file_count above the records held", [] {
          std::vector<PackedFile> three = TwoFiles();
          three.push_back(MakeFile("three.txt", "third", 3));
-         return Case{Setup(Packed(TwoFiles(), 3, three)), 2, kIncomplete, TwoFiles()};
+         return Case{Mismatched(TwoFiles(), 3, three), 2, kIncomplete, TwoFiles()};
      }},
     {"file_count above the records, total_size 0",
-     [](const Context&) { return Case{Setup(Packed(AllEmpty(), 3, {})), 2, kIncomplete, AllEmpty()}; }},
-    {"a name running past the table", [](const Context&) {
+     [] { return Case{Mismatched(AllEmpty(), 3, {}), 2, kIncomplete, AllEmpty()}; }},
+    {"a name running past the table", [] {
          Payload payload = PackFiles(TwoFiles());
          payload.table.pop_back();
          payload.table_size -= 1;
          return Case{Setup(payload), 2, kIncomplete, {TwoFiles()[0]}};
      }},
-    {"an existing read-only file", [](const Context& x) { return Refused(x, true); }},
-    {"an existing file in use elsewhere", [](const Context& x) { return Refused(x, false); }},
-    {"unsafe name climbing out", [](const Context& x) { return UnsafeName(x, "..\\"); }},
-    {"unsafe name climbing from a folder", [](const Context& x) { return UnsafeName(x, "sub\\..\\..\\"); }},
-    {"unsafe name climbing with trailing dots", [](const Context& x) { return UnsafeName(x, "... \\"); }},
-    {"unsafe name with forward slashes", [](const Context& x) { return UnsafeName(x, "../"); }},
-    {"unsafe name with a drive", [](const Context& x) { return UnsafeName(x, x.scratch + "\\"); }},
-    {"unsafe name rooted", [](const Context& x) { return UnsafeName(x, x.scratch.substr(2) + "\\"); }},
-    {"a joined path over 259 characters, shown cut to fit", [](const Context& x) {
+    {"an existing read-only file", [] { return Refused(true); }},
+    {"an existing file in use elsewhere", [] { return Refused(false); }},
+    {"unsafe name climbing out", [] { return UnsafeName("..\\"); }},
+    {"unsafe name climbing from a folder", [] { return UnsafeName("sub\\..\\..\\"); }},
+    {"unsafe name climbing with trailing dots", [] { return UnsafeName("... \\"); }},
+    {"unsafe name with forward slashes", [] { return UnsafeName("../"); }},
+    {"unsafe name with a drive", [] { return UnsafeName(Scratch() + "\\"); }},
+    {"unsafe name rooted", [] { return UnsafeName(Scratch().substr(2) + "\\"); }},
+    {"a joined path over 259 characters, shown cut to fit", [] {
          const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
          const PackedFile fits = MakeFile("fits.txt", "fits", 1);
          return Case{Setup(PackFiles({fits, MakeFile(name, "long", 2)})), 1,
-                     ("Error: Cannot create file:\n    " + x.installDir + name).substr(7, 259 - 7), {fits}, {},
-                     {x.installDir + std::string(120, 'f')}};
+                     ("Error: Cannot create file:\n    " + InstallDir() + name).substr(7, 259 - 7), {fits}, {},
+                     {InstallDir() + std::string(120, 'f')}};
      }},
-    {"started without .exe", [](const Context&) { return StartedAs("setup.exe", "setup"); }},
-    {"started as .EXE in capitals", [](const Context&) { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
-    {"started with another extension", [](const Context& x) {
-         return StartedAs("setup.bin", "setup.bin", 2, "Cannot open installation file:\n    " + x.scratch + "\\setup.bin.exe");
+    {"started without .exe", [] { return StartedAs("setup.exe", "setup"); }},
+    {"started as .EXE in capitals", [] { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
+    {"started with another extension", [] {
+         return StartedAs("setup.bin", "setup.bin", 2,
+                          "Cannot open installation file:\n    " + Scratch() + "\\setup.bin.exe");
      }},
 };
 

@@ -33,7 +33,7 @@ bool OpenByOthers(const std::string& path)
     return file != INVALID_HANDLE_VALUE;
 }
 
-TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedAndFailsWhereAFolderStands)
+TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedFailsWhereAFolderStandsAndWritesAtADriveRoot)
 {
     ScratchFolder scratch;
     const std::string path = scratch.path + "\\Level one\\level two\\ three\\file name.txt";
@@ -43,17 +43,10 @@ TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedAndFailsWhereAFolde
     CloseHandle(file);
     EXPECT_TRUE(OpenByOthers(path));
     EXPECT_EQ(CreateOutputFile((scratch.path + "\\Level one").c_str()), INVALID_HANDLE_VALUE);
-}
-
-TEST(CreateOutputFile, CreatesAFileAtTheRootOfADrive)
-{
-    char temp[MAX_PATH] = {0};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp, 3) + "stubkit-root-" + std::to_string(GetCurrentProcessId());
-    HANDLE file = CreateOutputFile(path.c_str());
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    CloseHandle(file);
-    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    const std::string atRoot = scratch.path.substr(0, 3) + "stubkit-root-" + std::to_string(GetCurrentProcessId());
+    CloseHandle(file = CreateOutputFile(atRoot.c_str()));
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << atRoot;
+    EXPECT_TRUE(DeleteFileA(atRoot.c_str()));
 }
 
 TEST(CreateFolders, MakesEveryLevelUpToTheLastBackslashOnly)
@@ -162,7 +155,7 @@ struct ReadPlan {
 
 void PrintTo(const ReadPlan& plan, std::ostream* out) { *out << plan.label; }
 
-class ReadBytesContract : public ::testing::TestWithParam<std::tuple<ReadPlan, bool>> {
+class InstallerFileRead : public ::testing::Test {
 protected:
     void TearDown() override
     {
@@ -172,6 +165,8 @@ protected:
     }
     ScratchFolder scratch_;
 };
+
+class ReadBytesContract : public InstallerFileRead, public ::testing::WithParamInterface<std::tuple<ReadPlan, bool>> {};
 
 TEST_P(ReadBytesContract, DeliversTheFileInOrderAndZeroAtItsEnd)
 {
@@ -205,16 +200,13 @@ INSTANTIATE_TEST_SUITE_P(
             ReadPlan{"reads of nothing", 100, {0, 1, 0, 99}}),
         ::testing::Bool()));
 
-TEST(ReadU32, ReadsLittleEndianAndLeavesMissingBytesZero)
+TEST_F(InstallerFileRead, ReadU32ReadsLittleEndianAndLeavesMissingBytesZero)
 {
-    ScratchFolder scratch;
-    WriteFileBytes(scratch.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
-    ASSERT_TRUE(OpenInstallerFile((scratch.path + "\\u32.bin").c_str()));
+    WriteFileBytes(scratch_.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
+    ASSERT_TRUE(OpenInstallerFile((scratch_.path + "\\u32.bin").c_str()));
     EXPECT_EQ(ReadU32(), 0x12345678u);
     EXPECT_EQ(ReadU32(), 0xCDABu);
     EXPECT_EQ(ReadU32(), 0u);
-    CloseHandle(InstallerFile);
-    InstallerFile = INVALID_HANDLE_VALUE;
 }
 
 }  // namespace

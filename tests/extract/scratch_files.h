@@ -1,10 +1,12 @@
-// Scratch folders and whole-file reads and writes for the extraction tests.
+// Scratch folders, whole-file reads and writes, and sample contents for the
+// extraction tests.
 #ifndef STUBKIT_SCRATCH_FILES_H
 #define STUBKIT_SCRATCH_FILES_H
 
 #include <windows.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -40,35 +42,14 @@ inline Bytes SampleContents(size_t size, uint32_t seed)
     return text.substr(0, size);
 }
 
-inline void RemoveTree(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        const std::string name = found.cFileName, child = path + "\\" + name;
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileA(child.c_str());
-        else if (name != "." && name != "..")
-            RemoveTree(child);
-    }
-    FindClose(search);
-    RemoveDirectoryA(path.c_str());
-}
-
 // A fresh folder under TEMP, removed with everything in it when the object goes.
 struct ScratchFolder {
-    ScratchFolder()
-    {
-        static int made = 0;
-        char temp[MAX_PATH] = {0};
-        GetTempPathA(MAX_PATH, temp);
-        path = temp + ("stubkit-extract-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made));
-        RemoveTree(path);
-        CreateDirectoryA(path.c_str(), nullptr);
-    }
-    ~ScratchFolder() { RemoveTree(path); }
-    std::string path;   // without a trailing backslash
+    ScratchFolder() { std::filesystem::create_directory(path); }
+    ~ScratchFolder() { std::filesystem::remove_all(path, ignored); }
+    std::error_code ignored;
+    const std::string path = (std::filesystem::temp_directory_path() / "stubkit-extract-").string() +
+                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made);
+    static inline int made = 0;
 };
 
 }  // namespace scratchfiles
