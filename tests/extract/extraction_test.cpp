@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <functional>
 #include <vector>
 
@@ -24,7 +23,6 @@ const char kCorrupted[] = "This is a corrupted installation file.";
 constexpr size_t kMiB = 1 << 20;
 
 Bytes U32(uint32_t value) { return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}; }
-
 FILETIME TimeFrom(uint64_t value) { return FILETIME{DWORD(value), DWORD(value >> 32)}; }
 
 struct PackedFile {
@@ -121,8 +119,8 @@ DWORD RunAnsweringBoxes(const std::string& commandLine, std::vector<driver::Seen
             driver::AnswerMessageBox(process.id, IDOK, &seen, 10000))
             boxes->push_back(seen);
     }
-    if (!driver::WaitForExit(&process, &exitCode, 0))
-        driver::Kill(&process);
+    driver::WaitForExit(&process, &exitCode, 0);
+    driver::Kill(&process);   // if still running
     return exitCode;
 }
 
@@ -313,73 +311,67 @@ Case Cut(const Payload& payload, size_t keep)
 }
 
 const Row kRows[] = {
-    {"files of many shapes across 4 MiB chunks, one over a longer existing file",
+    {"ManyShapesAcrossChunksAllInstalledOneOverALongerFile",
      [] { return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"}; }},
-    {"only empty files, total_size 0", [] { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
-    {"stub only, no payload", [] { return Case{MakeInstaller("")}; }},
-    {"unconfigured StubSize", [] {
+    {"OnlyEmptyFilesAreAllCreated", [] { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
+    {"StubOnlyEndsWithoutError", [] { return Case{MakeInstaller("")}; }},
+    {"UnconfiguredStubSizeIsReported", [] {
          Bytes image = ProbeImage();
          PatchSlot(&image, "$$Title", kTitle);
          return Case{image, 2, "Unconfigured installation file."};
      }},
-    {"file shorter than its stub",
+    {"FileShorterThanItsStubIsIncomplete",
      [] { return Case{MakeInstaller("", std::to_string(ProbeImage().size() + 1)), 2, kIncomplete}; }},
-    {"stub size above the buffer, file long enough",
+    {"StubSizeAboveTheBufferIsIncomplete",
      [] { return Case{MakeInstaller(Bytes(140000, 0), "131073"), 2, kIncomplete}; }},
-    {"table_size above the buffer", [] { return Cut({1, 0, 131073, Bytes(131073, 0), ""}, 12 + 131073); }},
-    {"cut inside the file table", [] { return Cut(PackFiles(TwoFiles()), 12 + PackFiles(TwoFiles()).table_size - 5); }},
-    {"cut inside the stream", [] { return DamagedStream(true); }},
-    {"flipped stream byte", [] { return DamagedStream(false); }},
-    {"bytes appended after the stream",
+    {"TableSizeAboveTheBufferIsIncomplete", [] { return Cut({1, 0, 131073, Bytes(131073, 0), ""}, 12 + 131073); }},
+    {"CutInsideTheTableIsIncomplete",
+     [] { return Cut(PackFiles(TwoFiles()), 12 + PackFiles(TwoFiles()).table_size - 5); }},
+    {"CutInsideTheStreamIsCorruptedFileKeptAndLogged", [] { return DamagedStream(true); }},
+    {"FlippedStreamByteIsCorruptedFileKeptAndLogged", [] { return DamagedStream(false); }},
+    {"BytesAppendedAfterTheStreamAreIgnored",
      [] { return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5')), 0, "", TwoFiles()}; }},
-    {"stream bytes beyond the last record are dropped", [] {
+    {"StreamBytesBeyondTheLastRecordAreDropped", [] {
          const PackedFile file = MakeFile("short.txt", "0123456789", 1);
          return Case{Mismatched({file}, 1, {MakeFile("s", "0123456789abcdefghijklmno", 1)}), 2, kIncomplete, {file}};
      }},
-    {"file_count above the records held", [] {
+    {"FileCountAboveTheRecordsIsIncomplete", [] {
          std::vector<PackedFile> three = TwoFiles();
          three.push_back(MakeFile("three.txt", "third", 3));
          return Case{Mismatched(TwoFiles(), 3, three), 2, kIncomplete, TwoFiles()};
      }},
-    {"file_count above the records, total_size 0",
+    {"FileCountAboveTheRecordsWithTotalSize0IsIncomplete",
      [] { return Case{Mismatched(AllEmpty(), 3, {}), 2, kIncomplete, AllEmpty()}; }},
-    {"a name running past the table", [] {
+    {"NameRunningPastTheTableIsIncomplete", [] {
          Payload payload = PackFiles(TwoFiles());
          payload.table.pop_back();
          payload.table_size -= 1;
          return Case{Setup(payload), 2, kIncomplete, {TwoFiles()[0]}};
      }},
-    {"an existing read-only file", [] { return Refused(true); }},
-    {"an existing file in use elsewhere", [] { return Refused(false); }},
-    {"unsafe name climbing out", [] { return UnsafeName("..\\"); }},
-    {"unsafe name climbing from a folder", [] { return UnsafeName("sub\\..\\..\\"); }},
-    {"unsafe name climbing with trailing dots", [] { return UnsafeName("... \\"); }},
-    {"unsafe name with forward slashes", [] { return UnsafeName("../"); }},
-    {"unsafe name with a drive", [] { return UnsafeName(Scratch() + "\\"); }},
-    {"unsafe name rooted", [] { return UnsafeName(Scratch().substr(2) + "\\"); }},
-    {"a joined path over 259 characters, shown cut to fit", [] {
+    {"ExistingReadOnlyFileCannotBeCreatedNorLogged", [] { return Refused(true); }},
+    {"ExistingFileInUseCannotBeCreatedNorLogged", [] { return Refused(false); }},
+    {"NameClimbingOutIsCorrupted", [] { return UnsafeName("..\\"); }},
+    {"NameClimbingFromAFolderIsCorrupted", [] { return UnsafeName("sub\\..\\..\\"); }},
+    {"NameClimbingWithTrailingDotsIsCorrupted", [] { return UnsafeName("... \\"); }},
+    {"NameClimbingWithForwardSlashesIsCorrupted", [] { return UnsafeName("../"); }},
+    {"NameWithADriveIsCorrupted", [] { return UnsafeName(Scratch() + "\\"); }},
+    {"RootedNameIsCorrupted", [] { return UnsafeName(Scratch().substr(2) + "\\"); }},
+    {"PathOver259CharactersCannotBeCreatedShownCutToFit", [] {
          const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
          const PackedFile fits = MakeFile("fits.txt", "fits", 1);
          return Case{Setup(PackFiles({fits, MakeFile(name, "long", 2)})), 1,
                      ("Error: Cannot create file:\n    " + InstallDir() + name).substr(7, 259 - 7), {fits}, {},
                      {InstallDir() + std::string(120, 'f')}};
      }},
-    {"started without .exe", [] { return StartedAs("setup.exe", "setup"); }},
-    {"started as .EXE in capitals", [] { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
-    {"started with another extension", [] {
+    {"StartedWithoutExeFindsItsFile", [] { return StartedAs("setup.exe", "setup"); }},
+    {"StartedAsCapitalExeFindsItsFile", [] { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
+    {"StartedWithAnotherExtensionLooksForExe", [] {
          return StartedAs("setup.bin", "setup.bin", 2,
                           "Cannot open installation file:\n    " + Scratch() + "\\setup.bin.exe");
      }},
 };
 
-std::string RowName(const ::testing::TestParamInfo<Row>& info)
-{
-    std::string name = info.param.label;
-    for (char& c : name)
-        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Installers, Extraction, ::testing::ValuesIn(kRows), RowName);
+INSTANTIATE_TEST_SUITE_P(Installers, Extraction, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -19,12 +19,6 @@ namespace {
 
 using namespace scratchfiles;
 
-bool IsFolder(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool OpenByOthers(const std::string& path)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -47,16 +41,6 @@ TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedFailsWhereAFolderSt
     CloseHandle(file = CreateOutputFile(atRoot.c_str()));
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << atRoot;
     EXPECT_TRUE(DeleteFileA(atRoot.c_str()));
-}
-
-TEST(CreateFolders, MakesEveryLevelUpToTheLastBackslashOnly)
-{
-    ScratchFolder scratch;
-    CreateFolders((scratch.path + "\\p\\q r\\s").c_str());
-    EXPECT_TRUE(IsFolder(scratch.path + "\\p\\q r"));
-    EXPECT_FALSE(IsFolder(scratch.path + "\\p\\q r\\s"));
-    CreateFolders((scratch.path + "\\p\\q r\\s\\").c_str());
-    EXPECT_TRUE(IsFolder(scratch.path + "\\p\\q r\\s"));
 }
 
 class UninstallLogWriter : public ::testing::Test {
@@ -106,7 +90,7 @@ TEST_F(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitleAndFailsWhereAFolde
 struct LogShape {
     const char* label;
     Bytes contents;
-    std::vector<std::pair<std::string, bool>> lines;   // text and end flag of every call up to the end
+    std::vector<std::string> lines;   // of every call; only the last one reports the end
 };
 
 void PrintTo(const LogShape& shape, std::ostream* out) { *out << shape.label; }
@@ -119,14 +103,14 @@ TEST_P(ReadLogLineOn, ReturnsEachLineAndTheEndFlagAtTheRightCallWithoutReadingAh
     const std::string path = scratch.path + "\\davirado.dat", &contents = GetParam().contents;
     WriteFileBytes(path, contents);
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::vector<std::pair<std::string, bool>> lines;
-    for (size_t consumed = 0; lines.size() < 20 && (lines.empty() || !lines.back().second);) {
+    std::vector<std::string> lines;
+    for (size_t consumed = 0, end = 0; !end && lines.size() < 20;) {
         char buffer[LogLineBufferSize + 1];
         buffer[LogLineBufferSize] = '#';
-        const bool end = ReadLogLine(buffer, LogLineCapacity, file);
+        end = ReadLogLine(buffer, LogLineCapacity, file);
         EXPECT_EQ(buffer[LogLineBufferSize], '#') << "wrote past capacity + 1";
-        lines.emplace_back(buffer, end);
-        consumed = std::min(contents.size(), consumed + std::strlen(buffer) + (std::strlen(buffer) < 260u));
+        lines.push_back(buffer);
+        consumed = std::min(contents.size(), consumed + lines.back().size() + (lines.back().size() < 260));
         EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), consumed);
     }
     CloseHandle(file);
@@ -137,15 +121,11 @@ const Bytes k260(260, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, ReadLogLineOn,
-    ::testing::Values(
-        LogShape{"no final line feed, bytes from 0x80 up", "Title\n0C:\\caf\xE9\n3Key",
-                 {{"Title", false}, {"0C:\\caf\xE9", false}, {"3Key", true}}},
-        LogShape{"CR LF, the CR kept", "Title\r\n0C:\\a\r\n", {{"Title\r", false}, {"0C:\\a\r", false}, {"", true}}},
-        LogShape{"exactly 260 characters", "T\n" + k260 + "\n", {{"T", false}, {k260, false}, {"", false}, {"", true}}},
-        LogShape{"261 characters in two pieces", "T\n" + k260 + "y\n",
-                 {{"T", false}, {k260, false}, {"y", false}, {"", true}}},
-        LogShape{"title only", "Title\n", {{"Title", false}, {"", true}}},
-        LogShape{"empty", "", {{"", true}}}));
+    ::testing::Values(LogShape{"no final line feed, bytes from 0x80 up", "T\n0C:\xE9\n3Key", {"T", "0C:\xE9", "3Key"}},
+                      LogShape{"CR LF, the CR kept", "Title\r\n0C:\\a\r\n", {"Title\r", "0C:\\a\r", ""}},
+                      LogShape{"exactly 260 characters", "T\n" + k260 + "\n", {"T", k260, "", ""}},
+                      LogShape{"261 characters in two pieces", "T\n" + k260 + "y\n", {"T", k260, "y", ""}},
+                      LogShape{"title only", "Title\n", {"Title", ""}}, LogShape{"empty", "", {""}}));
 
 struct ReadPlan {
     const char* label;
