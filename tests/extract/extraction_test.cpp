@@ -78,12 +78,7 @@ Bytes PayloadBytes(const Payload& p)
     return U32(p.file_count) + U32(p.total_size) + U32(p.table_size) + p.table + p.stream;
 }
 
-Bytes ProbeImage()
-{
-    Bytes image;
-    ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe", &image);   // if missing, PatchSlot throws
-    return image;
-}
+Bytes ProbeImage() { return ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe"); }
 
 // Writes `text` and a NUL over the slot starting with `marker` and its NUL.
 void PatchSlot(Bytes* image, const std::string& marker, const std::string& text)
@@ -105,8 +100,7 @@ Bytes MakeInstaller(const Bytes& payload, const std::string& stubSize = "")
 
 Bytes Setup(const Payload& payload) { return MakeInstaller(PayloadBytes(payload)); }
 
-// Starts the program and answers its boxes with OK until it ends; ~0u when
-// it had to be killed at the deadline.
+// Answers every box with OK until the program ends; ~0u if killed at the deadline.
 DWORD RunAnsweringBoxes(const std::string& commandLine, std::vector<driver::SeenBox>* boxes)
 {
     driver::StartedProcess process;
@@ -155,8 +149,7 @@ void ExpectInstalled(const std::string& path, const PackedFile& file)
     const FILETIME* packed[3] = {&file.creation, &file.access, &file.write};
     for (int i = CreationTimesAreKept() ? 0 : 1; i < 3; ++i)
         EXPECT_EQ(CompareFileTime(&got[i], packed[i]), 0) << "creation, access, write time " << i << " of " << path;
-    Bytes contents;
-    ASSERT_TRUE(ReadFileBytes(path, &contents)) << path;
+    const Bytes contents = ReadFileBytes(path);
     EXPECT_TRUE(contents == file.contents) << path << ": " << contents.size() << " bytes, " << file.contents.size();
 }
 
@@ -223,7 +216,7 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
         EXPECT_EQ(boxes[0].text, "Error: " + c.message);
         EXPECT_EQ(boxes[0].buttons, std::vector<int>{IDOK});
     }
-    std::string expectedLog = std::string(kTitle) + "\n", log;
+    std::string expectedLog = std::string(kTitle) + "\n";
     for (const PackedFile& file : c.installed) {
         ExpectInstalled(InstallDir() + file.name, file);
         expectedLog += "0" + InstallDir() + file.name + "\n";
@@ -234,8 +227,7 @@ TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
     }
     for (const std::string& path : c.absent)
         EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
-    ASSERT_TRUE(ReadFileBytes(InstallDir() + "davirado.dat", &log));
-    EXPECT_EQ(log, expectedLog);
+    EXPECT_EQ(ReadFileBytes(InstallDir() + "davirado.dat"), expectedLog);
 }
 
 // The first file ends exactly at the first 4 MiB chunk, so it stays open until

@@ -47,12 +47,7 @@ class UninstallLogWriter : public ::testing::Test {
 protected:
     void SetUp() override { std::strcpy(InstallDir, (scratch_.path + "\\new folder\\deeper\\").c_str()); }
     void TearDown() override { CloseUninstallLog(); }
-    Bytes Log()
-    {
-        Bytes contents;
-        EXPECT_TRUE(ReadFileBytes(std::string(InstallDir) + "davirado.dat", &contents));
-        return contents;
-    }
+    Bytes Log() { return ReadFileBytes(std::string(InstallDir) + "davirado.dat"); }
     ScratchFolder scratch_;
 };
 

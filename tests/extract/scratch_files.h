@@ -1,5 +1,4 @@
-// Scratch folders, whole-file reads and writes, and sample contents for the
-// extraction tests.
+// Scratch folders, whole files and sample contents for the extraction tests.
 #ifndef STUBKIT_SCRATCH_FILES_H
 #define STUBKIT_SCRATCH_FILES_H
 
@@ -22,11 +21,10 @@ inline void WriteFileBytes(const std::string& path, const Bytes& bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-inline bool ReadFileBytes(const std::string& path, Bytes* contents)
+inline Bytes ReadFileBytes(const std::string& path)   // empty when missing
 {
     std::ifstream in(path, std::ios::binary);
-    contents->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return in.is_open();
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Words and stray bytes: compresses a little, and fast.
