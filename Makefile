@@ -52,8 +52,7 @@ demo: build
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
 	@bench/run-bench.sh build/host/bench $(STUBKIT) "$(BENCH_LEVELS)"
-	@bench/extract-bench.sh build/host/bench-extract $(STUBKIT) build/host/bench/extract-bench-packer \
-		build/win32/tests/extract/extract-probe.exe
+	@bench/extract-bench.sh build/host/bench-extract $(STUBKIT) build/win32/tests/extract/extract-probe.exe
 
 # The stream decoder under libFuzzer with ASan and UBSan, starting from valid
 # streams; `make fuzz` runs FUZZ_SECONDS, `make test` a short smoke run.

@@ -1,15 +1,14 @@
 #!/bin/sh
 # Extraction benchmark: MB/s of the installer's own extraction under Wine for
-# the PE and TEXT corpora, each packed as its files into an installer made
-# from extract-probe.exe, extracted into a fresh folder with the buffered
-# reader and with one ReadFile per read; beside `stubkit extract` of the same
-# installer on the host (or, while that command is missing, `stubkit decode`
-# of the same stream). Prints a table and writes the figures as JSON.
-#   usage: extract-bench.sh OUTDIR STUBKIT PACKER PROBE [LEVEL]
+# the PE and TEXT corpora, each packed by `stubkit build --stub` into an
+# installer made from extract-probe.exe, extracted into a fresh folder with the
+# buffered reader and with one ReadFile per read; beside `stubkit extract` of
+# the same installer on the host. Prints a table and writes the figures as JSON.
+#   usage: extract-bench.sh OUTDIR STUBKIT PROBE [LEVEL]
 set -eu
-out=${1:?usage: extract-bench.sh OUTDIR STUBKIT PACKER PROBE [LEVEL]}
-stubkit=${2:?} packer=${3:?} probe=${4:?}
-level=${5:-9}
+out=${1:?usage: extract-bench.sh OUTDIR STUBKIT PROBE [LEVEL]}
+stubkit=${2:?} probe=${3:?}
+level=${4:-9}
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -17,7 +16,7 @@ out=$(cd "$out" && pwd)
 # One Wine session for every run: a warm wineserver, so start-up stays small.
 if [ -z "${STUBKIT_WINE_SESSION:-}" ]; then
     exec "$here/../cmake/wine-run" --wine-dir "$here/../build/win32/wine" --session \
-        "$0" "$out" "$stubkit" "$packer" "$probe" "$level"
+        "$0" "$out" "$stubkit" "$probe" "$level"
 fi
 
 pe_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
@@ -54,14 +53,26 @@ list_files() {   # corpus -> relative paths, sorted
 fold_case() { tr 'A-Z' 'a-z' | LC_ALL=C sort; }
 base_of() { [ "$1" = pe ] && echo "$pe_dir" || echo "$text_dir"; }
 
-# Start-up of a probe with an empty payload: subtracted from every Wine run,
-# so the figures are the extraction's own.
-empty="$out/empty-setup.exe"
-printf '' | "$packer" "$probe" /nonexistent "$level" "$empty" > /dev/null
-startup=$(best_of 5 "$out/target" wine "$empty" "$(windows_path "$out/target")")
+# Packs the files named on stdin (relative to BASE) as they are, through a
+# staging folder of links: stubkit build CONFIG --stub PROBE -o OUT.
+pack() {   # base, out
+    stage="$out/stage"
+    rm -rf "$stage"; mkdir -p "$stage/files"
+    while IFS= read -r name; do
+        mkdir -p "$stage/files/$(dirname "$name")"
+        ln -s "$1/$name" "$stage/files/$name"
+    done
+    printf 'title = "Extraction benchmark"\nsource = "files"\n' > "$stage/bench.toml"
+    "$stubkit" build "$stage/bench.toml" --stub "$probe" -o "$2" "-$level" -q
+    rm -rf "$stage"
+}
 
-has_extract=0
-"$stubkit" --help 2>/dev/null | grep -q "^ *extract " && has_extract=1
+# Start-up of a probe with one empty file packed: subtracted from every Wine
+# run, so the figures are the extraction's own.
+empty="$out/empty-setup.exe"
+: > "$out/empty"
+echo empty | pack "$out" "$empty"
+startup=$(best_of 5 "$out/target" wine "$empty" "$(windows_path "$out/target")")
 
 : > "$json.tmp"
 printf '%-6s %-42s %12s %9s %9s\n' corpus run bytes seconds "MB/s"
@@ -76,8 +87,9 @@ net() { awk -v a="$1" -v b="$startup" 'BEGIN { printf "%.3f", a - b }'; }
 for corpus in pe text; do
     setup="$out/$corpus-setup.exe"
     target="$out/target"
-    summary=$(list_files "$corpus" | "$packer" "$probe" "$(base_of "$corpus")" "$level" "$setup")
-    bytes=$(echo "$summary" | awk '{ print $4 }')
+    list_files "$corpus" | pack "$(base_of "$corpus")" "$setup"
+    bytes=$(list_files "$corpus" | (cd "$(base_of "$corpus")" && xargs -d '\n' stat -L -c %s) |
+        awk '{ total += $1 } END { print total }')
     buffered=$(best_of $runs "$target" wine "$setup" "$(windows_path "$target")")
     # Windows folds names that differ only in case ("Pod" and "pod") into one
     # folder, so paths are compared without case.
@@ -89,19 +101,10 @@ for corpus in pe text; do
     report "$corpus" "installer under Wine, buffered reader" "$bytes" "$(net "$buffered")"
     unbuffered=$(best_of 1 "$target" wine "$setup" "$(windows_path "$target")" unbuffered)
     report "$corpus" "installer under Wine, one ReadFile per byte" "$bytes" "$(net "$unbuffered")"
-    if [ "$has_extract" = 1 ]; then
-        host=$(best_of $runs "$target" "$stubkit" extract "$setup" "$target")
-        report "$corpus" "stubkit extract (host)" "$bytes" "$host"
-    else
-        stream="$out/$corpus.stream"
-        stub_and_head=$(echo "$summary" | awk '{ print $6 + 12 + $8 }')
-        tail -c +$((stub_and_head + 1)) "$setup" > "$stream"
-        host=$(best_of $runs "$target" "$stubkit" decode --total "$bytes" "$stream" /dev/null)
-        report "$corpus" "stubkit decode of the stream (host)" "$bytes" "$host"
-    fi
+    host=$(best_of $runs "$target" "$stubkit" extract "$setup" "$target")
+    report "$corpus" "stubkit extract (host)" "$bytes" "$host"
     rm -rf "$target"
 done
 { echo '['; cat "$json.tmp"; printf '\n]\n'; } > "$json"
 rm -f "$json.tmp"
 echo "extract-bench: Wine start-up of ${startup} s subtracted; level -$level; figures in $json"
-[ "$has_extract" = 1 ] || echo "extract-bench: stubkit has no extract command yet; its decode stands in"

@@ -1,582 +1,369 @@
 // Extraction end to end: installers packed from extract-probe.exe, run under
-// Wine with their message boxes answered by the window driver. Each case
-// checks the exit code, every box, the files on disk with their times, and
-// the exact bytes of davirado.dat. Every case runs with the buffered reader
-// and with one ReadFile per read, which must behave alike.
+// Wine with their boxes answered. Each case checks the exit code, the one box
+// if any, the files on disk with their times, and the exact davirado.dat.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <cctype>
 #include <functional>
-#include <map>
-#include <string>
 #include <vector>
 
-#include "probe_run.h"
-#include "test_installer.h"
+#include "scratch_files.h"
+#include "stubkit/stream_encoder.h"
 #include "test_paths.h"
+#include "window_driver.h"
 
 namespace {
 
-using namespace testinstaller;
-using proberun::Outcome;
-using proberun::ScratchFolder;
+using namespace scratchfiles;
 
 const char kTitle[] = "Korvan Toolkit 2.1";
 const char kIncomplete[] = "This is an incomplete installation file\n(possibly from an incomplete download).";
 const char kCorrupted[] = "This is a corrupted installation file.";
-
 constexpr size_t kMiB = 1 << 20;
 
-std::string LogOf(const std::string& installDir, const std::vector<std::string>& names)
+Bytes U32(uint32_t value) { return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}; }
+FILETIME TimeFrom(uint64_t value) { return FILETIME{DWORD(value), DWORD(value >> 32)}; }
+
+struct PackedFile {
+    std::string name;
+    Bytes contents;
+    FILETIME creation, access, write;
+};
+
+// Times in 2001, 2009 and 2005, distinct by seed and in every 100 ns digit.
+PackedFile MakeFile(const std::string& name, const Bytes& contents, int seed)
 {
-    std::string log = std::string(kTitle) + "\n";
-    for (const std::string& name : names)
-        log += "0" + installDir + name + "\n";
-    return log;
+    const uint64_t base = 126227808000000000ull + 1234567ull * seed;
+    return {name, contents, TimeFrom(base + 1111111), TimeFrom(base + 2524608000000000ull + 3333333),
+            TimeFrom(base + 1262304000000000ull + 5555555)};
 }
 
-bool Exists(const std::string& path)
+// crc_value is computed bit by bit here, apart from the installer's table.
+Bytes FileRecordBytes(const PackedFile& file)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : file.contents) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    Bytes record = U32(crc) + U32(static_cast<uint32_t>(file.contents.size()));
+    for (const FILETIME& time : {file.creation, file.access, file.write})
+        record += U32(time.dwLowDateTime) + U32(time.dwHighDateTime);
+    return record + static_cast<char>(file.name.size()) + file.name;
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b)
+struct Payload {
+    uint32_t file_count = 0, total_size = 0, table_size = 0;
+    Bytes table, stream;
+};
+
+Payload PackFiles(const std::vector<PackedFile>& files)
 {
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    Payload payload;
+    Bytes all;
+    for (const PackedFile& file : files) {
+        payload.table += FileRecordBytes(file);
+        all += file.contents;
+    }
+    const std::vector<uint8_t> stream = stubkit::EncodeBuffer(reinterpret_cast<const uint8_t*>(all.data()),
+                                                              all.size(), stubkit::kFastestLevel);
+    return {uint32_t(files.size()), uint32_t(all.size()), uint32_t(payload.table.size()), payload.table,
+            Bytes(stream.begin(), stream.end())};
+}
+
+Bytes PayloadBytes(const Payload& p)
+{
+    return U32(p.file_count) + U32(p.total_size) + U32(p.table_size) + p.table + p.stream;
+}
+
+Bytes ProbeImage() { return ReadFileBytes(testpaths::OwnFolder() + "extract-probe.exe"); }
+
+// Writes `text` and a NUL over the slot starting with `marker` and its NUL.
+void PatchSlot(Bytes* image, const std::string& marker, const std::string& text)
+{
+    const size_t at = image->find(marker + '\0');
+    if (at == Bytes::npos)
+        throw std::runtime_error(marker + " not found in extract-probe.exe");
+    image->replace(at, text.size() + 1, text + '\0');
+}
+
+// The probe with StubSize set to its length (or `stubSize`) and the title set, then `payload`.
+Bytes MakeInstaller(const Bytes& payload, const std::string& stubSize = "")
+{
+    Bytes image = ProbeImage();
+    PatchSlot(&image, "$$StubSize", stubSize.empty() ? std::to_string(image.size()) : stubSize);
+    PatchSlot(&image, "$$Title", kTitle);
+    return image + payload;
+}
+
+Bytes Setup(const Payload& payload) { return MakeInstaller(PayloadBytes(payload)); }
+
+// Answers every box with OK until the program ends; ~0u if killed at the deadline.
+DWORD RunAnsweringBoxes(const std::string& commandLine, std::vector<driver::SeenBox>* boxes)
+{
+    driver::StartedProcess process;
+    DWORD exitCode = ~0u;
+    if (!driver::Start(commandLine, &process))
+        return exitCode;
+    for (int tries = 0; tries < 2400 && WaitForSingleObject(process.process, 0) != WAIT_OBJECT_0; ++tries) {
+        driver::SeenBox seen;
+        if (driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr, 50) &&
+            driver::AnswerMessageBox(process.id, IDOK, &seen, 10000))
+            boxes->push_back(seen);
+    }
+    driver::WaitForExit(&process, &exitCode, 0);
+    driver::Kill(&process);   // if still running
+    return exitCode;
+}
+
+bool TimesOf(const std::string& path, FILETIME times[3])
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool read = GetFileTime(file, &times[0], &times[1], &times[2]);
+    CloseHandle(file);
+    return read;
 }
 
 // Wine keeps creation times only where the Unix file system lets it set them.
 bool CreationTimesAreKept()
 {
-    static int kept = -1;
-    if (kept < 0) {
+    static const bool kept = [] {
         ScratchFolder scratch;
-        const std::string path = scratch.Path() + "\\times";
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        FILETIME set = {0x12345678, 0x01C00000}, got = {};
+        const std::string path = scratch.path + "\\times";
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        FILETIME set = {0x12345678, 0x01C00000}, got[3] = {};
         SetFileTime(file, &set, nullptr, nullptr);
         CloseHandle(file);
-        file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        GetFileTime(file, &got, nullptr, nullptr);
-        CloseHandle(file);
-        kept = SameTime(set, got) ? 1 : 0;
-    }
-    return kept == 1;
+        return TimesOf(path, got) && CompareFileTime(&set, &got[0]) == 0;
+    }();
+    return kept;
 }
 
 // Times first: reading the contents may move the access time.
-void ExpectInstalled(const std::string& installDir, const PackedFile& file)
+void ExpectInstalled(const std::string& path, const PackedFile& file)
 {
-    const std::string path = installDir + file.name;
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << path;
-    FILETIME creation, access, write;
-    ASSERT_TRUE(GetFileTime(handle, &creation, &access, &write));
-    CloseHandle(handle);
-    EXPECT_TRUE(SameTime(write, file.write)) << "write time of " << file.name;
-    EXPECT_TRUE(SameTime(access, file.access)) << "access time of " << file.name;
-    if (CreationTimesAreKept())
-        EXPECT_TRUE(SameTime(creation, file.creation)) << "creation time of " << file.name;
-    std::string contents;
-    ASSERT_TRUE(ReadFileBytes(path, &contents));
-    EXPECT_TRUE(contents == file.contents) << file.name << ": " << contents.size() << " bytes on disk, "
-                                           << file.contents.size() << " packed";
+    FILETIME got[3] = {};
+    ASSERT_TRUE(TimesOf(path, got)) << path;
+    const FILETIME* packed[3] = {&file.creation, &file.access, &file.write};
+    for (int i = CreationTimesAreKept() ? 0 : 1; i < 3; ++i)
+        EXPECT_EQ(CompareFileTime(&got[i], packed[i]), 0) << "creation, access, write time " << i << " of " << path;
+    const Bytes contents = ReadFileBytes(path);
+    EXPECT_TRUE(contents == file.contents) << path << ": " << contents.size() << " bytes, " << file.contents.size();
 }
 
-// Encoding is the slow part of a case: each payload is packed once per run.
-const Payload& Packed(const std::string& key, const std::function<std::vector<PackedFile>()>& files)
+// Each case runs in this folder, made afresh; the installer lies there.
+const std::string& Scratch()
 {
-    static std::map<std::string, std::pair<std::vector<PackedFile>, Payload>> cache;
-    auto found = cache.find(key);
-    if (found == cache.end()) {
-        std::vector<PackedFile> list = files();
-        found = cache.emplace(key, std::make_pair(list, PackFiles(list))).first;
-    }
-    return found->second.second;
+    static const ScratchFolder scratch;
+    return scratch.path;
 }
 
-// ---------------------------------------------------------------------------
-// Everything one case needs: what to run, and what must come of it.
-
-struct Context {
-    std::string scratch;      // holds the installer; no trailing backslash
-    std::string installDir;   // the probe's InstallDir, with its trailing backslash
-};
+std::string InstallDir() { return Scratch() + "\\Target Folder\\"; }
 
 struct Case {
     Bytes installer;
-    std::string exeName = "setup.exe";
-    std::string invokedAs;                 // argument 0 relative to scratch; default exeName
-    std::vector<std::string> existing;     // files put into the folder beforehand
-    std::string heldOpen;                  // one of them, held open without sharing
-    bool readOnlyExisting = false;
-
-    unsigned long exitCode = 0;
-    std::string message;                   // the one box's text after "Error: "; empty: no box
-    std::vector<PackedFile> installed;     // must be on disk, contents and times
-    std::vector<std::string> logged;       // file records, in order
-    std::vector<std::string> present;      // on disk, contents not checked
-    std::vector<std::string> absent;       // full paths that must not exist
+    DWORD exitCode = 0;
+    std::string message;                 // the one box's text after "Error: "; empty: no box
+    std::vector<PackedFile> installed;   // on disk with contents and times, logged in this order
+    std::vector<std::string> damaged;    // then these: on disk and logged, contents not checked
+    std::vector<std::string> absent;     // full paths that must not exist
+    std::string existing;                // put into InstallDir beforehand, 100000 bytes
+    enum { Writable, ReadOnly, HeldOpen } existingAs = Writable;
+    std::string exeName = "setup.exe", invokedAs = "setup.exe";
 };
 
-struct CaseMaker {
+struct Row {
     const char* label;
-    std::function<Case(const Context&)> make;
+    std::function<Case()> make;
 };
 
-void PrintTo(const CaseMaker& maker, std::ostream* out) { *out << maker.label; }
+void PrintTo(const Row& row, std::ostream* out) { *out << row.label; }
 
-class Extraction : public ::testing::TestWithParam<std::tuple<CaseMaker, bool>> {
-protected:
-    void Run()
-    {
-        const Context context{scratch_.Path(), scratch_.Path() + "\\Target Folder\\"};
-        Case c = std::get<0>(GetParam()).make(context);
-        if (c.readOnlyExisting && !proberun::ReadOnlyFilesAreProtected())
+class Extraction : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Extraction, EndsWithTheExpectedExitCodeBoxFilesAndLog)
+{
+    std::filesystem::remove_all(Scratch());
+    std::filesystem::create_directory(Scratch());
+    const Case c = GetParam().make();
+    const std::string existing = InstallDir() + c.existing;
+    WriteFileBytes(Scratch() + "\\" + c.exeName, c.installer);
+    CreateDirectoryA(InstallDir().c_str(), nullptr);
+    if (!c.existing.empty())
+        WriteFileBytes(existing, Bytes(100000, 'o'));
+    if (c.existingAs == Case::ReadOnly) {
+        SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_READONLY);
+        HANDLE file = CreateFileA(existing.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        CloseHandle(file);
+        if (file != INVALID_HANDLE_VALUE && SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_NORMAL))
             GTEST_SKIP() << "this system lets read-only files be overwritten (Wine as root)";
-        Prepare(context, c);
-        const std::string program = context.scratch + "\\" + (c.invokedAs.empty() ? c.exeName : c.invokedAs);
-        std::string command = testpaths::Quoted(program) + " " +
-                              testpaths::Quoted(context.installDir.substr(0, context.installDir.size() - 1));
-        if (std::get<1>(GetParam()))
-            command += " unbuffered";
-        HANDLE holder = Hold(context, c);
-        Outcome outcome = proberun::Run(command);
-        if (holder != INVALID_HANDLE_VALUE)
-            CloseHandle(holder);
-        Check(context, c, outcome);
     }
-
-    void Prepare(const Context& context, const Case& c)
-    {
-        WriteFileBytes(context.scratch + "\\" + c.exeName, c.installer);
-        CreateDirectoryA(context.installDir.c_str(), nullptr);
-        for (const std::string& name : c.existing) {
-            WriteFileBytes(context.installDir + name, Bytes(100000, 'o'));
-            if (c.readOnlyExisting)
-                SetFileAttributesA((context.installDir + name).c_str(), FILE_ATTRIBUTE_READONLY);
-        }
+    HANDLE holder = c.existingAs != Case::HeldOpen ? nullptr
+                        : CreateFileA(existing.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<driver::SeenBox> boxes;
+    EXPECT_EQ(RunAnsweringBoxes(testpaths::Quoted(Scratch() + "\\" + c.invokedAs) + " " +
+                                    testpaths::Quoted(Scratch() + "\\Target Folder"), &boxes),
+              c.exitCode);
+    CloseHandle(holder);
+    SetFileAttributesA(existing.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (c.message.empty()) {
+        EXPECT_TRUE(boxes.empty()) << "unexpected box: " << boxes[0].text;
+    } else {
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Setup");
+        EXPECT_EQ(boxes[0].text, "Error: " + c.message);
+        EXPECT_EQ(boxes[0].buttons, std::vector<int>{IDOK});
     }
-
-    HANDLE Hold(const Context& context, const Case& c)
-    {
-        if (c.heldOpen.empty())
-            return INVALID_HANDLE_VALUE;
-        return CreateFileA((context.installDir + c.heldOpen).c_str(), GENERIC_READ, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    std::string expectedLog = std::string(kTitle) + "\n";
+    for (const PackedFile& file : c.installed) {
+        ExpectInstalled(InstallDir() + file.name, file);
+        expectedLog += "0" + InstallDir() + file.name + "\n";
     }
-
-    void Check(const Context& context, const Case& c, const Outcome& outcome)
-    {
-        ASSERT_TRUE(outcome.ended) << "the probe did not end";
-        EXPECT_EQ(outcome.exitCode, c.exitCode);
-        if (c.message.empty()) {
-            EXPECT_TRUE(outcome.boxes.empty()) << "unexpected box: " << outcome.boxes[0].text;
-        } else {
-            ASSERT_EQ(outcome.boxes.size(), 1u);
-            EXPECT_EQ(outcome.boxes[0].caption, "Setup");
-            EXPECT_EQ(outcome.boxes[0].text, "Error: " + c.message);
-            EXPECT_EQ(outcome.boxes[0].buttons, std::vector<int>{IDOK});
-        }
-        for (const PackedFile& file : c.installed)
-            ExpectInstalled(context.installDir, file);
-        for (const std::string& name : c.present)
-            EXPECT_TRUE(Exists(context.installDir + name)) << name;
-        for (const std::string& path : c.absent)
-            EXPECT_FALSE(Exists(path)) << path;
-        std::string log;
-        ASSERT_TRUE(ReadFileBytes(context.installDir + "davirado.dat", &log));
-        EXPECT_EQ(log, LogOf(context.installDir, c.logged));
+    for (const std::string& name : c.damaged) {
+        EXPECT_NE(GetFileAttributesA((InstallDir() + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        expectedLog += "0" + InstallDir() + name + "\n";
     }
-
-    ScratchFolder scratch_;
-};
-
-TEST_P(Extraction, EndsAsExpected)
-{
-    Run();
+    for (const std::string& path : c.absent)
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
+    EXPECT_EQ(ReadFileBytes(InstallDir() + "davirado.dat"), expectedLog);
 }
 
-// ---------------------------------------------------------------------------
-// Well-formed installers of several shapes: every file installed and logged.
-
-std::vector<std::string> NamesOf(const std::vector<PackedFile>& files)
+// The first file ends exactly at the first 4 MiB chunk, so it stays open until
+// the next chunk; the empty files after it are created on the way; the fourth
+// file crosses the 8 MiB boundary; names have bytes from 0x80 up; nested
+// folders with blanks are made top down; two empty files follow the stream's
+// last byte.
+std::vector<PackedFile> ManyShapes()
 {
-    std::vector<std::string> names;
-    for (const PackedFile& file : files)
-        names.push_back(file.name);
-    return names;
+    return {MakeFile("exactly 4 MiB.bin", SampleContents(4 * kMiB, 1), 1), MakeFile("empty.txt", "", 2),
+            MakeFile("also empty.txt", "", 3), MakeFile("spans.bin", SampleContents(6 * kMiB + 17, 2), 4),
+            MakeFile("Program Data\\Sub Folder\\Deeper Still\\deep file.txt", "deep", 5),
+            MakeFile("Program Data\\empty between.txt", "", 6), MakeFile("Program Data\\sibling.txt", "sib", 7),
+            MakeFile("A\\B\\C\\D\\E\\F\\G\\H\\eight levels.txt", SampleContents(40000, 3), 8),
+            MakeFile("caf\xE9 cr\xE8me.txt", "ANSI name", 9), MakeFile("small.txt", SampleContents(1000, 4), 12),
+            MakeFile("empty at the end.txt", "", 10), MakeFile("sub\\empty too.txt", "", 11)};
 }
 
-CaseMaker Installs(const char* label, std::function<std::vector<PackedFile>()> files)
-{
-    return {label, [label, files](const Context&) {
-                Case c;
-                c.installer = MakeInstaller(PayloadBytes(Packed(label, files)), kTitle);
-                c.installed = files();
-                c.logged = NamesOf(c.installed);
-                return c;
-            }};
-}
-
-std::vector<PackedFile> SeveralChunks()
-{
-    // The second file crosses both the 4 MiB and the 8 MiB chunk boundary.
-    return {MakeFile("first.bin", SampleContents(3 * kMiB + 17, 1), 1),
-            MakeFile("second.bin", SampleContents(6 * kMiB, 2), 2),
-            MakeFile("small.txt", SampleContents(1000, 3), 3),
-            MakeFile("last.bin", SampleContents(2 * kMiB + 5, 4), 4)};
-}
-
-std::vector<PackedFile> EmptyBetween()
-{
-    return {MakeFile("before.txt", SampleContents(5000, 5), 1), MakeFile("empty.txt", "", 2),
-            MakeFile("also empty.txt", "", 3), MakeFile("after.txt", SampleContents(7000, 6), 4)};
-}
-
-std::vector<PackedFile> FileEndsAChunk()
-{
-    // The first file's last byte ends the first chunk: it stays open until the
-    // next chunk arrives; the empty one after it is created on the way.
-    return {MakeFile("exactly 4 MiB.bin", SampleContents(4 * kMiB, 7), 1), MakeFile("empty.txt", "", 2),
-            MakeFile("tail.txt", SampleContents(300, 8), 3)};
-}
-
-std::vector<PackedFile> NestedFolders()
-{
-    return {MakeFile("top.txt", "top", 1),
-            MakeFile("Program Data\\Sub Folder\\Deeper Still\\Level Four\\deep file.txt", "deep", 2),
-            MakeFile("Program Data\\sibling.txt", "sibling", 3),
-            MakeFile("A\\B\\C\\D\\E\\F\\G\\H\\eight levels.txt", SampleContents(40000, 9), 4)};
-}
-
-std::vector<PackedFile> EmptyAtTheEnd()
-{
-    return {MakeFile("data.txt", SampleContents(20000, 10), 1), MakeFile("empty one.txt", "", 2),
-            MakeFile("sub\\empty two.txt", "", 3)};
-}
-
-std::vector<PackedFile> AllEmpty()
-{
-    return {MakeFile("a.txt", "", 1), MakeFile("folder\\b.txt", "", 2)};
-}
-
-std::vector<PackedFile> HighBytesInNames()
-{
-    return {MakeFile("caf\xE9 cr\xE8me.txt", "ANSI name", 1), MakeFile("abc", "abc", 2)};
-}
-
-// ---------------------------------------------------------------------------
-// Installers that end otherwise. Unless noted, one small file is packed.
-
-std::vector<PackedFile> OneFile()
-{
-    return {MakeFile("only.txt", SampleContents(200000, 11), 1)};
-}
+std::vector<PackedFile> AllEmpty() { return {MakeFile("a.txt", "", 1), MakeFile("folder\\b.txt", "", 2)}; }
 
 std::vector<PackedFile> TwoFiles()
 {
     return {MakeFile("one.txt", SampleContents(30000, 12), 1), MakeFile("two.txt", SampleContents(30000, 13), 2)};
 }
 
-Bytes Header(uint32_t fileCount, uint32_t totalSize, uint32_t tableSize)
+// The table of `files` with another file_count, followed by the stream of `streamed`.
+Bytes Mismatched(const std::vector<PackedFile>& files, uint32_t fileCount, const std::vector<PackedFile>& streamed)
 {
-    Payload header;
-    header.file_count = fileCount;
-    header.total_size = totalSize;
-    header.table_size = tableSize;
-    return PayloadBytes(header);
+    Payload payload = PackFiles(files), stream = PackFiles(streamed);
+    payload.file_count = fileCount;
+    payload.total_size = stream.total_size;
+    payload.stream = stream.stream;
+    return MakeInstaller(PayloadBytes(payload));
 }
 
-Bytes Joined(const Bytes& a, const Bytes& b)
+Case DamagedStream(bool cut)
 {
-    Bytes joined = a;
-    joined.insert(joined.end(), b.begin(), b.end());
-    return joined;
+    static const Payload one = PackFiles({MakeFile("only.txt", SampleContents(200000, 11), 1)});
+    Bytes payload = PayloadBytes(one);
+    const size_t middle = payload.size() - one.stream.size() / 2;
+    if (cut)
+        payload.resize(middle);
+    else
+        payload[middle] ^= 0x5A;
+    return {MakeInstaller(payload), 1, kCorrupted, {}, {"only.txt"}};
 }
 
-Case StubOnly(const Context&)
+// A good file, then one whose name (prefix + a file name) would leave InstallDir for the scratch folder.
+Case UnsafeName(const std::string& prefix)
 {
-    Case c;
-    c.installer = MakeInstaller(Bytes(), kTitle);
-    return c;
+    const std::string escaped = "stubkit-escaped-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    const PackedFile good = MakeFile("good.txt", "good", 1);
+    return {Setup(PackFiles({good, MakeFile(prefix + escaped, "escaped", 2)})), 1, kCorrupted, {good}, {},
+            {Scratch() + "\\" + escaped}};
 }
 
-Case Unconfigured(const Context&)
+Case Refused(bool readOnly)
 {
-    Case c;
-    c.installer = ProbeImage();
-    PatchSlot(&c.installer, "$$Title", kTitle);
-    c.exitCode = 2;
-    c.message = "Unconfigured installation file.";
-    return c;
+    return {Setup(PackFiles(TwoFiles())), 1, "Cannot create file:\n    " + InstallDir() + "two.txt",
+            {TwoFiles()[0]}, {}, {}, "two.txt", readOnly ? Case::ReadOnly : Case::HeldOpen};
 }
 
-Case ShorterThanItsStub(const Context&)
+Case StartedAs(const std::string& exeName, const std::string& invokedAs, DWORD exitCode = 0,
+               const std::string& message = "")
 {
-    Case c;
-    c.installer = MakeInstaller(Bytes(), kTitle, std::to_string(ProbeImage().size() + 1));
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    return c;
+    return {Setup(PackFiles(TwoFiles())), exitCode, message,
+            message.empty() ? TwoFiles() : std::vector<PackedFile>{}, {}, {}, "", Case::Writable, exeName, invokedAs};
 }
 
-Case CutInsideTheTable(const Context&)
+Case Cut(const Payload& payload, size_t keep)
 {
-    Bytes payload = PayloadBytes(Packed("two files", TwoFiles));
-    payload.resize(12 + Packed("two files", TwoFiles).table_size - 5);
-    Case c;
-    c.installer = MakeInstaller(payload, kTitle);
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    return c;
+    return {MakeInstaller(PayloadBytes(payload).substr(0, keep)), 2, kIncomplete};
 }
 
-Case CutInsideTheStream(const Context&)
-{
-    Bytes payload = PayloadBytes(Packed("one file", OneFile));
-    payload.resize(payload.size() - Packed("one file", OneFile).stream.size() / 2);
-    Case c;
-    c.installer = MakeInstaller(payload, kTitle);
-    c.exitCode = 1;
-    c.message = kCorrupted;
-    c.present = {"only.txt"};
-    c.logged = {"only.txt"};
-    return c;
-}
-
-Case FlippedStreamByte(const Context&)
-{
-    Bytes payload = PayloadBytes(Packed("one file", OneFile));
-    payload[payload.size() - Packed("one file", OneFile).stream.size() / 2] ^= 0x5A;
-    Case c;
-    c.installer = MakeInstaller(payload, kTitle);
-    c.exitCode = 1;
-    c.message = kCorrupted;
-    c.present = {"only.txt"};
-    c.logged = {"only.txt"};
-    return c;
-}
-
-Case BytesAppended(const Context&)
-{
-    Bytes trailer(70000, 0xA5);
-    Case c;
-    c.installer = MakeInstaller(Joined(PayloadBytes(Packed("two files", TwoFiles)), trailer), kTitle);
-    c.installed = TwoFiles();
-    c.logged = NamesOf(c.installed);
-    return c;
-}
-
-Case BytesBeyondTheLastRecord(const Context&)
-{
-    // The table holds a 10-byte file, the stream and total_size 25 bytes: the
-    // rest is dropped and stays in BytesRemaining.
-    PackedFile file = MakeFile("short.txt", "0123456789", 1);
-    Payload payload = PackFiles({MakeFile("short.txt", "0123456789abcdefghijklmno", 1)});
-    payload.table = FileRecordBytes(file);
-    payload.table_size = static_cast<uint32_t>(payload.table.size());
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(payload), kTitle);
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    c.installed = {file};
-    c.logged = {"short.txt"};
-    return c;
-}
-
-Case ExistingFileOverwritten(const Context&)
-{
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(Packed("two files", TwoFiles)), kTitle);
-    c.existing = {"two.txt"};
-    c.installed = TwoFiles();
-    c.logged = NamesOf(c.installed);
-    return c;
-}
-
-Case RefusedExistingFile(const Context& context, bool readOnly)
-{
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(Packed("two files", TwoFiles)), kTitle);
-    c.existing = {"two.txt"};
-    c.readOnlyExisting = readOnly;
-    if (!readOnly)
-        c.heldOpen = "two.txt";
-    c.exitCode = 1;
-    c.message = "Cannot create file:\n    " + context.installDir + "two.txt";
-    c.installed = {TwoFiles()[0]};
-    c.logged = {"one.txt"};
-    return c;
-}
-
-// A good file, then one whose name would leave the folder.
-Case UnsafeName(const std::string& name, const std::string& escapedTo)
-{
-    Case c;
-    c.installer = MakeInstaller(
-        PayloadBytes(PackFiles({MakeFile("good.txt", "good", 1), MakeFile(name, "escaped", 2)})), kTitle);
-    c.exitCode = 1;
-    c.message = kCorrupted;
-    c.installed = {MakeFile("good.txt", "good", 1)};
-    c.logged = {"good.txt"};
-    c.absent = {escapedTo};
-    return c;
-}
-
-std::string EscapeName()
-{
-    return "stubkit-escaped-" + std::to_string(GetCurrentProcessId()) + ".txt";
-}
-
-Case TableAboveTheBuffer(const Context&)
-{
-    Bytes table(131073, 0);
-    Case c;
-    c.installer = MakeInstaller(Joined(Header(1, 0, 131073), table), kTitle);
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    return c;
-}
-
-Case StubAboveTheBuffer(const Context&)
-{
-    // The file is long enough to hold such a stub: only the buffer is too small.
-    Case c;
-    c.installer = MakeInstaller(Bytes(140000, 0), kTitle, "131073");
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    return c;
-}
-
-Case MoreFilesThanRecords(const Context&)
-{
-    Payload payload = Packed("two files", TwoFiles);
-    payload.file_count = 3;
-    payload.stream = PackFiles({TwoFiles()[0], TwoFiles()[1], MakeFile("three.txt", "third", 3)}).stream;
-    payload.total_size += 5;
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(payload), kTitle);
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    c.installed = TwoFiles();
-    c.logged = NamesOf(c.installed);
-    return c;
-}
-
-Case MoreEmptyFilesThanRecords(const Context&)
-{
-    Payload payload = PackFiles(AllEmpty());
-    payload.file_count = 3;
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(payload), kTitle);
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    c.installed = AllEmpty();
-    c.logged = NamesOf(c.installed);
-    return c;
-}
-
-Case NamePastTheTable(const Context&)
-{
-    Payload payload = Packed("two files", TwoFiles);
-    payload.table.pop_back();   // the second name's last byte
-    payload.table_size -= 1;
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(payload), kTitle);
-    c.exitCode = 2;
-    c.message = kIncomplete;
-    c.installed = {TwoFiles()[0]};
-    c.logged = {"one.txt"};
-    return c;
-}
-
-Case PathTooLong(const Context& context)
-{
-    // InstallDir plus the name is well over 259 characters: the message shows
-    // the path cut to fit, and nothing is created for it.
-    const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
-    Case c;
-    c.installer = MakeInstaller(
-        PayloadBytes(PackFiles({MakeFile("fits.txt", "fits", 1), MakeFile(name, "long", 2)})), kTitle);
-    c.exitCode = 1;
-    c.message = ("Error: Cannot create file:\n    " + context.installDir + name).substr(0, 259).substr(7);
-    c.installed = {MakeFile("fits.txt", "fits", 1)};
-    c.logged = {"fits.txt"};
-    c.absent = {context.installDir + std::string(120, 'f')};
-    return c;
-}
-
-Case InvokedAs(const std::string& exeName, const std::string& invokedAs)
-{
-    Case c;
-    c.installer = MakeInstaller(PayloadBytes(Packed("two files", TwoFiles)), kTitle);
-    c.exeName = exeName;
-    c.invokedAs = invokedAs;
-    c.installed = TwoFiles();
-    c.logged = NamesOf(c.installed);
-    return c;
-}
-
-Case InvokedWithAnotherExtension(const Context& context)
-{
-    Case c = InvokedAs("setup.bin", "setup.bin");
-    c.exitCode = 2;
-    c.message = "Cannot open installation file:\n    " + context.scratch + "\\setup.bin.exe";
-    c.installed.clear();
-    c.logged.clear();
-    return c;
-}
-
-const CaseMaker kCases[] = {
-    Installs("one small file", [] { return std::vector<PackedFile>{MakeFile("readme.txt", "abc", 1)}; }),
-    Installs("files across several 4 MiB chunks", SeveralChunks),
-    Installs("empty files between non-empty ones", EmptyBetween),
-    Installs("a file ending exactly at a chunk's end", FileEndsAChunk),
-    Installs("nested folders with blanks, created top down", NestedFolders),
-    Installs("empty files after the last byte of the stream", EmptyAtTheEnd),
-    Installs("only empty files, total_size 0", AllEmpty),
-    Installs("no files at all", [] { return std::vector<PackedFile>{}; }),
-    Installs("names with bytes from 0x80 up", HighBytesInNames),
-    {"stub only, no payload", StubOnly},
-    {"unconfigured StubSize", Unconfigured},
-    {"file shorter than its stub", ShorterThanItsStub},
-    {"cut inside the file table", CutInsideTheTable},
-    {"cut inside the stream", CutInsideTheStream},
-    {"flipped stream byte", FlippedStreamByte},
-    {"bytes appended after the stream", BytesAppended},
-    {"bytes beyond the last record are dropped", BytesBeyondTheLastRecord},
-    {"an existing writable file is overwritten", ExistingFileOverwritten},
-    {"an existing read-only file", [](const Context& c) { return RefusedExistingFile(c, true); }},
-    {"an existing file in use elsewhere", [](const Context& c) { return RefusedExistingFile(c, false); }},
-    {"unsafe name climbing out", [](const Context& c) { return UnsafeName("..\\" + EscapeName(), c.scratch + "\\" + EscapeName()); }},
-    {"unsafe name climbing from a folder", [](const Context& c) { return UnsafeName("sub\\..\\..\\" + EscapeName(), c.scratch + "\\" + EscapeName()); }},
-    {"unsafe name climbing with trailing dots", [](const Context& c) { return UnsafeName("... \\" + EscapeName(), c.scratch + "\\" + EscapeName()); }},
-    {"unsafe name with a drive", [](const Context& c) { return UnsafeName(c.scratch + "\\" + EscapeName(), c.scratch + "\\" + EscapeName()); }},
-    {"unsafe name rooted", [](const Context& c) { return UnsafeName(c.scratch.substr(2) + "\\" + EscapeName(), c.scratch + "\\" + EscapeName()); }},
-    {"unsafe name with forward slashes", [](const Context& c) { return UnsafeName("../" + EscapeName(), c.scratch + "\\" + EscapeName()); }},
-    {"table_size above the buffer", TableAboveTheBuffer},
-    {"stub size above the buffer", StubAboveTheBuffer},
-    {"file_count above the records held", MoreFilesThanRecords},
-    {"file_count above the records, total_size 0", MoreEmptyFilesThanRecords},
-    {"a name running past the table", NamePastTheTable},
-    {"a joined path over 259 characters", PathTooLong},
-    {"started without .exe", [](const Context&) { return InvokedAs("setup.exe", "setup"); }},
-    {"started as .EXE in capitals", [](const Context&) { return InvokedAs("SETUP.EXE", "SETUP.EXE"); }},
-    {"started with another extension", InvokedWithAnotherExtension},
+const Row kRows[] = {
+    {"ManyShapesAcrossChunksAllInstalledOneOverALongerFile",
+     [] { return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"}; }},
+    {"OnlyEmptyFilesAreAllCreated", [] { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
+    {"StubOnlyEndsWithoutError", [] { return Case{MakeInstaller("")}; }},
+    {"UnconfiguredStubSizeIsReported", [] {
+         Bytes image = ProbeImage();
+         PatchSlot(&image, "$$Title", kTitle);
+         return Case{image, 2, "Unconfigured installation file."};
+     }},
+    {"FileShorterThanItsStubIsIncomplete",
+     [] { return Case{MakeInstaller("", std::to_string(ProbeImage().size() + 1)), 2, kIncomplete}; }},
+    {"StubSizeAboveTheBufferIsIncomplete",
+     [] { return Case{MakeInstaller(Bytes(140000, 0), "131073"), 2, kIncomplete}; }},
+    {"TableSizeAboveTheBufferIsIncomplete", [] { return Cut({1, 0, 131073, Bytes(131073, 0), ""}, 12 + 131073); }},
+    {"CutInsideTheTableIsIncomplete",
+     [] { return Cut(PackFiles(TwoFiles()), 12 + PackFiles(TwoFiles()).table_size - 5); }},
+    {"CutInsideTheStreamIsCorruptedFileKeptAndLogged", [] { return DamagedStream(true); }},
+    {"FlippedStreamByteIsCorruptedFileKeptAndLogged", [] { return DamagedStream(false); }},
+    {"BytesAppendedAfterTheStreamAreIgnored",
+     [] { return Case{MakeInstaller(PayloadBytes(PackFiles(TwoFiles())) + Bytes(70000, '\xA5')), 0, "", TwoFiles()}; }},
+    {"StreamBytesBeyondTheLastRecordAreDropped", [] {
+         const PackedFile file = MakeFile("short.txt", "0123456789", 1);
+         return Case{Mismatched({file}, 1, {MakeFile("s", "0123456789abcdefghijklmno", 1)}), 2, kIncomplete, {file}};
+     }},
+    {"FileCountAboveTheRecordsIsIncomplete", [] {
+         std::vector<PackedFile> three = TwoFiles();
+         three.push_back(MakeFile("three.txt", "third", 3));
+         return Case{Mismatched(TwoFiles(), 3, three), 2, kIncomplete, TwoFiles()};
+     }},
+    {"FileCountAboveTheRecordsWithTotalSize0IsIncomplete",
+     [] { return Case{Mismatched(AllEmpty(), 3, {}), 2, kIncomplete, AllEmpty()}; }},
+    {"NameRunningPastTheTableIsIncomplete", [] {
+         Payload payload = PackFiles(TwoFiles());
+         payload.table.pop_back();
+         payload.table_size -= 1;
+         return Case{Setup(payload), 2, kIncomplete, {TwoFiles()[0]}};
+     }},
+    {"ExistingReadOnlyFileCannotBeCreatedNorLogged", [] { return Refused(true); }},
+    {"ExistingFileInUseCannotBeCreatedNorLogged", [] { return Refused(false); }},
+    {"NameClimbingOutIsCorrupted", [] { return UnsafeName("..\\"); }},
+    {"NameClimbingFromAFolderIsCorrupted", [] { return UnsafeName("sub\\..\\..\\"); }},
+    {"NameClimbingWithTrailingDotsIsCorrupted", [] { return UnsafeName("... \\"); }},
+    {"NameClimbingWithForwardSlashesIsCorrupted", [] { return UnsafeName("../"); }},
+    {"NameWithADriveIsCorrupted", [] { return UnsafeName(Scratch() + "\\"); }},
+    {"RootedNameIsCorrupted", [] { return UnsafeName(Scratch().substr(2) + "\\"); }},
+    {"PathOver259CharactersCannotBeCreatedShownCutToFit", [] {
+         const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
+         const PackedFile fits = MakeFile("fits.txt", "fits", 1);
+         return Case{Setup(PackFiles({fits, MakeFile(name, "long", 2)})), 1,
+                     ("Error: Cannot create file:\n    " + InstallDir() + name).substr(7, 259 - 7), {fits}, {},
+                     {InstallDir() + std::string(120, 'f')}};
+     }},
+    {"StartedWithoutExeFindsItsFile", [] { return StartedAs("setup.exe", "setup"); }},
+    {"StartedAsCapitalExeFindsItsFile", [] { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
+    {"StartedWithAnotherExtensionLooksForExe", [] {
+         return StartedAs("setup.bin", "setup.bin", 2,
+                          "Cannot open installation file:\n    " + Scratch() + "\\setup.bin.exe");
+     }},
 };
 
-std::string CaseName(const ::testing::TestParamInfo<std::tuple<CaseMaker, bool>>& info)
-{
-    std::string name;
-    for (const char* c = std::get<0>(info.param).label; *c; ++c)
-        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    return name + (std::get<1>(info.param) ? "__one_ReadFile_per_read" : "__buffered");
-}
-
-INSTANTIATE_TEST_SUITE_P(Installers, Extraction,
-                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Bool()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Installers, Extraction, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -1,298 +1,187 @@
-// Output file creation and the uninstall data file, in-process on the real
-// file system under Wine: what the installer creates, and what the
-// uninstaller's line reader makes of logs of every shape.
+// In-process under Wine: output files, the uninstall data file and the
+// uninstaller's line reader on logs of every shape; ReadBytes keeps its
+// contract whether served from its buffer or one ReadFile per call.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "installer/setup_globals.h"
 #include "payload/output_file.h"
-#include "probe_run.h"
+#include "payload/payload_reader.h"
+#include "scratch_files.h"
 #include "uninstall/log_writer.h"
 #include "uninstall/uninstall_log.h"
 
 namespace {
 
-using proberun::ScratchFolder;
-using proberun::ReadFileBytes;
+using namespace scratchfiles;
 
-bool IsFolder(const std::string& path)
+bool OpenByOthers(const std::string& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void PutFile(const std::string& path, const std::string& contents, bool readOnly = false)
-{
-    proberun::WriteFileBytes(path, std::vector<uint8_t>(contents.begin(), contents.end()));
-    if (readOnly)
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-}
-
-bool WriteAndClose(HANDLE file, const std::string& contents)
-{
-    DWORD written = 0;
-    bool ok = WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr) &&
-              written == contents.size();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     CloseHandle(file);
-    return ok;
+    return file != INVALID_HANDLE_VALUE;
 }
 
-// ---------------------------------------------------------------------------
-// CreateOutputFile
-
-// How an existing file refuses to be replaced.
-enum Refusal { NoRefusal, ReadOnlyAttribute, HeldOpenWithoutSharing };
-
-struct OutputFileCase {
-    const char* label;
-    std::vector<std::string> existingFolders;   // made before the call
-    std::string existingFile;                   // relative; empty for none
-    Refusal refusal;
-    std::string relative;                       // the file to create
-    bool created;
-};
-
-void PrintTo(const OutputFileCase& c, std::ostream* out) { *out << c.label; }
-
-class OutputFileCreation : public ::testing::TestWithParam<OutputFileCase> {};
-
-TEST_P(OutputFileCreation, MakesMissingFoldersThenTheFileOrFailsWithTheInvalidHandle)
-{
-    const OutputFileCase& c = GetParam();
-    ScratchFolder scratch;
-    const std::string root = scratch.Path() + "\\";
-    for (const std::string& folder : c.existingFolders)
-        ASSERT_TRUE(CreateDirectoryA((root + folder).c_str(), nullptr));
-    if (c.refusal == ReadOnlyAttribute && !proberun::ReadOnlyFilesAreProtected())
-        GTEST_SKIP() << "this system lets read-only files be overwritten (Wine as root)";
-    if (!c.existingFile.empty())
-        PutFile(root + c.existingFile, "old contents that are longer", c.refusal == ReadOnlyAttribute);
-    HANDLE holder = INVALID_HANDLE_VALUE;
-    if (c.refusal == HeldOpenWithoutSharing)
-        holder = CreateFileA((root + c.existingFile).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-
-    HANDLE file = CreateOutputFile((root + c.relative).c_str());
-    if (holder != INVALID_HANDLE_VALUE)
-        CloseHandle(holder);
-    ASSERT_EQ(file != INVALID_HANDLE_VALUE, c.created);
-    std::string contents;
-    if (!c.created) {
-        if (!c.existingFile.empty()) {
-            ASSERT_TRUE(ReadFileBytes(root + c.existingFile, &contents));
-            EXPECT_EQ(contents, "old contents that are longer");
-        }
-        return;
-    }
-    // Nobody else may open the file while the installer writes it.
-    EXPECT_EQ(CreateFileA((root + c.relative).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(WriteAndClose(file, "new"));
-    ASSERT_TRUE(ReadFileBytes(root + c.relative, &contents));
-    EXPECT_EQ(contents, "new");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OutputFileCreation,
-    ::testing::Values(
-        OutputFileCase{"several missing levels with blanks", {}, "", NoRefusal,
-                       "Level one\\level two\\ three\\file name.txt", true},
-        OutputFileCase{"all folders exist", {"a", "a\\b"}, "", NoRefusal, "a\\b\\c.txt", true},
-        OutputFileCase{"file directly in an existing folder", {}, "", NoRefusal, "plain.txt", true},
-        OutputFileCase{"existing writable file is emptied", {"a"}, "a\\x.txt", NoRefusal, "a\\x.txt", true},
-        OutputFileCase{"existing read-only file", {"a"}, "a\\x.txt", ReadOnlyAttribute, "a\\x.txt", false},
-        OutputFileCase{"existing file in use elsewhere", {"a"}, "a\\x.txt", HeldOpenWithoutSharing,
-                       "a\\x.txt", false},
-        OutputFileCase{"a folder stands where the file should be", {"a", "a\\x.txt"}, "", NoRefusal,
-                       "a\\x.txt", false}));
-
-TEST(OutputFileCreation, RejectsAPathOverTheLimitWithoutCreatingAnyFolder)
+TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedFailsWhereAFolderStandsAndWritesAtADriveRoot)
 {
     ScratchFolder scratch;
-    const std::string top = scratch.Path() + "\\top";
-    std::string path = top + "\\" + std::string(120, 'd') + "\\" + std::string(120, 'f') + ".txt";
-    ASSERT_GT(path.size(), 259u);
-    EXPECT_EQ(CreateOutputFile(path.c_str()), INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(IsFolder(top));
-}
-
-TEST(OutputFileCreation, CreatesAFileAtTheRootOfADrive)
-{
-    char temp[MAX_PATH] = {0};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp, 3) + "stubkit-root-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    const std::string path = scratch.path + "\\Level one\\level two\\ three\\file name.txt";
     HANDLE file = CreateOutputFile(path.c_str());
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    EXPECT_TRUE(WriteAndClose(file, "root"));
-    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(OpenByOthers(path));
+    CloseHandle(file);
+    EXPECT_TRUE(OpenByOthers(path));
+    EXPECT_EQ(CreateOutputFile((scratch.path + "\\Level one").c_str()), INVALID_HANDLE_VALUE);
+    const std::string atRoot = scratch.path.substr(0, 3) + "stubkit-root-" + std::to_string(GetCurrentProcessId());
+    CloseHandle(file = CreateOutputFile(atRoot.c_str()));
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << atRoot;
+    EXPECT_TRUE(DeleteFileA(atRoot.c_str()));
 }
-
-TEST(CreateFolders, MakesEveryLevelUpToTheLastBackslashOnly)
-{
-    ScratchFolder scratch;
-    const std::string root = scratch.Path() + "\\";
-    CreateFolders((root + "p\\q r\\s\\t").c_str());
-    EXPECT_TRUE(IsFolder(root + "p\\q r\\s"));
-    EXPECT_FALSE(IsFolder(root + "p\\q r\\s\\t"));
-    CreateFolders((root + "p\\q r\\s\\t\\").c_str());
-    EXPECT_TRUE(IsFolder(root + "p\\q r\\s\\t"));
-}
-
-// ---------------------------------------------------------------------------
-// Writer side of the uninstall data file
 
 class UninstallLogWriter : public ::testing::Test {
 protected:
-    void SetUp() override { SetInstallDir(scratch_.Path() + "\\"); }
+    void SetUp() override { std::strcpy(InstallDir, (scratch_.path + "\\new folder\\deeper\\").c_str()); }
     void TearDown() override { CloseUninstallLog(); }
-    void SetInstallDir(const std::string& folder)
-    {
-        ASSERT_LT(folder.size(), sizeof InstallDir);
-        std::strcpy(InstallDir, folder.c_str());
-    }
-    std::string LogPath() const { return std::string(InstallDir) + "davirado.dat"; }
-    std::string LogContents() const
-    {
-        std::string contents;
-        EXPECT_TRUE(ReadFileBytes(LogPath(), &contents));
-        return contents;
-    }
+    Bytes Log() { return ReadFileBytes(std::string(InstallDir) + "davirado.dat"); }
     ScratchFolder scratch_;
 };
 
-TEST_F(UninstallLogWriter, WritesTheTitleLineAndRecordsAsTypeArgumentLineFeed)
+TEST_F(UninstallLogWriter, ReplacesAnEarlierLogAndWritesEachRecordAtOnceUnshared)
 {
-    ASSERT_TRUE(CreateUninstallLog("Korvan Suite 3"));
-    WriteLogRecord(FileRecordType, "C:\\Korvan\\bin\\korvan.exe");
-    WriteLogRecord(StartMenuShortcutRecordType, "C:\\Menu\\Korvan\\Korvan.lnk");
-    WriteLogRecord(DesktopShortcutRecordType, "C:\\Desk\\Korvan.lnk");
-    WriteLogRecord(RegistryKeyRecordType, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvan");
-    CloseUninstallLog();
-    EXPECT_EQ(LogContents(),
-              "Korvan Suite 3\n0C:\\Korvan\\bin\\korvan.exe\n1C:\\Menu\\Korvan\\Korvan.lnk\n"
-              "2C:\\Desk\\Korvan.lnk\n3Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvan\n");
-}
-
-TEST_F(UninstallLogWriter, EachAppendReachesTheFileAtOnce)
-{
-    ASSERT_TRUE(CreateUninstallLog("T"));
-    WriteLogRecord(FileRecordType, "C:\\a");
-    // Read while the installer still holds the log: nothing may be held back.
-    HANDLE copy = CreateFileA(LogPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(copy, INVALID_HANDLE_VALUE) << "the log must not be shared while open";
-    EXPECT_EQ(GetFileSize(UninstallLog, nullptr), 8u);   // "T\n0C:\\a\n"
-}
-
-TEST_F(UninstallLogWriter, WriteLogTextReportsTheCountAndZeroWithoutAnOpenLog)
-{
-    ASSERT_TRUE(CreateUninstallLog("T"));
-    EXPECT_EQ(WriteLogText("four"), 4);
-    CloseUninstallLog();
-    EXPECT_EQ(WriteLogText("four"), 0);
-    EXPECT_EQ(LogContents(), "T\nfour");
-}
-
-TEST_F(UninstallLogWriter, ReplacesAnEarlierLogAndCreatesMissingFolders)
-{
-    SetInstallDir(scratch_.Path() + "\\new folder\\deeper\\");
-    ASSERT_TRUE(CreateUninstallLog("First"));
+    ASSERT_TRUE(CreateUninstallLog("Earlier"));
     WriteLogRecord(FileRecordType, "C:\\old");
     CloseUninstallLog();
-    ASSERT_TRUE(CreateUninstallLog("Second"));
+    ASSERT_TRUE(CreateUninstallLog("Korvan Suite 3"));
+    WriteLogRecord(FileRecordType, "C:\\Korvan\\bin\\korvan.exe");
+    WriteLogRecord(StartMenuShortcutRecordType, "C:\\Menu\\Korvan.lnk");
+    WriteLogRecord(DesktopShortcutRecordType, "C:\\Desk\\Korvan.lnk");
+    WriteLogRecord(RegistryKeyRecordType, "Software\\Korvan");
+    const Bytes expected = "Korvan Suite 3\n0C:\\Korvan\\bin\\korvan.exe\n1C:\\Menu\\Korvan.lnk\n"
+                           "2C:\\Desk\\Korvan.lnk\n3Software\\Korvan\n";
+    EXPECT_EQ(GetFileSize(UninstallLog, nullptr), expected.size()) << "bytes held back";
+    EXPECT_FALSE(OpenByOthers(std::string(InstallDir) + "davirado.dat"));
+    EXPECT_EQ(WriteLogText("four"), 4);
     CloseUninstallLog();
-    EXPECT_EQ(LogContents(), "Second\n");
+    EXPECT_EQ(WriteLogText("four"), 0) << "without an open log";
+    EXPECT_EQ(Log(), expected + "four");
 }
 
-TEST_F(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitle)
+TEST_F(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitleAndFailsWhereAFolderStands)
 {
     ASSERT_TRUE(CreateUninstallLog(std::string(300, 't').c_str()));
     CloseUninstallLog();
-    EXPECT_EQ(LogContents(), std::string(259, 't') + "\n");
-}
-
-TEST_F(UninstallLogWriter, FailsWhenTheLogCannotBeCreated)
-{
-    CreateDirectoryA(LogPath().c_str(), nullptr);   // a folder in the way
+    EXPECT_EQ(Log(), std::string(259, 't') + "\n");
+    const std::string log = std::string(InstallDir) + "davirado.dat";
+    ASSERT_TRUE(DeleteFileA(log.c_str()) && CreateDirectoryA(log.c_str(), nullptr));
     EXPECT_FALSE(CreateUninstallLog("T"));
     EXPECT_EQ(UninstallLog, INVALID_HANDLE_VALUE);
 }
 
-// ---------------------------------------------------------------------------
-// Reader side: ReadLogLine on logs of every shape
-
-struct ReadLine {
-    std::string text;
-    bool end;
-};
-
-bool operator==(const ReadLine& a, const ReadLine& b) { return a.text == b.text && a.end == b.end; }
-void PrintTo(const ReadLine& line, std::ostream* out)
-{
-    *out << '"' << line.text << "\"" << (line.end ? " + end" : "");
-}
-
-struct LogShapeCase {
+struct LogShape {
     const char* label;
-    std::string contents;
-    std::vector<ReadLine> lines;   // every call up to and including the one that reports the end
+    Bytes contents;
+    std::vector<std::string> lines;   // of every call; only the last one reports the end
 };
 
-void PrintTo(const LogShapeCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const LogShape& shape, std::ostream* out) { *out << shape.label; }
 
-class LogLineReading : public ::testing::TestWithParam<LogShapeCase> {};
+class ReadLogLineOn : public ::testing::TestWithParam<LogShape> {};
 
-TEST_P(LogLineReading, ReturnsEachLineAndTheEndFlagAtTheRightCall)
+TEST_P(ReadLogLineOn, ReturnsEachLineAndTheEndFlagAtTheRightCallWithoutReadingAhead)
 {
     ScratchFolder scratch;
-    const std::string path = scratch.Path() + "\\davirado.dat";
-    PutFile(path, GetParam().contents);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    std::vector<ReadLine> lines;
-    size_t consumed = 0;
-    for (int call = 0; call < 20; ++call) {
+    const std::string path = scratch.path + "\\davirado.dat", &contents = GetParam().contents;
+    WriteFileBytes(path, contents);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<std::string> lines;
+    for (size_t consumed = 0, end = 0; !end && lines.size() < 20;) {
         char buffer[LogLineBufferSize + 1];
-        buffer[LogLineBufferSize] = '#';   // one byte past what the reader may use
-        bool end = ReadLogLine(buffer, LogLineCapacity, file);
+        buffer[LogLineBufferSize] = '#';
+        end = ReadLogLine(buffer, LogLineCapacity, file);
         EXPECT_EQ(buffer[LogLineBufferSize], '#') << "wrote past capacity + 1";
-        lines.push_back({buffer, end});
-        // No read-ahead: the position rests right behind what was consumed.
-        consumed = std::min(GetParam().contents.size(),
-                            consumed + lines.back().text.size() +
-                                (lines.back().text.size() < LogLineCapacity ? 1 : 0));
+        lines.push_back(buffer);
+        consumed = std::min(contents.size(), consumed + lines.back().size() + (lines.back().size() < 260));
         EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), consumed);
-        if (end)
-            break;
     }
     CloseHandle(file);
     EXPECT_EQ(lines, GetParam().lines);
 }
 
-const std::string k260(260, 'x');
+const Bytes k260(260, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
-    Shapes, LogLineReading,
-    ::testing::Values(
-        LogShapeCase{"ends with a line feed", "Title\n0C:\\a\n",
-                     {{"Title", false}, {"0C:\\a", false}, {"", true}}},
-        LogShapeCase{"last record without a line feed", "Title\n0C:\\a\n3Key",
-                     {{"Title", false}, {"0C:\\a", false}, {"3Key", true}}},
-        LogShapeCase{"carriage returns stay in the line", "Title\r\n0C:\\a\r\n",
-                     {{"Title\r", false}, {"0C:\\a\r", false}, {"", true}}},
-        LogShapeCase{"a line of exactly 260 characters", "T\n" + k260 + "\n",
-                     {{"T", false}, {k260, false}, {"", false}, {"", true}}},
-        LogShapeCase{"a line of 261 characters comes back in two pieces", "T\n" + k260 + "y\n",
-                     {{"T", false}, {k260, false}, {"y", false}, {"", true}}},
-        LogShapeCase{"title only, with its line feed", "Title\n", {{"Title", false}, {"", true}}},
-        LogShapeCase{"title only, without a line feed", "Title", {{"Title", true}}},
-        LogShapeCase{"empty log", "", {{"", true}}},
-        LogShapeCase{"bytes from 0x80 up pass through", "T\n\xE9t\xE9\n", {{"T", false}, {"\xE9t\xE9", false}, {"", true}}}));
+    Shapes, ReadLogLineOn,
+    ::testing::Values(LogShape{"no final line feed, bytes from 0x80 up", "T\n0C:\xE9\n3Key", {"T", "0C:\xE9", "3Key"}},
+                      LogShape{"CR LF, the CR kept", "Title\r\n0C:\\a\r\n", {"Title\r", "0C:\\a\r", ""}},
+                      LogShape{"exactly 260 characters", "T\n" + k260 + "\n", {"T", k260, "", ""}},
+                      LogShape{"261 characters in two pieces", "T\n" + k260 + "y\n", {"T", k260, "y", ""}},
+                      LogShape{"title only", "Title\n", {"Title", ""}}, LogShape{"empty", "", {""}}));
+
+struct ReadPlan {
+    const char* label;
+    size_t fileSize;
+    std::vector<int> reads;   // sizes asked, in order
+};
+
+void PrintTo(const ReadPlan& plan, std::ostream* out) { *out << plan.label; }
+
+class InstallerFileRead : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        CloseHandle(InstallerFile);
+        InstallerFile = INVALID_HANDLE_VALUE;
+        ReadBytesUnbuffered = false;
+    }
+    ScratchFolder scratch_;
+};
+
+class ReadBytesContract : public InstallerFileRead, public ::testing::WithParamInterface<std::tuple<ReadPlan, bool>> {};
+
+TEST_P(ReadBytesContract, DeliversTheFileInOrderAndZeroAtItsEnd)
+{
+    const Bytes contents = SampleContents(std::get<0>(GetParam()).fileSize, 21);
+    WriteFileBytes(scratch_.path + "\\input.bin", contents);
+    ASSERT_TRUE(OpenInstallerFile((scratch_.path + "\\input.bin").c_str()));
+    ReadBytesUnbuffered = std::get<1>(GetParam());
+    size_t position = 0;
+    for (int asked : std::get<0>(GetParam()).reads) {
+        Bytes buffer(asked + 1, '\xEE');
+        const int got = ReadBytes(reinterpret_cast<unsigned char*>(&buffer[0]), asked);
+        ASSERT_EQ(got, static_cast<int>(std::min<size_t>(asked, contents.size() - position))) << "at " << position;
+        EXPECT_EQ(buffer.substr(0, got), contents.substr(position, got));
+        EXPECT_EQ(buffer[asked], '\xEE') << "wrote past the bytes asked for";
+        position += got;
+    }
+    unsigned char byte = 0;
+    EXPECT_EQ(ReadBytes(&byte, 1), 0);
+    EXPECT_EQ(ReadBytes(&byte, 1), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, ReadBytesContract,
+    ::testing::Combine(
+        ::testing::Values(
+            ReadPlan{"byte by byte across two refills", 2 * ReadBufferSize + 3,
+                     std::vector<int>(2 * ReadBufferSize + 3, 1)},
+            ReadPlan{"large reads around single bytes", 300000, {1, 4, 65530, 1, 70000, 3, 131072, 1, 40000}},
+            ReadPlan{"a read running past the end", 1000, {10, 5000, 1}},
+            ReadPlan{"an empty file", 0, {1, 4, 100}},
+            ReadPlan{"reads of nothing", 100, {0, 1, 0, 99}}),
+        ::testing::Bool()));
+
+TEST_F(InstallerFileRead, ReadU32ReadsLittleEndianAndLeavesMissingBytesZero)
+{
+    WriteFileBytes(scratch_.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
+    ASSERT_TRUE(OpenInstallerFile((scratch_.path + "\\u32.bin").c_str()));
+    EXPECT_EQ(ReadU32(), 0x12345678u);
+    EXPECT_EQ(ReadU32(), 0xCDABu);
+    EXPECT_EQ(ReadU32(), 0u);
+}
 
 }  // namespace
