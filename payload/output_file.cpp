@@ -3,12 +3,11 @@
 #include <stdlib.h>
 
 #include "common/bounded_text.h"
-
-enum { PathBufferBytes = 260 };
+#include "installer/setup_globals.h"
 
 void CreateFolders(const char* folderPath)
 {
-    char prefix[PathBufferBytes];
+    char prefix[PathBufferSize];
     if (!TextCopy(prefix, sizeof prefix, folderPath))
         return;
     for (char* cut = prefix; *cut != '\0'; ++cut) {
@@ -25,17 +24,17 @@ void CreateFolders(const char* folderPath)
 // them is as large as the whole path can be.
 static void ComposeContainingFolder(const char* path, char* folder)
 {
-    char drive[PathBufferBytes];
-    char directory[PathBufferBytes];
+    char drive[PathBufferSize];
+    char directory[PathBufferSize];
     _splitpath(path, drive, directory, 0, 0);
     _makepath(folder, drive, directory, 0, 0);
 }
 
 HANDLE CreateOutputFile(const char* path)
 {
-    if (TextLength(path) >= PathBufferBytes)
+    if (TextLength(path) >= PathBufferSize)
         return INVALID_HANDLE_VALUE;
-    char folder[PathBufferBytes];
+    char folder[PathBufferSize];
     ComposeContainingFolder(path, folder);
     CreateFolders(folder);
     return CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,

@@ -125,7 +125,6 @@ static bool ComposeOwnPath(char* path, unsigned capacity)
     return TextAppend(path, capacity, ".exe");
 }
 
-
 static PayloadResult RejectUnopenable(const char* path)
 {
     char message[PathBufferSize];

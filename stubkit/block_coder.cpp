@@ -118,6 +118,23 @@ std::vector<LengthToken> TokenizeLengths(const std::vector<uint8_t>& lengths)
     return tokens;
 }
 
+// Plans a length-code or position alphabet: the single-symbol form when at most
+// one symbol is used, else a length-limited code. Returns its table's bits.
+uint64_t PlanShortAlphabet(const std::vector<uint32_t>& counts, int width, bool zero_run_field,
+                           int* single, std::vector<uint8_t>* lengths,
+                           std::vector<uint16_t>* codes)
+{
+    int last = 0;
+    if (UsedSymbols(counts, &last) <= 1) {
+        *single = last;
+        lengths->assign(counts.size(), 0);
+        return 2 * width;
+    }
+    *lengths = LimitedCodeLengths(counts);
+    *codes = CanonicalCodes(*lengths);
+    return ShortTableBits(*lengths, width, zero_run_field);
+}
+
 }  // namespace
 
 BlockCode PlanBlock(const Histogram& histogram)
@@ -141,30 +158,16 @@ BlockCode PlanBlock(const Histogram& histogram)
         std::vector<uint32_t> token_counts(kLengthCodeCount, 0);
         for (const LengthToken& token : code.tokens)
             ++token_counts[token.code];
-        if (UsedSymbols(token_counts, &last) <= 1) {
-            code.single_length_code = last;
-            code.length_code_lengths.assign(kLengthCodeCount, 0);
-            bits += 5 + 5;
-        } else {
-            code.length_code_lengths = LimitedCodeLengths(token_counts);
-            code.length_code_codes = CanonicalCodes(code.length_code_lengths);
-            bits += ShortTableBits(code.length_code_lengths, 5, true);
-        }
+        bits += PlanShortAlphabet(token_counts, 5, true, &code.single_length_code,
+                                  &code.length_code_lengths, &code.length_code_codes);
         bits += 9;
         for (const LengthToken& token : code.tokens)
             bits += code.length_code_lengths[token.code] + token.extra_bits;
     }
 
     // Position alphabet.
-    if (UsedSymbols(positions, &last) <= 1) {
-        code.single_position = last;
-        code.position_lengths.assign(kPositionCount, 0);
-        bits += 14 + 14;
-    } else {
-        code.position_lengths = LimitedCodeLengths(positions);
-        code.position_codes = CanonicalCodes(code.position_lengths);
-        bits += ShortTableBits(code.position_lengths, 14, false);
-    }
+    bits += PlanShortAlphabet(positions, 14, false, &code.single_position,
+                              &code.position_lengths, &code.position_codes);
     code.header_bits = bits;
     return code;
 }

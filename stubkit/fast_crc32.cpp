@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "payload/crc32.h"
+
 namespace stubkit {
 namespace {
 
@@ -10,12 +12,8 @@ struct SliceTables {
 
     SliceTables()
     {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t value = i;
-            for (int round = 0; round < 8; ++round)
-                value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
-            table[0][i] = value;
-        }
+        BuildCrcTable();
+        std::memcpy(table[0], crc_table, sizeof table[0]);
         // table[k][i]: the register after byte i followed by k zero bytes.
         for (int k = 1; k < 8; ++k)
             for (int i = 0; i < 256; ++i)

@@ -151,7 +151,6 @@ std::uint32_t CompressFile(const SourceFile& file, StreamEncoder& encoder, std::
 PackResult WriteInstaller(const PackPlan& plan, const Stub& stub, const fs::path& output, int level,
                           const PackProgress& progress)
 {
-    BuildCrcTable();
     std::vector<FileRecord> records = plan.records;
     PayloadHeader header;
     header.file_count = static_cast<std::uint32_t>(records.size());

@@ -200,7 +200,6 @@ int WriteCallbackForRun(const unsigned char* bytes, int length)
 PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* output,
                    const DecodeProgress& progress)
 {
-    BuildCrcTable();
     Sink sink(image, output);
     ActiveRun run{&input, &sink, &progress, 0, nullptr};
     active_run = &run;
