@@ -1,0 +1,16 @@
+// Start-menu and desktop shortcuts, each recorded in the uninstall data file.
+// Failures are silent: a shortcut that cannot be made is skipped.
+#ifndef STUBKIT_SHORTCUTS_H
+#define STUBKIT_SHORTCUTS_H
+
+#include <windows.h>
+
+// A link at Programs folder + `relativeLinkPath` (ProgramGroup + "\" +
+// LinkName) to `target`, with the target's first icon; appends a "1" record.
+void CreateProgramsShortcut(HWND owner, const char* target, const char* relativeLinkPath);
+
+// A link at desktop folder + `linkName` to `target` with `arguments` (null: an
+// empty argument list); appends a "2" record.
+void CreateDesktopShortcut(HWND owner, const char* target, const char* arguments, const char* linkName);
+
+#endif
