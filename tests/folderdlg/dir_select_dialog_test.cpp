@@ -394,6 +394,15 @@ TEST_F(DirSelectDialog, CollapsingDropsGrandchildrenAndExpandingReadsThemAgain)
     ExpectTreeMatchesDisk(open.tree);
 }
 
+int ItemPicture(HWND tree, HTREEITEM item, bool selected)
+{
+    TVITEMA request = {};
+    request.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    request.hItem = item;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request));
+    return selected ? request.iSelectedImage : request.iImage;
+}
+
 TEST_F(DirSelectDialog, SelectingADriveWritesItsRootIntoTheEditBox)
 {
     OpenDialog open(kProgramFiles);
@@ -401,6 +410,25 @@ TEST_F(DirSelectDialog, SelectingADriveWritesItsRootIntoTheEditBox)
     SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET,
                  reinterpret_cast<LPARAM>(ChildNamed(open.tree, nullptr, "C:")));
     EXPECT_EQ(open.EditText(), "C:\\");
+}
+
+TEST_F(DirSelectDialog, ItemsShowTheirPicturesFromTheFivePictureList)
+{
+    OpenDialog open(kProgramFiles);
+    ASSERT_NE(open.tree, nullptr);
+    auto images = reinterpret_cast<HIMAGELIST>(SendMessageA(open.tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
+    ASSERT_NE(images, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(images), 5);
+    int width = 0, height = 0;
+    ImageList_GetIconSize(images, &width, &height);
+    EXPECT_EQ(width, 16);
+    EXPECT_EQ(height, 14);
+    HTREEITEM drive = ChildNamed(open.tree, nullptr, "C:");
+    HTREEITEM folder = ChildNamed(open.tree, drive, "Program Files");
+    EXPECT_EQ(ItemPicture(open.tree, drive, false), 0);
+    EXPECT_EQ(ItemPicture(open.tree, drive, true), 0);
+    EXPECT_EQ(ItemPicture(open.tree, folder, false), 3);
+    EXPECT_EQ(ItemPicture(open.tree, folder, true), 4);
 }
 
 }  // namespace
