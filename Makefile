@@ -1,5 +1,5 @@
 # Front door of the project: `make demo` and `make test` need nothing else.
-.PHONY: all setup build configure test test-host test-win32 demo bench fuzz fuzz-container fuzz-build fuzz-smoke clean
+.PHONY: all setup build configure test test-host test-win32 demo screenshots bench fuzz fuzz-container fuzz-build fuzz-smoke clean
 
 JOBS ?= $(shell nproc)
 WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
@@ -48,6 +48,16 @@ demo: build
 	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
 	@echo "  packer:         $(CURDIR)/$(STUBKIT)"
 	@echo "  demo installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
+
+# The demo installer's setup window with the folder dialog over it, rendered
+# under Xvfb into docs/screenshots/ (the picture the README shows).
+SCREENSHOT_BMP := build/screenshots/setup-window.bmp
+screenshots: demo
+	@mkdir -p build/screenshots
+	@$(WINE_RUN) build/win32/tests/installer/setup-screenshot.exe $(DEMO_DIR)/demo-setup.exe \
+		$(SCREENSHOT_BMP) 'C:\Program Files'
+	@perl docs/screenshots/bmp_to_png.pl $(SCREENSHOT_BMP) docs/screenshots/setup-window.png
+	@echo "screenshot: docs/screenshots/setup-window.png"
 
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
