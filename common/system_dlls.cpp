@@ -17,14 +17,12 @@ enum { SearchSystemFolderOnly = 0x00000800 };   // LOAD_LIBRARY_SEARCH_SYSTEM32
 // from starting there.
 void RestrictDllSearchToSystemFolder()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    SetDefaultDllDirectoriesCall setDefault =
-        (SetDefaultDllDirectoriesCall)ProcedureAddress(kernel, "SetDefaultDllDirectories");
-    if (setDefault && setDefault(SearchSystemFolderOnly))
-        return;
-    SetDllDirectoryCall setDirectory = (SetDllDirectoryCall)ProcedureAddress(kernel, "SetDllDirectoryA");
-    if (setDirectory)
-        setDirectory("");
+    HMODULE kernel = GetModuleHandleA("kernel32");
+    void* setDefault = ProcedureAddress(kernel, "SetDefaultDllDirectories");
+    if (setDefault)
+        ((SetDefaultDllDirectoriesCall)setDefault)(SearchSystemFolderOnly);
+    else if (void* setDirectory = ProcedureAddress(kernel, "SetDllDirectoryA"))
+        ((SetDllDirectoryCall)setDirectory)("");
 }
 
 HMODULE LoadSystemLibrary(const char* name)

@@ -183,8 +183,8 @@ private:
 };
 
 // With Wine told to prefer native DLLs, a comctl32.dll beside a program is
-// taken by any load by name (the probe shows it); the stub never loads it,
-// and its tree still works with the system's own.
+// taken by a load by name (the probe shows it) unless the search is limited;
+// the stub never loads it, and its tree still works with the system's own.
 TEST(SetupStub, NeverLoadsAComctl32PlantedBesideIt)
 {
     StubFolder folder;
@@ -193,14 +193,17 @@ TEST(SetupStub, NeverLoadsAComctl32PlantedBesideIt)
     PreferNativeComctl32 probeOverride("planted-dll-probe.exe");
     PreferNativeComctl32 stubOverride("setup-stub.exe");
 
-    driver::StartedProcess probe;
-    DWORD exitCode = 99;
-    ASSERT_TRUE(driver::Start(testpaths::Quoted(folder.Path() + "\\planted-dll-probe.exe"), &probe,
-                              folder.Path().c_str()));
-    ASSERT_TRUE(driver::WaitForExit(&probe, &exitCode));
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(folder.Has("planted-dll-loaded.txt")) << "the plant is not taken even by name";
-    DeleteFileA((folder.Path() + "\\planted-dll-loaded.txt").c_str());
+    // The probe loads the plant by name, unless it first limits the search.
+    for (const char* mode : {"", "restricted"}) {
+        driver::StartedProcess probe;
+        DWORD exitCode = 99;
+        ASSERT_TRUE(driver::Start(testpaths::Quoted(folder.Path() + "\\planted-dll-probe.exe") + " " + mode,
+                                  &probe, folder.Path().c_str()));
+        ASSERT_TRUE(driver::WaitForExit(&probe, &exitCode));
+        EXPECT_EQ(exitCode, 0u) << mode;
+        EXPECT_EQ(folder.Has("planted-dll-loaded.txt"), mode[0] == '\0') << "probe " << mode;
+        DeleteFileA((folder.Path() + "\\planted-dll-loaded.txt").c_str());
+    }
 
     driver::StartedProcess stub;
     StubGuard guard{&stub};
@@ -217,6 +220,7 @@ TEST(SetupStub, NeverLoadsAComctl32PlantedBesideIt)
     SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, firstDrive);
     EXPECT_EQ(driver::ControlText(dialog, folderdialog::kPathEdit), "C:\\");
     ASSERT_TRUE(driver::PressButton(dialog, folderdialog::kCancelButton));
+    DWORD exitCode = 99;
     ASSERT_TRUE(driver::WaitForExit(&stub, &exitCode));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_FALSE(folder.Has("planted-dll-loaded.txt"));
