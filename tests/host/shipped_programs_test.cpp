@@ -71,9 +71,10 @@ ManifestOutline OutlineXml(const std::vector<std::uint8_t>& xml)
     // Text goes to the line of the element last opened; layout whitespace is no setting.
     XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char* text, int length) {
         const std::string piece(text, length);
-        if (piece.find_first_not_of(" \t\r\n") == std::string::npos)
+        auto& lines = static_cast<State*>(data)->outline.lines;
+        if (lines.empty() || piece.find_first_not_of(" \t\r\n") == std::string::npos)
             return;
-        std::string& line = static_cast<State*>(data)->outline.lines.back();
+        std::string& line = lines.back();
         line += (line.find(" text=") == std::string::npos ? " text=" : "") + piece;
     });
     if (XML_Parse(parser, reinterpret_cast<const char*>(xml.data()), static_cast<int>(xml.size()),
