@@ -1,6 +1,10 @@
 // A minimal reader of 32-bit PE files for tests that inspect the built
+<<<<<<< HEAD
 // Windows programs: section headers, header flags and the names of imported
 // DLLs.
+=======
+// Windows programs: section headers, the names of imported DLLs and resources.
+>>>>>>> main
 #ifndef STUBKIT_TESTS_PE_IMAGE_H
 #define STUBKIT_TESTS_PE_IMAGE_H
 
@@ -36,6 +40,11 @@ Image Load(const std::string& path);
 std::vector<std::string> ImportedDlls(const Image& image);
 
 std::optional<Section> FindSection(const Image& image, const std::string& name);
+
+// The data of the resource with numeric `type` and `id` (its first language),
+// or nothing when the image has no such resource.
+std::optional<std::vector<std::uint8_t>> FindResource(const Image& image, std::uint16_t type,
+                                                      std::uint16_t id);
 
 }  // namespace petest
 
