@@ -64,6 +64,11 @@ function(stubkit_windows_program target entry)
         -Wl,-T,${STUBKIT_LINKER_SCRIPT})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${STUBKIT_LINKER_SCRIPT})
     target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
+    # Without the DOS stub program the headers of a four-section program fit
+    # one 512-byte block instead of two.
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND perl ${CMAKE_SOURCE_DIR}/cmake/compact_pe_headers.pl $<TARGET_FILE:${target}>
+        VERBATIM)
 endfunction()
 
 # The application manifest both shipped programs carry, as a resource object
