@@ -1,10 +1,6 @@
 // A minimal reader of 32-bit PE files for tests that inspect the built
-<<<<<<< HEAD
-// Windows programs: section headers, header flags and the names of imported
-// DLLs.
-=======
-// Windows programs: section headers, the names of imported DLLs and resources.
->>>>>>> main
+// Windows programs: section headers, header flags, the names of imported DLLs
+// and resources.
 #ifndef STUBKIT_TESTS_PE_IMAGE_H
 #define STUBKIT_TESTS_PE_IMAGE_H
 
