@@ -52,11 +52,12 @@ demo: build
 	@echo "  demo installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
 
 # The demo installer's setup window with the folder dialog over it, rendered
-# under Xvfb into docs/screenshots/ (the picture the README shows).
+# under Xvfb into docs/screenshots/ (the picture the README shows). A Wine
+# prefix of its own keeps the tests' scratch folders out of the picture.
 SCREENSHOT_BMP := build/screenshots/setup-window.bmp
 screenshots: demo
 	@mkdir -p build/screenshots
-	@$(WINE_RUN) build/win32/tests/installer/setup-screenshot.exe $(DEMO_DIR)/demo-setup.exe \
+	@cmake/wine-run --wine-dir build/screenshots/wine build/win32/tests/installer/setup-screenshot.exe $(DEMO_DIR)/demo-setup.exe \
 		$(SCREENSHOT_BMP) 'C:\Program Files'
 	@perl docs/screenshots/bmp_to_png.pl $(SCREENSHOT_BMP) docs/screenshots/setup-window.png
 	@echo "screenshot: docs/screenshots/setup-window.png"
