@@ -242,10 +242,10 @@ struct Outcome {
 // Starts the command and answers the boxes in turn. When `relaunches`, the
 // started process must end without a box and a copy of it shows them.
 void Drive(const std::string& commandLine, const std::vector<int>& answers, bool relaunches, Outcome* run,
-           const char* directory = nullptr)
+           const char* directory = nullptr, const char* program = nullptr)
 {
     driver::StartedProcess started, worker;
-    ASSERT_TRUE(driver::Start(commandLine, &started, directory)) << commandLine;
+    ASSERT_TRUE(driver::Start(commandLine, &started, directory, program)) << commandLine;
     if (relaunches && !driver::WaitForExit(&started, &run->firstStageExit)) {
         driver::Kill(&started);
         FAIL() << "the first stage did not end";
@@ -382,6 +382,27 @@ INSTANTIATE_TEST_SUITE_P(
                       RelaunchCase{"BothEmptyWorksInPlace", "", "", nullptr, false, 1},
                       RelaunchCase{"BareNameRemovesNoFolderForTheLog", "Temp", nullptr, "Temp", true, 0}),
     [](const ::testing::TestParamInfo<RelaunchCase>& info) { return std::string(info.param.name); });
+
+// The first stage copies the file that argument 0 names. Here that is no
+// program, so the copy cannot start: the work is then done in place rather
+// than not at all.
+TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
+{
+    const std::string root = FreshRoot("unstartable-copy"), dir = root + "Product\\", named = dir + "davirado.exe";
+    const std::string runner = root + "Runner\\davirado.exe";
+    ASSERT_TRUE(WriteFile(named, "not a program") && WriteFile(dir + "a.txt", "installed"));
+    ASSERT_TRUE(WriteFile(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+    MakeFolders(root + "Runner\\");
+    MakeFolders(root + "Temp\\");
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
+    SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
+    Outcome run;
+    ASSERT_NO_FATAL_FAILURE(Drive(Quoted(named), {IDYES, IDOK}, false, &run, nullptr, runner.c_str()));
+    EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ReadFile(root + "Temp\\duvozedad.exe"), "not a program");
+    EXPECT_EQ(EntriesIn(dir), -1) << "the named file, the data file, the recorded file and their folder are gone";
+}
 
 // ---- Data files of every shape, run by hand with an argument ---------------
 
