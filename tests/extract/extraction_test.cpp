@@ -381,6 +381,12 @@ const Row kRows[] = {
                                                 MakeFile("x.con", "e", 5)};
          return Case{Setup(PackFiles(files)), 0, "", files};
      }},
+    {"FoldersMadeForAFileThatCannotBeCreatedAreRemoved", [] {
+         const PackedFile good = MakeFile("kept\\good.txt", "good", 1);
+         return Case{Setup(PackFiles({good, MakeFile("kept\\new\\deeper\\what?.txt", "bad", 2)})), 1,
+                     "Cannot create file:\n    " + InstallDir() + "kept\\new\\deeper\\what?.txt", {good}, {},
+                     {InstallDir() + "kept\\new"}};
+     }},
     {"PathOver259CharactersCannotBeCreatedShownCutToFit", [] {
          const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
          const PackedFile fits = MakeFile("fits.txt", "fits", 1);
