@@ -71,6 +71,14 @@ function(stubkit_windows_program target entry)
         VERBATIM)
 endfunction()
 
+# Code, constants and import tables in one section (see the script), for a
+# program whose file size is fixed.
+function(stubkit_merged_sections target)
+    set(script ${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld)
+    target_link_options(${target} PRIVATE -Wl,-T,${script})
+    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${script})
+endfunction()
+
 # The application manifest both shipped programs carry, as a resource object
 # of its own beside any other resource file of the program.
 function(stubkit_application_manifest target)

@@ -174,7 +174,7 @@ PayloadResult ExtractPayload(void)
         return Reject(PayloadIncomplete, IncompleteFileText);
     DecodeIntoSink();
     CloseInstallerFile();
-    if (BytesRemaining != 0 || SinkTableShort())
+    if (BytesRemaining != 0 || !SinkReachedEveryRecord())
         return Reject(PayloadBytesRemain, IncompleteFileText);
     return PayloadExtracted;
 }

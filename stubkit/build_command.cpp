@@ -54,13 +54,14 @@ void AddBuildCommand(CLI::App& app)
         "  title = \"Korvan Reader\"              product name, at most 207 characters\n"
         "  source = \"dist\"                      the product folder, relative to CONFIG\n"
         "  default_folder = \"Korvan Reader\"     folder proposed under Program Files (default: title)\n"
-        "  program_group = \"Korvan\"             Start-menu folder (default: title)\n"
+        "  program_group = \"Korvan\"             Start-menu folder (default: title; not empty with start_menu)\n"
         "  run_after_install = \"bin\\\\setup.exe\"  program started when the files are in place\n"
         "  [[start_menu]]                        up to 16 rows, and as many [[desktop]] rows\n"
         "  link = \"Korvan Reader.lnk\"           shortcut file name\n"
         "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
         "\n"
-        "Every file under source is packed; '/' in targets is taken as '\\'. Nothing is written\n"
+        "Every file under source is packed (none may be davirado.exe or davirado.dat at its top,\n"
+        "the installer's own files); '/' in targets is taken as '\\'. Nothing is written\n"
         "unless every check passes; all problems are listed at once.");
     command->add_option("CONFIG", options->build.config, "Product description (TOML)")
         ->required()

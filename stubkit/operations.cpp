@@ -217,6 +217,10 @@ namespace {
 
 std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& verdict, const Codepage& codepage)
 {
+    if (verdict.refused_name)
+        return "file '" + codepage.ToUtf8(image.records[*verdict.refused_name].name) +
+               "' has a name the installer refuses (a device, or outside its folder): it would stop with "
+               "\"This is a corrupted installation file.\"";
     if (verdict.damaged_file)
         return "file '" + codepage.ToUtf8(image.records[*verdict.damaged_file].name) +
                "' fails its CRC check: the installer would stop with \"This is a corrupted installation file.\"";

@@ -273,16 +273,21 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderBend{"TableHuge", 2, 0xFFFFFFFF, true, "exceeds the installer's limit"}),
     [](const ::testing::TestParamInfo<HeaderBend>& info) { return std::string(info.param.name); });
 
-TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrc)
+TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrcOrHasADeviceName)
 {
     Bytes bytes = good_;
     bytes[payload_ + 12 + 33 + image_.records[0].name.size()] ^= 0x01;   // the second record's crc_value
     WriteFile(scratch_ / "variant.exe", bytes);
-    const std::string variant = (scratch_ / "variant.exe").string();
+    Bytes device = good_;
+    std::memcpy(&device[payload_ + 12 + 33], "COM0.", 5);   // the first name, "a.bin"
+    WriteFile(scratch_ / "device.exe", device);
+    const std::string variant = (scratch_ / "variant.exe").string(), devices = (scratch_ / "device.exe").string();
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{"test", RealStubPath().string()}, "unconfigured installation file"},
         {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
-        {{"extract", variant, (scratch_ / "out").string()}, "file 'b\\b.txt' fails its CRC check"}};
+        {{"extract", variant, (scratch_ / "out").string()}, "file 'b\\b.txt' fails its CRC check"},
+        {{"test", devices}, "file 'COM0.' has a name the installer refuses"},
+        {{"extract", devices, (scratch_ / "out").string()}, "file 'COM0.' has a name the installer refuses"}};
     for (const auto& [arguments, expected] : runs) {
         const auto [code, output] = RunTool(arguments);
         EXPECT_EQ(code, 1) << arguments[0];
