@@ -61,7 +61,7 @@ function(stubkit_windows_program target entry)
         -Wl,--enable-stdcall-fixup -Wl,--file-alignment,512
         -Wl,--no-insert-timestamp
         -Wl,--dynamicbase -Wl,--nxcompat -Wl,--enable-reloc-section
-        -Wl,-T,${STUBKIT_LINKER_SCRIPT})
+        $<IF:$<BOOL:$<TARGET_PROPERTY:STUBKIT_MERGED_SECTIONS>>,-Wl$<COMMA>-T$<COMMA>${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld,-Wl$<COMMA>-T$<COMMA>${STUBKIT_LINKER_SCRIPT}>)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${STUBKIT_LINKER_SCRIPT})
     target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
     # Without the DOS stub program the headers of a four-section program fit
@@ -74,9 +74,8 @@ endfunction()
 # Code, constants and import tables in one section (see the script), for a
 # program whose file size is fixed.
 function(stubkit_merged_sections target)
-    set(script ${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld)
-    target_link_options(${target} PRIVATE -Wl,-T,${script})
-    set_target_properties(${target} PROPERTIES LINK_DEPENDS ${script})
+    set_target_properties(${target} PROPERTIES STUBKIT_MERGED_SECTIONS ON
+        LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld)
 endfunction()
 
 # The application manifest both shipped programs carry, as a resource object
