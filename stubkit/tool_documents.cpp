@@ -54,7 +54,7 @@ void Preformatted(std::ostringstream& out, const std::string& text)
 void OptionEntry(std::ostringstream& out, const CLI::Option* option)
 {
     std::string names = option->get_positional() ? option->get_name(true) : option->get_name(false, true);
-    for (std::size_t comma; (comma = names.find(',')) != std::string::npos;)
+    for (std::size_t comma = names.find(','); comma != std::string::npos; comma = names.find(',', comma + 2))
         names.replace(comma, 1, ", ");
     out << ".TP\n\\fB" << Roff(names) << "\\fR";
     if (!option->get_positional() && TakesValue(option))
