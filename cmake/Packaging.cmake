@@ -9,10 +9,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stubkit)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds and inspects self-extracting installers for 32-bit Windows")
-set(CPACK_PACKAGE_DESCRIPTION
-    "stubkit packs a product folder and a TOML description into one setup.exe: a small\n"
-    "installer stub followed by one compressed payload. It also lists, tests and extracts\n"
-    "installers, and signs them with Authenticode through osslsigncode.")
+set(CPACK_PACKAGE_DESCRIPTION "stubkit packs a product folder and a TOML description into one \
+setup.exe: a small installer stub followed by one compressed payload. It also lists, tests \
+and extracts installers, and signs them with Authenticode through osslsigncode.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "stubkit maintainers <stubkit@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)

@@ -21,7 +21,7 @@ std::vector<const CLI::Option*> VisibleOptions(const CLI::App& command, bool pos
 
 bool TakesValue(const CLI::Option* option)
 {
-    return option->get_type_size() != 0;
+    return option->get_expected_max() != 0;   // flags expect no value
 }
 
 // Text for troff: backslashes shown as such, hyphens as minus signs (so that
