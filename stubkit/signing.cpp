@@ -97,7 +97,9 @@ std::string ReadAll(int descriptor)
 }
 
 // Runs the signing tool with `arguments` (no shell: each is passed as it
-// is), its input empty so that it can never wait for a typed password.
+// is). Its input is empty and it runs in a session of its own, without the
+// terminal: a password comes from the password file or not at all, and a
+// build never stops at a hidden prompt.
 ChildRun RunSigningTool(const std::vector<std::string>& arguments)
 {
     std::vector<char*> argv;
@@ -114,8 +116,12 @@ ChildRun RunSigningTool(const std::vector<std::string>& arguments)
     posix_spawn_file_actions_adddup2(actions.Get(), output.Write(), 1);
     posix_spawn_file_actions_adddup2(actions.Get(), output.Write(), 2);
     posix_spawn_file_actions_addclose(actions.Get(), output.Read());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t child = 0;
-    const int error = posix_spawnp(&child, kSigningToolName, actions.Get(), nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&child, kSigningToolName, actions.Get(), &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     if (error == ENOENT)
         throw std::runtime_error(std::string(kSigningToolName) + " is not installed: " + kInstallHint);
     if (error != 0)
@@ -160,13 +166,14 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The tool's own words for a failure, without its bare "Failed" and the
-// library's internal error stack (lines like "4070...:error:...").
+// The tool's own words for a failure, without its bare "Failed", the
+// password prompts it answered from empty input, and the library's internal
+// error stack (lines like "4070...:error:...").
 std::string ToolComplaint(const ChildRun& run)
 {
     std::string complaint;
     for (const std::string& line : Lines(run.output)) {
-        if (line == "Failed" || line.find(":error:") != std::string::npos)
+        if (line == "Failed" || line.find(":error:") != std::string::npos || line.back() == ':')
             continue;
         complaint += (complaint.empty() ? "" : "; ") + line;
         if (complaint.size() > 200)
