@@ -9,7 +9,7 @@ void AddSigningOptions(CLI::App& command, SigningOptions& options)
                               ->check(CLI::ExistingFile)
                               ->group(group);
     CLI::Option* certificate =
-        command.add_option("--sign-cert", options.certificate, "Sign with this PEM certificate (chain); needs --sign-key")
+        command.add_option("--sign-cert", options.certificate, "Sign with this PEM certificate (chain)")
             ->check(CLI::ExistingFile)
             ->group(group);
     CLI::Option* key = command.add_option("--sign-key", options.key, "PEM private key of --sign-cert")
@@ -22,7 +22,7 @@ void AddSigningOptions(CLI::App& command, SigningOptions& options)
         ->check(CLI::ExistingFile)
         ->group(group);
     command.add_option("--sign-timestamp", options.timestamp_urls,
-                       "RFC 3161 timestamp server (repeatable: tried in order); the signature then outlives the certificate")
+                       "RFC 3161 timestamp server (repeatable); keeps the signature valid after the certificate expires")
         ->group(group);
     command.add_option("--sign-name", options.description, "Program name Windows shows in its prompts")->group(group);
     command.add_option("--sign-url", options.url, "Vendor's web address shown with the signature")->group(group);
