@@ -166,6 +166,13 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// "Subject: /CN=x" -> "/CN=x" for the prefix "Subject:".
+std::string ValueAfter(const std::string& line, const std::string& prefix)
+{
+    const std::size_t start = line.find_first_not_of(" \t", prefix.size());
+    return start == std::string::npos ? std::string() : line.substr(start);
+}
+
 // The tool's own words for a failure, without its bare "Failed", the
 // password prompts it answered from empty input, and the library's internal
 // error stack (lines like "4070...:error:...").
@@ -340,11 +347,11 @@ void VerifyWithTool(const fs::path& path, const fs::path& ca_file, SignatureRepo
     bool digest_mismatch = false;
     for (const std::string& line : Lines(run.output)) {
         if (report.signer.empty() && StartsWith(line, "Subject:"))
-            report.signer = line.substr(line.find_first_not_of(" \t", 8));
+            report.signer = ValueAfter(line, "Subject:");
         if (line.find("MISMATCH") != std::string::npos)
             digest_mismatch = true;
         if (chain_error.empty() && StartsWith(line, "Error:"))
-            chain_error = line.substr(line.find_first_not_of(" \t", 6));
+            chain_error = ValueAfter(line, "Error:");
     }
     report.verified = run.exit_code == 0;
     if (report.verified)
