@@ -136,6 +136,14 @@ toml::array ShortcutsAsArray(const std::vector<std::pair<std::string, std::strin
     return array;
 }
 
+// The stream runs to the end of the file, or to the signature behind it.
+std::uint64_t StreamSize(const InstallerImage& image, const SignatureReport& signature)
+{
+    const bool signature_behind = signature.present && signature.table_offset >= image.stream_offset &&
+                                  signature.table_offset <= image.file_size;
+    return (signature_behind ? signature.table_offset : image.file_size) - image.stream_offset;
+}
+
 toml::table SignatureAsTable(const SignatureReport& signature)
 {
     if (!signature.present)
@@ -172,7 +180,7 @@ std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage
         {"file_count", static_cast<std::int64_t>(image.header.file_count)},
         {"total_size", static_cast<std::int64_t>(image.header.total_size)},
         {"table_size", static_cast<std::int64_t>(image.header.table_size)},
-        {"stream_size", static_cast<std::int64_t>(image.file_size - image.stream_offset)},
+        {"stream_size", static_cast<std::int64_t>(StreamSize(image, signature))},
         {"signature", SignatureAsTable(signature)},
         {"files", std::move(files)}};
     std::ostringstream out;
@@ -205,8 +213,8 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
     PrintShortcuts(out, "StartMenu", view.start_menu);
     PrintShortcuts(out, "Desktop", view.desktop);
     out << "Payload          " << image.header.file_count << " files, " << image.header.total_size
-        << " bytes; table " << image.header.table_size << " bytes; stream "
-        << image.file_size - image.stream_offset << " bytes\n";
+        << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
+        << " bytes\n";
     out << "Signature        " << DescribeSignature(signature) << "\n\n";
     char line[160];
     std::snprintf(line, sizeof line, "%12s  %-8s  %-19s  %-19s  %-19s  %s\n", "Size", "CRC",

@@ -420,6 +420,7 @@ SignatureReport InspectSignature(const fs::path& path, const fs::path& ca_file)
     report.present = fields && (fields->certificate_table_offset != 0 || fields->certificate_table_size != 0);
     if (!report.present)
         return report;
+    report.table_offset = fields->certificate_table_offset;
     report.table_size = fields->certificate_table_size;
     VerifyWithTool(path, ca_file, report);
     // The tool's verdict comes first: it says whether the file changed.

@@ -52,7 +52,8 @@ struct SignatureReport {
     bool verified = false;         // intact, and the signer's chain is trusted
     std::string signer;            // subject of the signing certificate, when it could be read
     std::string problem;           // why it does not verify
-    std::uint32_t table_size = 0;  // bytes of the certificate table at the end of the file
+    std::uint64_t table_offset = 0;  // where the certificate table starts: the payload ends before it
+    std::uint32_t table_size = 0;    // its bytes, up to the end of the file
 };
 
 // Reads the signature of `path` and verifies it. `ca_file` replaces the

@@ -91,6 +91,8 @@ TEST_F(Signing, TestAndListJudgeSignaturesLikeAReleaseGate)
     renamed[image_.stub_size + kPayloadHeaderSize + kFileRecordFixedSize] ^= 0x20;
     WriteFile(scratch_ / "renamed.exe", renamed);
     ASSERT_TRUE(TestInstaller(scratch_ / "renamed.exe", Codepage(1252)).passed);
+    // The stream ends at the signature (after the zeros that align it), not at the end of the file.
+    const std::string stream_size = "\"stream_size\" : " + std::to_string((unsigned_.size() + 7) / 8 * 8 - image_.stream_offset);
     const struct { std::vector<std::string> arguments; int code; std::string expected; } runs[] = {
         {{"test", unsigned_setup}, 0, "all CRCs match; not signed"},
         {{"test", "--require-signature", unsigned_setup}, 1, "is not signed, and a signature is required"},
@@ -99,6 +101,7 @@ TEST_F(Signing, TestAndListJudgeSignaturesLikeAReleaseGate)
         {{"list", unsigned_setup}, 0, "\nSignature        not signed\n"},
         {{"list", "--json", "--ca-file", ca, signed_setup}, 0, "\"signer\" : \"/CN=Throwaway Test Vendor/O=stubkit tests\""},
         {{"list", "--json", "--ca-file", ca, signed_setup}, 0, "\"verified\" : true"},
+        {{"list", "--json", signed_setup}, 0, stream_size},
         {{"list", "--json", unsigned_setup}, 0, "\"signed\" : false"}};
     for (const auto& run : runs) {
         const auto [code, output] = RunTool(run.arguments);
