@@ -157,9 +157,12 @@ TEST_F(Signing, BuildRefusesOrFailsWithoutLeavingAnUnsignedInstaller)
     WriteFile(scratch_ / "keys/wrong.txt", std::string("wrong password\n"));
     const fs::path no_tools = scratch_ / "empty-path";
     fs::create_directories(no_tools);
+    SigningOptions unreachable_timestamp = key_->Pkcs12();
+    unreachable_timestamp.timestamp_urls = {"http://127.0.0.1:9/"};   // the discard port: nothing answers
     const struct { const char* name; SigningOptions signing; bool without_tool; std::string expected; } cases[] = {
         {"wrong password", ThrowawayKey::Options(key_->pkcs12, {}, {}, scratch_ / "keys/wrong.txt"), false,
          "with '" + key_->pkcs12.string() + "' failed: "},
+        {"timestamp server unreachable", unreachable_timestamp, false, "http://127.0.0.1:9/"},
         {"key without certificate", ThrowawayKey::Options({}, {}, key_->key, {}), false, "the signing key needs its certificate"},
         {"both kinds of key", ThrowawayKey::Options(key_->pkcs12, key_->certificate, key_->key, {}), false, "not both"},
         {"details without a key", ThrowawayKey::Options({}, {}, {}, key_->password_file), false, "signing details were given but no key"},
