@@ -1,11 +1,12 @@
 # Front door of the project: `make demo` and `make test` need nothing else.
-.PHONY: all setup build configure test test-host test-win32 demo screenshots bench fuzz fuzz-container fuzz-build fuzz-smoke clean
+.PHONY: all setup build configure test test-host test-win32 demo screenshots bench fuzz fuzz-container fuzz-build fuzz-smoke install package clean
 
 JOBS ?= $(shell nproc)
 # cmake --build runs make in turn; its "Entering directory" lines are noise.
 MAKEFLAGS += --no-print-directory
 WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
 STUBKIT := build/host/stubkit/stubkit
+PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 60
 CONTAINER_SMOKE_SECONDS ?= 30
@@ -33,6 +34,15 @@ test-host: build
 
 test-win32: build
 	@$(WINE_RUN) --session ctest --preset win32
+
+# The tool with its manual page and bash completion under PREFIX (DESTDIR,
+# when set, is put in front of every path, as packagers expect).
+install: build
+	@cmake --install build/host --prefix "$(PREFIX)"
+
+# A Debian package of the tool, in build/host/package/.
+package: build
+	@cmake --build --preset host --target package
 
 # The demo product (examples/demo) staged with its built program, packed and
 # checked as the installer would check it.

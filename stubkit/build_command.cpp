@@ -5,6 +5,7 @@
 #include "stubkit/operations.h"
 #include "stubkit/pack_plan.h"
 #include "stubkit/progress.h"
+#include "stubkit/signing_options.h"
 
 namespace stubkit {
 namespace {
@@ -36,10 +37,10 @@ void RunBuild(BuildCommandOptions options)
         const double ratio = outcome.total_size == 0 ? 0.0
                                                      : 100.0 * static_cast<double>(outcome.pack.stream_size) /
                                                            static_cast<double>(outcome.total_size);
-        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s\n",
+        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s%s\n",
                      outcome.output.string().c_str(), outcome.file_count, HumanBytes(outcome.total_size).c_str(),
                      HumanBytes(outcome.pack.stream_size).c_str(), ratio,
-                     HumanBytes(outcome.pack.installer_size).c_str());
+                     HumanBytes(outcome.pack.installer_size).c_str(), outcome.signed_installer ? ", signed" : "");
     }
 }
 
@@ -84,6 +85,7 @@ void AddBuildCommand(CLI::App& app)
                         "Windows ANSI code page of the target systems (default 1252)")
         ->check(CLI::PositiveNumber);
     command->add_flag("-q,--quiet", options->quiet, "Print errors only (also when stderr is not a terminal)");
+    AddSigningOptions(*command, options->build.signing);
     command->callback([options] { RunBuild(*options); });
 }
 

@@ -93,21 +93,29 @@ TEST_F(RoundTrip, SameBytesEachTimeAndTableRecordTestAndExtractKeepNamesSizesCrc
 }
 
 // The extract-probe program carries the configuration record like the stub,
-// so it makes an installer whose reader, decoder and sink are the installer's.
-TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimes)
+// so it makes an installer whose reader, decoder and sink are the installer's;
+// signed, it must install exactly as unsigned.
+TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimesSignedOrNot)
 {
     const fs::path probe = fs::path(STUBKIT_WIN32_DIR) / "tests/extract/extract-probe.exe";
     if (!fs::exists(probe))
         GTEST_SKIP() << "no " << probe;
-    const fs::path setup = BuildSetup("probe-setup.exe", 5, probe), out = scratch_ / "out";
-    fs::create_directories(out);
-    // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
-    const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
-                                "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    for (const ProductFile& file : kProduct) {
-        EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << file.name;
-        EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << file.name;
+    const ThrowawayKey key(scratch_ / "keys");
+    for (const bool sign : {false, true}) {
+        const std::string kind = sign ? "signed" : "unsigned";
+        const fs::path setup = sign ? SignedBuild(scratch_, kind + "-probe-setup.exe", key.Pem(), probe)
+                                    : BuildSetup(kind + "-probe-setup.exe", 5, probe);
+        ASSERT_EQ(InspectSignature(setup, key.certificate).verified, sign) << kind;
+        const fs::path out = scratch_ / ("out-" + kind);
+        fs::create_directories(out);
+        // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
+        const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
+                                    "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << kind;
+        for (const ProductFile& file : kProduct) {
+            EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << kind << " " << file.name;
+            EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << kind << " " << file.name;
+        }
     }
 }
 
