@@ -54,7 +54,7 @@ void ReadCurrentVersionValue(const char* valueName, char* buffer)
     // A value too long for the buffer, or one not stored as text, leaves
     // nothing usable; one stored without its NUL is terminated here.
     if (RegQueryValueExA(key, valueName, 0, 0, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS)
-        buffer[size < ChosenFolderCapacity ? size : ChosenFolderCapacity] = '\0';
+        buffer[size < static_cast<DWORD>(ChosenFolderCapacity) ? size : static_cast<DWORD>(ChosenFolderCapacity)] = '\0';
     else
         buffer[0] = '\0';
     RegCloseKey(key);

@@ -134,17 +134,17 @@ InstallerLayout ReadLayout(const std::string& path, const std::string& title)
 
 // One run of an installer: started, then led step by step; every box it
 // shows is kept in `boxes`.
-struct Run {
+struct InstallerRun {
     driver::StartedProcess process;
     std::string caption;
     std::vector<driver::SeenBox> boxes;
 
-    Run(const std::string& installer, const std::string& title, const char* directory = "C:\\")
+    InstallerRun(const std::string& installer, const std::string& title, const char* directory = "C:\\")
         : caption(title + " Setup")
     {
         EXPECT_TRUE(driver::Start("\"" + installer + "\"", &process, directory)) << installer;
     }
-    ~Run()
+    ~InstallerRun()
     {
         if (process.process)
             driver::Kill(&process);
@@ -194,7 +194,7 @@ struct Run {
 DWORD InstallCompletely(const std::string& installer, const std::string& title, const std::string& folder,
                         int desktop)
 {
-    Run run(installer, title);
+    InstallerRun run(installer, title);
     EXPECT_TRUE(run.ChooseFolder(folder));
     EXPECT_EQ(run.Answer(desktop), kDesktopQuestion);
     EXPECT_EQ(run.Answer(IDOK), kCompleteText);
@@ -292,7 +292,7 @@ TEST_F(Installation, DemoInstallsFilesLinksEntryRunsItsProgramAndTheUninstallerR
     const std::string programs = ShellFolder(CSIDL_PROGRAMS) + "\\Stubkit Demo\\";
     const std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
 
-    Run run(installer, title);
+    InstallerRun run(installer, title);
     ASSERT_TRUE(run.ChooseFolder(installDir.substr(0, installDir.size() - 1)));
     EXPECT_EQ(run.Answer(IDYES), kDesktopQuestion);
     // The run-after program's own box comes first; completion only once it is closed.
@@ -373,12 +373,12 @@ TEST_F(Installation, DecliningOrCancellingWritesNothing)
     const std::string title = "E2E Plain";
     const std::string folder = FreshFolder("declined");
     {
-        Run run(kInstallers + "plain-setup.exe", title);
+        InstallerRun run(kInstallers + "plain-setup.exe", title);
         EXPECT_NE(run.Answer(IDNO), "<no box>");
         EXPECT_EQ(run.ExitCode(), 1u);
     }
     for (int how : {2008, IDCANCEL}) {   // the Cancel button; Escape and the close box
-        Run run(kInstallers + "plain-setup.exe", title);
+        InstallerRun run(kInstallers + "plain-setup.exe", title);
         ASSERT_NE(run.Answer(IDYES), "<no box>");
         HWND dialog = run.Dialog();
         ASSERT_TRUE(dialog);
@@ -423,7 +423,7 @@ TEST_F(Installation, DamagedInstallersStopWithTheirMessageAndLeaveWhatTheyRecord
         const std::string installer = scratch + row.name + ".exe";
         WriteBytes(installer, row.bytes);
         const std::string installDir = FreshFolder(std::string("damaged ") + row.name);
-        Run run(installer, row.bytes == stub ? "$$Title" : title);
+        InstallerRun run(installer, row.bytes == stub ? "$$Title" : title);
         ASSERT_TRUE(run.ChooseFolder(installDir));
         const std::string text = run.Answer(IDOK);
         EXPECT_EQ(run.boxes.back().caption, "Setup");
@@ -456,7 +456,7 @@ TEST_F(Installation, TargetFileHeldOpenEndsWithTheCannotCreateMessage)
     const std::string held = installDir + "readme.txt";
     HANDLE handle = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    Run run(kInstallers + "plain-setup.exe", title);
+    InstallerRun run(kInstallers + "plain-setup.exe", title);
     ASSERT_TRUE(run.ChooseFolder(installDir));
     EXPECT_EQ(run.Answer(IDOK), "Error: Cannot create file:\n    " + held);
     EXPECT_EQ(run.ExitCode(), 1u);
@@ -515,7 +515,7 @@ TEST_F(Installation, RunAfterProgramIsQuotedStartedFromTheInstallersFolderAndWai
     // A program where the unquoted command line would find one first.
     fs::copy_file(kProduct + "bin\\sleeper.exe", "C:\\e2e run\\sleeper\\Program.exe",
                   fs::copy_options::overwrite_existing);
-    Run run(kInstallers + "sleeper-setup.exe", title, startFolder.c_str());
+    InstallerRun run(kInstallers + "sleeper-setup.exe", title, startFolder.c_str());
     ASSERT_TRUE(run.ChooseFolder(installDir));
     ASSERT_EQ(run.Answer(IDNO), kDesktopQuestion);
     HWND window = driver::WaitForWindow(run.process.id, kSetupClass, run.caption.c_str());
@@ -534,7 +534,7 @@ TEST_F(Installation, RunAfterProgramIsQuotedStartedFromTheInstallersFolderAndWai
 TEST_F(Installation, ClosingTheWindowDuringTheWaitStillEndsTheProcessCleanly)
 {
     const std::string title = "E2E Sleeper";
-    Run run(kInstallers + "sleeper-setup.exe", title);
+    InstallerRun run(kInstallers + "sleeper-setup.exe", title);
     ASSERT_TRUE(run.ChooseFolder(FreshFolder("sleeper closed")));
     ASSERT_EQ(run.Answer(IDNO), kDesktopQuestion);
     HWND window = driver::WaitForWindow(run.process.id, kSetupClass, run.caption.c_str());
