@@ -48,6 +48,8 @@ demo: build
 	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
 	@echo "  packer:         $(CURDIR)/$(STUBKIT)"
 	@echo "  demo installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
+	@echo "Install the demo under Wine by hand (uninstall it from its Start-menu link or davirado.exe):"
+	@echo "  cmake/wine-run $(DEMO_DIR)/demo-setup.exe"
 
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
