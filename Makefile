@@ -2,6 +2,8 @@
 .PHONY: all setup build configure test test-host test-win32 demo bench fuzz fuzz-container fuzz-build fuzz-smoke clean
 
 JOBS ?= $(shell nproc)
+# cmake --build runs make in turn; its "Entering directory" lines are noise.
+MAKEFLAGS += --no-print-directory
 WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
 STUBKIT := build/host/stubkit/stubkit
 FUZZ_SECONDS ?= 300

@@ -30,6 +30,15 @@ function(stubkit_windows_program target entry)
     target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
 endfunction()
 
+# The application manifest both shipped programs carry, as a resource object
+# of its own beside any other resource file of the program.
+function(stubkit_application_manifest target)
+    set(resource ${CMAKE_SOURCE_DIR}/common/application_manifest.rc)
+    set_source_files_properties(${resource} PROPERTIES
+        OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/common/application.manifest)
+    target_sources(${target} PRIVATE ${resource})
+endfunction()
+
 # GoogleTest, cross-compiled from the system's sources for the Windows tests.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

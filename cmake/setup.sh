@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 wine wine32:i386 xvfb x11-utils \
-googletest libgtest-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev \
+googletest libgtest-dev libexpat1-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev \
 clang libclang-rt-14-dev \
 gzip xz-utils zstd perl-modules-5.36"
 

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "stubkit/installer_file.h"
-#include "stubkit/operations.h"
-#include "stubkit/payload_run.h"
+#include "stubkit/container/installer_file.h"
+#include "stubkit/container/payload_run.h"
 
 namespace {
 

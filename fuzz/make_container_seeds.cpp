@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "payload/crc32.h"
-#include "stubkit/installer_file.h"
-#include "stubkit/stream_encoder.h"
+#include "stubkit/container/installer_file.h"
+#include "stubkit/encoder/encoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "stubkit/stream_encoder.h"
+#include "stubkit/encoder/encoder.h"
 
 namespace {
 

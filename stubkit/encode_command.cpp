@@ -3,7 +3,7 @@
 
 #include "stubkit/commands.h"
 #include "stubkit/file_io.h"
-#include "stubkit/stream_encoder.h"
+#include "stubkit/encoder/encoder.h"
 
 namespace stubkit {
 namespace {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "stubkit/codepage.h"
-#include "stubkit/installer_file.h"
+#include "stubkit/container/installer_file.h"
+#include "stubkit/container/payload_run.h"
+#include "stubkit/encoder/encoder.h"
 #include "stubkit/packer.h"
-#include "stubkit/payload_run.h"
-#include "stubkit/stream_encoder.h"
 
 namespace stubkit {
 

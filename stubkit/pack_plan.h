@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "stubkit/codepage.h"
-#include "stubkit/installer_file.h"
+#include "stubkit/container/installer_file.h"
 #include "stubkit/product_config.h"
 #include "stubkit/source_files.h"
 

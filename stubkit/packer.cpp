@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "payload/crc32.h"
-#include "stubkit/fast_crc32.h"
-#include "stubkit/stream_encoder.h"
+#include "stubkit/encoder/encoder.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "payload/stream_decoder.h"
-#include "stubkit/block_coder.h"
-#include "stubkit/huffman.h"
+#include "stubkit/encoder/block_coder.h"
+#include "stubkit/encoder/huffman.h"
 
 namespace codec_test {
 

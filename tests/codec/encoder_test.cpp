@@ -5,9 +5,9 @@
 #include <numeric>
 #include <random>
 
-#include "stubkit/block_coder.h"
-#include "stubkit/huffman.h"
-#include "stubkit/stream_encoder.h"
+#include "stubkit/encoder/block_coder.h"
+#include "stubkit/encoder/encoder.h"
+#include "stubkit/encoder/huffman.h"
 #include "tests/codec/codec_test.h"
 
 namespace stubkit {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "scratch_files.h"
-#include "stubkit/stream_encoder.h"
+#include "stubkit/encoder/encoder.h"
 #include "test_paths.h"
 #include "window_driver.h"
 

@@ -39,6 +39,27 @@ std::string CString(const Image& image, std::size_t offset)
     return text;
 }
 
+// Offset, inside the resource section, of the entry with numeric `id` of the
+// directory at `directory` (also an offset inside the section), or 0.
+std::uint32_t ResourceEntryTarget(const Image& image, std::size_t section, std::uint32_t directory,
+                                  std::uint16_t id)
+{
+    const std::uint16_t named = U16(image, section + directory + 12);
+    const std::uint16_t numbered = U16(image, section + directory + 14);
+    std::size_t entry = section + directory + 16 + 8u * named;
+    for (std::uint16_t i = 0; i < numbered; ++i, entry += 8)
+        if (U32(image, entry) == id)
+            return U32(image, entry + 4);
+    return 0;
+}
+
+// The first entry of a directory: resources are looked up by any language.
+std::uint32_t FirstEntryTarget(const Image& image, std::size_t section, std::uint32_t directory)
+{
+    const std::uint16_t count = U16(image, section + directory + 12) + U16(image, section + directory + 14);
+    return count == 0 ? 0 : U32(image, section + directory + 16 + 4);
+}
+
 }  // namespace
 
 Image Load(const std::string& path)
@@ -96,6 +117,34 @@ std::optional<Section> FindSection(const Image& image, const std::string& name)
         if (section.name == name)
             return section;
     return std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> FindResource(const Image& image, std::uint16_t type,
+                                                      std::uint16_t id)
+{
+    constexpr std::uint32_t kSubdirectory = 0x80000000u;
+    const std::uint32_t pe = U32(image, 0x3C);
+    // Data directory 2 (resources) of a PE32 optional header.
+    const std::uint32_t resourceRva = U32(image, pe + 24 + 96 + 2 * 8);
+    if (resourceRva == 0)
+        return std::nullopt;
+    const std::size_t section = FileOffsetOf(image, resourceRva);
+    // The root directory lists types, each type's directory ids, each id's languages.
+    const std::uint32_t ids = ResourceEntryTarget(image, section, 0, type);
+    if (!(ids & kSubdirectory))
+        return std::nullopt;
+    const std::uint32_t languages = ResourceEntryTarget(image, section, ids & ~kSubdirectory, id);
+    if (!(languages & kSubdirectory))
+        return std::nullopt;
+    const std::uint32_t data = FirstEntryTarget(image, section, languages & ~kSubdirectory);
+    if (data == 0 || (data & kSubdirectory))
+        throw std::runtime_error("resource directory without a data entry");
+    const std::uint32_t dataRva = U32(image, section + data);
+    const std::uint32_t size = U32(image, section + data + 4);
+    const std::size_t offset = FileOffsetOf(image, dataRva);
+    if (offset + size > image.bytes.size())
+        throw std::runtime_error("resource data past the end of the file");
+    return std::vector<std::uint8_t>(image.bytes.begin() + offset, image.bytes.begin() + offset + size);
 }
 
 }  // namespace petest

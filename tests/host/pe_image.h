@@ -1,5 +1,5 @@
 // A minimal reader of 32-bit PE files for tests that inspect the built
-// Windows programs: section headers and the names of imported DLLs.
+// Windows programs: section headers, the names of imported DLLs and resources.
 #ifndef STUBKIT_TESTS_PE_IMAGE_H
 #define STUBKIT_TESTS_PE_IMAGE_H
 
@@ -32,6 +32,11 @@ Image Load(const std::string& path);
 std::vector<std::string> ImportedDlls(const Image& image);
 
 std::optional<Section> FindSection(const Image& image, const std::string& name);
+
+// The data of the resource with numeric `type` and `id` (its first language),
+// or nothing when the image has no such resource.
+std::optional<std::vector<std::uint8_t>> FindResource(const Image& image, std::uint16_t type,
+                                                      std::uint16_t id);
 
 }  // namespace petest
 

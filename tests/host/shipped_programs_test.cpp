@@ -1,6 +1,7 @@
 // Checks of the built Windows programs, read as files on the host: they import
-// only system DLLs, and the stub carries one configuration record with every
-// marker at its place.
+// only system DLLs, carry the application manifest, and the stub carries one
+// configuration record with every marker at its place.
+#include <expat.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,6 +40,87 @@ TEST_P(ShippedProgram, IsAGuiProgramImportingOnlySystemDlls)
     EXPECT_FALSE(dlls.empty());
     for (const std::string& dll : dlls)
         EXPECT_TRUE(allowed.count(Lower(dll))) << GetParam() << " imports " << dll;
+}
+
+// The manifest's XML, one line per element: indentation by depth, namespace and
+// name, attributes in document order, text. No lines when the XML is not
+// well-formed; `error` then says why.
+struct ManifestOutline {
+    std::vector<std::string> lines;
+    std::string error;
+};
+
+ManifestOutline OutlineXml(const std::vector<std::uint8_t>& xml)
+{
+    struct State {
+        ManifestOutline outline;
+        int depth = 0;
+    } state;
+    XML_Parser parser = XML_ParserCreateNS(nullptr, ' ');
+    XML_SetUserData(parser, &state);
+    XML_SetElementHandler(
+        parser,
+        [](void* data, const XML_Char* name, const XML_Char** attributes) {
+            auto* state = static_cast<State*>(data);
+            std::string line = std::string(2 * state->depth++, ' ') + name;
+            for (; *attributes; attributes += 2)
+                line += std::string(" ") + attributes[0] + "=" + attributes[1];
+            state->outline.lines.push_back(line);
+        },
+        [](void* data, const XML_Char*) { --static_cast<State*>(data)->depth; });
+    // Text goes to the line of the element last opened; layout whitespace is no setting.
+    XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char* text, int length) {
+        const std::string piece(text, length);
+        auto& lines = static_cast<State*>(data)->outline.lines;
+        if (lines.empty() || piece.find_first_not_of(" \t\r\n") == std::string::npos)
+            return;
+        std::string& line = lines.back();
+        line += (line.find(" text=") == std::string::npos ? " text=" : "") + piece;
+    });
+    if (XML_Parse(parser, reinterpret_cast<const char*>(xml.data()), static_cast<int>(xml.size()),
+                  XML_TRUE) == XML_STATUS_ERROR) {
+        state.outline.lines.clear();
+        state.outline.error = XML_ErrorString(XML_GetErrorCode(parser));
+    }
+    XML_ParserFree(parser);
+    return state.outline;
+}
+
+// Highest available rights without virtualization, every system from Vista on
+// declared supported, system DPI awareness, and no dependency on version 6 of
+// the common controls.
+const std::vector<std::string> kManifestOutline = {
+    "urn:schemas-microsoft-com:asm.v1 assembly manifestVersion=1.0",
+    "  urn:schemas-microsoft-com:asm.v3 trustInfo",
+    "    urn:schemas-microsoft-com:asm.v3 security",
+    "      urn:schemas-microsoft-com:asm.v3 requestedPrivileges",
+    "        urn:schemas-microsoft-com:asm.v3 requestedExecutionLevel level=highestAvailable "
+    "uiAccess=false",
+    "  urn:schemas-microsoft-com:compatibility.v1 compatibility",
+    "    urn:schemas-microsoft-com:compatibility.v1 application",
+    "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
+    "Id={e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+    "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
+    "Id={35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+    "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
+    "Id={4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+    "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
+    "Id={1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+    "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
+    "Id={8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
+    "  urn:schemas-microsoft-com:asm.v3 application",
+    "    urn:schemas-microsoft-com:asm.v3 windowsSettings",
+    "      http://schemas.microsoft.com/SMI/2005/WindowsSettings dpiAware text=true",
+};
+
+TEST_P(ShippedProgram, CarriesTheApplicationManifestWithExactlyItsSettings)
+{
+    constexpr std::uint16_t kManifestType = 24, kProgramManifestId = 1;
+    auto manifest = petest::FindResource(petest::Load(GetParam()), kManifestType, kProgramManifestId);
+    ASSERT_TRUE(manifest.has_value()) << GetParam() << " has no manifest resource";
+    ManifestOutline outline = OutlineXml(*manifest);
+    EXPECT_EQ(outline.error, "");
+    EXPECT_EQ(outline.lines, kManifestOutline);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, ShippedProgram, ::testing::Values(kStub, kUninstaller));

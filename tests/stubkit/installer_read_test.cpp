@@ -8,10 +8,10 @@
 #include <regex>
 #include "installer/installer_config.h"
 #include "payload/crc32.h"
+#include "stubkit/container/payload_run.h"
+#include "stubkit/encoder/encoder.h"
 #include "stubkit/file_times.h"
 #include "stubkit/pack_plan.h"
-#include "stubkit/payload_run.h"
-#include "stubkit/stream_encoder.h"
 #include "test_support.h"
 
 namespace stubkit {

@@ -1,4 +1,4 @@
-#include "stubkit/pe_sections.h"
+#include "stubkit/container/pe_sections.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "stubkit/match_finder.h"
+#include "stubkit/encoder/match_finder.h"
 
 #include <algorithm>
 #include <cstring>

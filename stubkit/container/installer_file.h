@@ -1,3 +1,9 @@
+// stubkit/container: the installer file read and written as the installer
+// sees it: PE sections of the stub, the configuration record, the payload
+// header and file table (this header), and the payload run behind `test` and
+// `extract` (payload_run.h). It may use the encoder's fast CRC, payload/
+// (decoder, CRC) and installer/installer_config, nothing of the commands.
+//
 // The product installer as a file: the stub with its configuration record,
 // then the payload (a 12-byte header, the file table of FileRecords, and the
 // compressed stream up to the end of the file). All integers little-endian.

@@ -1,8 +1,8 @@
-#include "stubkit/block_coder.h"
+#include "stubkit/encoder/block_coder.h"
 
 #include <algorithm>
 
-#include "stubkit/huffman.h"
+#include "stubkit/encoder/huffman.h"
 
 namespace stubkit {
 namespace {

@@ -1,4 +1,4 @@
-#include "stubkit/huffman.h"
+#include "stubkit/encoder/huffman.h"
 
 #include <algorithm>
 #include <stdexcept>

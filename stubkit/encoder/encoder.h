@@ -1,3 +1,10 @@
+// stubkit/encoder: the compressing half of the payload codec (the decoding
+// half is payload/stream_decoder): match finders, Huffman code lengths, the
+// block coder, the stream encoder and a fast form of the payload CRC.
+// It may use payload/crc32 and the standard library, nothing else of the
+// tool. The packer and `encode` need only this header; the others in the
+// folder are the encoder's own (and its tests').
+//
 // Encoder of the payload's compressed stream (host side, used by the packer).
 //
 // Writes streams that the installer's DecodeStream reads back exactly. Memory
@@ -9,8 +16,8 @@
 // over longer 3-byte chains; 5-9 shortest-path parsing over binary trees with
 // growing search depth and price iterations. Every level searches the whole 4 MiB window and picks
 // block boundaries by coded size.
-#ifndef STUBKIT_STREAM_ENCODER_H
-#define STUBKIT_STREAM_ENCODER_H
+#ifndef STUBKIT_ENCODER_H
+#define STUBKIT_ENCODER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +55,11 @@ private:
 
 // Convenience for tests and small inputs.
 std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level);
+
+// Slice-by-8 form of the payload CRC for the host tool: same register and
+// results as UpdateCrc, eight bytes per step. Same contract as UpdateCrc: no
+// final inversion; start from CrcInitial.
+std::uint32_t UpdateCrcFast(std::uint32_t running_crc, const std::uint8_t* bytes, std::size_t length);
 
 }  // namespace stubkit
 

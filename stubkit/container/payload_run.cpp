@@ -1,4 +1,4 @@
-#include "stubkit/payload_run.h"
+#include "stubkit/container/payload_run.h"
 
 #include <algorithm>
 #include <exception>
@@ -7,7 +7,7 @@
 
 #include "payload/crc32.h"
 #include "payload/stream_decoder.h"
-#include "stubkit/fast_crc32.h"
+#include "stubkit/encoder/encoder.h"
 
 namespace stubkit {
 namespace {

@@ -1,11 +1,11 @@
-#include "stubkit/stream_encoder.h"
+#include "stubkit/encoder/encoder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "stubkit/block_coder.h"
-#include "stubkit/match_finder.h"
+#include "stubkit/encoder/block_coder.h"
+#include "stubkit/encoder/match_finder.h"
 
 namespace stubkit {
 namespace {

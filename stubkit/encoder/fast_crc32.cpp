@@ -1,4 +1,4 @@
-#include "stubkit/fast_crc32.h"
+#include "stubkit/encoder/encoder.h"
 
 #include <cstring>
 

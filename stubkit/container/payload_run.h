@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "stubkit/installer_file.h"
+#include "stubkit/container/installer_file.h"
 
 namespace stubkit {
 

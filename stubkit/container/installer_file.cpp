@@ -1,10 +1,10 @@
-#include "stubkit/installer_file.h"
+#include "stubkit/container/installer_file.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 
-#include "stubkit/pe_sections.h"
+#include "stubkit/container/pe_sections.h"
 
 namespace stubkit {
 namespace {
