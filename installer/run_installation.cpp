@@ -183,20 +183,21 @@ static bool ComposeRunAfterCommand(char* command, unsigned capacity)
     return ComposePath(command, PathBufferSize, InstallDir, Config.RunAfterInstall);
 }
 
-// Waits in 1,000 ms steps, dispatching one message after each, so the setup
-// window still repaints. Returns true when it took the quit message, which
-// the main loop must then be given again.
+// Waits in 1,000 ms steps and handles one queued message after each, so the
+// setup window still repaints. Blocking for a message instead would hang the
+// installer after the program has ended until some message happened to
+// arrive. Returns true when it took the quit message, which the main loop
+// must then be given again.
 static bool WaitForProgram(HANDLE process)
 {
     for (;;) {
         if (WaitForSingleObject(process, 1000) != WAIT_TIMEOUT)
             return false;
         MSG message;
-        BOOL got = GetMessageA(&message, 0, 0, 0);
-        if (got == 0)
+        if (!PeekMessageA(&message, 0, 0, 0, PM_REMOVE))
+            continue;
+        if (message.message == WM_QUIT)
             return true;
-        if (got < 0)
-            return false;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Builds the installers the installation tests drive, with the real packer:
-#   make_installers.sh STUBKIT SOURCE_DIR OUT_DIR DEMO_HELLO_EXE SLEEPER_EXE
+#   make_installers.sh STUBKIT STUB SOURCE_DIR OUT_DIR DEMO_HELLO_EXE SLEEPER_EXE
+# STUB is the freshly built stub, so the installers never lag behind it.
 # OUT_DIR/product is the demo product with its program and a sleeper;
 # OUT_DIR/*.exe are the installers, one per configuration below.
 set -eu
-stubkit=$1 source=$2 out=$3 hello=$4 sleeper=$5
+stubkit=$1 stub=$2 source=$3 out=$4 hello=$5 sleeper=$6
 
 rm -rf "$out" && mkdir -p "$out/product/Demo Hello" "$out/product/bin"
 cp -R "$source/examples/demo/product/." "$out/product/"
@@ -34,5 +35,5 @@ run_after_install = "bin/missing.exe"
 TOML
 
 for name in demo plain sleeper missing; do
-    "$stubkit" build "$out/$name.toml" -o "$out/$name-setup.exe" >/dev/null
+    "$stubkit" build "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
