@@ -60,6 +60,8 @@ demo: build
 	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
 	@echo "  packer:         $(CURDIR)/$(STUBKIT)"
 	@echo "  demo installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
+	@echo "Install the demo under Wine by hand (uninstall it from its Start-menu link or davirado.exe):"
+	@echo "  cmake/wine-run $(DEMO_DIR)/demo-setup.exe"
 
 # The demo installer's setup window with the folder dialog over it, rendered
 # under Xvfb into docs/screenshots/ (the picture the README shows). A Wine

@@ -320,7 +320,7 @@ const Row kRows[] = {
     {"ManyShapesAcrossChunksAllInstalledOneOverALongerFile",
      [] { return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"}; }},
     {"OnlyEmptyFilesAreAllCreated", [] { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
-    {"StubOnlyEndsWithoutError", [] { return Case{MakeInstaller("")}; }},
+    {"StubWithoutHeaderIsIncomplete", [] { return Case{MakeInstaller(""), 2, kIncomplete}; }},
     {"UnconfiguredStubSizeIsReported", [] {
          Bytes image = ProbeImage();
          PatchSlot(&image, "$$Title", kTitle);
