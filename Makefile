@@ -11,6 +11,7 @@ FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 60
 CONTAINER_SMOKE_SECONDS ?= 30
 BENCH_LEVELS ?= 1 3 5 7 9
+INSTALL_BENCH_RUNS ?= 5
 
 all: build
 
@@ -78,6 +79,8 @@ bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
 	@bench/run-bench.sh build/host/bench $(STUBKIT) "$(BENCH_LEVELS)"
 	@bench/extract-bench.sh build/host/bench-extract $(STUBKIT) build/win32/tests/extract/extract-probe.exe
+	@bench/install-bench.sh build/host/bench-install $(STUBKIT) build/win32/bench/win32/install-timer.exe \
+		build/win32/installer/setup-stub.exe $(INSTALL_BENCH_RUNS)
 
 # The stream decoder under libFuzzer with ASan and UBSan, starting from valid
 # streams; `make fuzz` runs FUZZ_SECONDS, `make test` a short smoke run.

@@ -6,11 +6,13 @@
 # and /D=, start to end). Every installer installs into a fresh folder, with
 # one warm wineserver for all runs; the median of RUNS runs is reported with
 # the fastest and slowest as the noise. Prints a table and writes JSON.
-#   usage: install-bench.sh OUTDIR STUBKIT TIMER [RUNS]
+# STUB is the installer stub to pack with (the freshly built one, so the figures
+# never lag behind it).
+#   usage: install-bench.sh OUTDIR STUBKIT TIMER STUB [RUNS]
 set -eu
-out=${1:?usage: install-bench.sh OUTDIR STUBKIT TIMER [RUNS]}
-stubkit=${2:?} timer=${3:?}
-runs=${4:-5}
+out=${1:?usage: install-bench.sh OUTDIR STUBKIT TIMER STUB [RUNS]}
+stubkit=${2:?} timer=${3:?} stub=${4:?}
+runs=${5:-5}
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -20,7 +22,7 @@ command -v makensis > /dev/null || "$here/../cmake/setup.sh"
 
 if [ -z "${STUBKIT_WINE_SESSION:-}" ]; then
     exec "$here/../cmake/wine-run" --wine-dir "$here/../build/win32/wine" --session \
-        "$0" "$out" "$stubkit" "$timer" "$runs"
+        "$0" "$out" "$stubkit" "$timer" "$stub" "$runs"
 fi
 
 pe_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
@@ -47,7 +49,7 @@ stage_corpus() {   # corpus -> $out/stage/files, real copies (makensis packs no 
 
 build_stubkit() {   # corpus, installer
     printf 'title = "Install bench %s"\nsource = "files"\n' "$1" > "$out/stage/bench.toml"
-    "$stubkit" build "$out/stage/bench.toml" -o "$2" -9 -q
+    "$stubkit" build "$out/stage/bench.toml" --stub "$stub" -o "$2" -9 -q
 }
 
 build_nsis() {   # corpus, compressor line, installer
@@ -64,6 +66,10 @@ File /r "files\\*"
 WriteUninstaller "\$INSTDIR\\uninstall.exe"
 WriteRegStr HKLM "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Install bench $1" "DisplayName" "Install bench $1"
 WriteRegStr HKLM "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Install bench $1" "UninstallString" '"\$INSTDIR\\uninstall.exe"'
+SectionEnd
+Section "Uninstall"
+RMDir /r "\$INSTDIR"
+DeleteRegKey HKLM "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Install bench $1"
 SectionEnd
 NSI
     (cd "$out/stage" && makensis -V1 bench.nsi)

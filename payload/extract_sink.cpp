@@ -105,26 +105,21 @@ bool OpenNextFile(void)
     return true;
 }
 
-static void RestoreFileTimes(void)
-{
-    HANDLE file = CreateFileA(current_path, GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    SetFileTime(file, &current_record.creation_time, &current_record.access_time,
-                &current_record.write_time);
-    CloseHandle(file);
-}
-
+// The times go on through the handle still open, before it closes: a second
+// open of every file would cost as much as its creation. A file whose check
+// fails keeps the times of its writing, as it always has.
 void SinkClose(void)
 {
     if (output_file == INVALID_HANDLE_VALUE)
         return;
+    const bool intact = running_crc == current_record.crc_value;
+    if (intact)
+        SetFileTime(output_file, &current_record.creation_time, &current_record.access_time,
+                    &current_record.write_time);
     CloseHandle(output_file);
     output_file = INVALID_HANDLE_VALUE;
-    if (running_crc != current_record.crc_value)
+    if (!intact)
         EndCorrupted();
-    RestoreFileTimes();
 }
 
 // Moves on to the next record once the open file is full. False when there is

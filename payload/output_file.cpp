@@ -5,13 +5,30 @@
 #include "common/bounded_text.h"
 #include "installer/setup_globals.h"
 
-// Works on the path in place and gives it back whole. Returns the offset of
-// the backslash that ends the first folder this call created, 0 when it
-// created none (offset 0 never ends a folder).
-static unsigned CreateMissingFolders(char* folderPath)
+// The folder of the last file created: it and every folder above it exist,
+// so the next file in the same folder or a sibling asks the system for none
+// of them again. Files come in table order, folder by folder, so most files
+// need no folder call at all.
+static char known_folder[PathBufferSize];
+
+// How many leading characters of `folderPath` lie inside known_folder: every
+// cut before that offset ends a folder that exists.
+static unsigned KnownPrefixLength(const char* folderPath)
+{
+    unsigned i = 0;
+    while (folderPath[i] != '\0' && folderPath[i] == known_folder[i])
+        ++i;
+    return i;
+}
+
+// Works on the path in place and gives it back whole; folders that end
+// before `known` are taken to exist. Returns the offset of the backslash that
+// ends the first folder this call created, 0 when it created none (offset 0
+// never ends a folder).
+static unsigned CreateMissingFolders(char* folderPath, unsigned known)
 {
     unsigned firstCreated = 0;
-    for (char* cut = folderPath; *cut != '\0'; ++cut) {
+    for (char* cut = folderPath + known; *cut != '\0'; ++cut) {
         if (*cut != '\\')
             continue;
         *cut = '\0';
@@ -26,7 +43,7 @@ void CreateFolders(const char* folderPath)
 {
     char prefix[PathBufferSize];
     if (TextCopy(prefix, sizeof prefix, folderPath))
-        CreateMissingFolders(prefix);
+        CreateMissingFolders(prefix, 0);
 }
 
 // The folders made for a file that then cannot be created go again, deepest
@@ -54,16 +71,31 @@ static void ComposeContainingFolder(const char* path, char* folder)
     _makepath(folder, drive, directory, 0, 0);
 }
 
+static HANDLE CreateInFolder(const char* path, char* folder, unsigned known)
+{
+    unsigned firstCreated = CreateMissingFolders(folder, known);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        RemoveFoldersCreated(folder, firstCreated);
+    return file;
+}
+
 HANDLE CreateOutputFile(const char* path)
 {
     if (TextLength(path) >= PathBufferSize)
         return INVALID_HANDLE_VALUE;
     char folder[PathBufferSize];
     ComposeContainingFolder(path, folder);
-    unsigned firstCreated = CreateMissingFolders(folder);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    unsigned known = KnownPrefixLength(folder);
+    HANDLE file = CreateInFolder(path, folder, known);
+    // A folder known to exist may have been removed since by someone else:
+    // a failure is only final once every folder has been asked for.
+    if (file == INVALID_HANDLE_VALUE && known != 0)
+        file = CreateInFolder(path, folder, 0);
     if (file == INVALID_HANDLE_VALUE)
-        RemoveFoldersCreated(folder, firstCreated);
+        known_folder[0] = '\0';
+    else
+        TextCopy(known_folder, sizeof known_folder, folder);
     return file;
 }

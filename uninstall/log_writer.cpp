@@ -24,9 +24,17 @@ void WriteLogLine(const char* text)
     WriteLogText("\n");
 }
 
+// One write per record where the record fits the buffer: the installer logs
+// every file, and a write is a system call.
 void WriteLogRecord(LogRecordType type, const char* argument)
 {
     const char typeText[2] = { static_cast<char>(type), '\0' };
+    char record[PathBufferSize + 2];
+    if (TextCopy(record, sizeof record, typeText) && TextAppend(record, sizeof record, argument) &&
+        TextAppend(record, sizeof record, "\n")) {
+        WriteLogText(record);
+        return;
+    }
     WriteLogText(typeText);
     WriteLogLine(argument);
 }

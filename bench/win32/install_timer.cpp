@@ -114,7 +114,8 @@ BOOL CALLBACK FindStaticText(HWND child, LPARAM parameter)
 {
     TextSearch* search = reinterpret_cast<TextSearch*>(parameter);
     char text[256];
-    if (GetWindowTextA(child, text, sizeof text) && lstrcmpA(text, search->wanted) == 0) {
+    if (SendMessageA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text)) &&
+        lstrcmpA(text, search->wanted) == 0) {
         search->found = true;
         return FALSE;
     }
@@ -167,8 +168,10 @@ bool SetFolder(HWND dialog, const char* folder)
     HWND edit = GetDlgItem(dialog, kFolderEditId);
     if (!edit || !SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder)))
         return false;
+    // GetWindowText does not ask another process's control for its text.
     char readBack[MAX_PATH];
-    return GetWindowTextA(edit, readBack, sizeof readBack) && lstrcmpA(readBack, folder) == 0;
+    return SendMessageA(edit, WM_GETTEXT, sizeof readBack, reinterpret_cast<LPARAM>(readBack)) &&
+           lstrcmpA(readBack, folder) == 0;
 }
 
 // Answers the boxes after the folder dialog: No to the desktop question, until
@@ -212,8 +215,10 @@ int Drive(const char* installer, const char* folder)
         else
             Sleep(kPollMs);
     }
-    if (!dialog || !SetFolder(dialog, folder))
+    if (!dialog)
         return Fail("no folder dialog", &process);
+    if (!SetFolder(dialog, folder))
+        return Fail("cannot type the folder into the folder dialog", &process);
 
     Clock clock;
     StartClock(&clock);
