@@ -35,6 +35,15 @@ static uint16_t branch0[TreeSize];
 static uint16_t branch1[TreeSize];
 static uint16_t block_left;
 
+// The decode loop's view of the literal/length and position tables: each
+// entry with its symbol's code length beside it, so a short code costs one
+// load instead of two dependent ones. Rebuilt from the tables above whenever
+// a block starts; the tables themselves stay as they are, so a malformed
+// block decodes exactly as it would without these.
+enum { LookupSymbolMask = 1023, LookupLengthShift = 10 };
+static uint16_t symbol_lookup[1 << SymbolTableBits];
+static uint16_t position_lookup[1 << ShortTableBits];
+
 // ---------------------------------------------------------------------------
 // Bit input. Bits leave each byte most significant first. `bits` holds the
 // 16-bit bit window in its top half and, just below it, the unused rest of the
@@ -207,6 +216,29 @@ static inline unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigne
     return WalkOverflowTree(r, symbol, table_bits, n, lengths);
 }
 
+// Entries hold symbols below n (lengths of at most 20 bits) or tree nodes
+// below TreeSize, so symbol and length share 16 bits.
+static void BuildLookup(unsigned n, const unsigned char* lengths, const uint16_t* table,
+                        unsigned size, uint16_t* lookup)
+{
+    for (unsigned i = 0; i < size; ++i) {
+        unsigned entry = table[i] & LookupSymbolMask;
+        lookup[i] = (uint16_t)(entry < n ? entry | (lengths[entry] << LookupLengthShift) : entry);
+    }
+}
+
+static inline unsigned DecodeWithLookup(BitReader& r, const uint16_t* lookup, unsigned table_bits,
+                                        unsigned n, const unsigned char* lengths)
+{
+    unsigned entry = lookup[r.bits >> (32 - table_bits)];
+    unsigned symbol = entry & LookupSymbolMask;
+    if (symbol < n) {
+        SkipBits(r, entry >> LookupLengthShift);
+        return symbol;
+    }
+    return WalkOverflowTree(r, symbol, table_bits, n, lengths);
+}
+
 // ---------------------------------------------------------------------------
 // Block tables.
 
@@ -296,6 +328,8 @@ static unsigned StartBlock(void)
     ReadShortLengths(LengthCodeCount, 5, LengthCodeZeroRunIndex);
     ReadSymbolLengths();
     ReadShortLengths(PositionCount, 14, NoZeroRun);
+    BuildLookup(SymbolCount, symbol_lengths, symbol_table, 1u << SymbolTableBits, symbol_lookup);
+    BuildLookup(PositionCount, short_lengths, short_table, 1u << ShortTableBits, position_lookup);
     return count;
 }
 
@@ -308,7 +342,7 @@ static unsigned StartBlock(void)
 // position + 1.
 static inline uint32_t NextPosition(BitReader& r)
 {
-    unsigned code = DecodeSymbol(r, short_table, ShortTableBits, PositionCount, short_lengths);
+    unsigned code = DecodeWithLookup(r, position_lookup, ShortTableBits, PositionCount, short_lengths);
     if (code <= 3)
         return code;
     unsigned extra_bits = code / 2 - 1;
@@ -370,6 +404,16 @@ static void CopyMatch(uint32_t* write_pos, uint32_t distance, uint32_t length)
             memmove(to, source, piece);
         } else if (gap == 1) {
             memset(to, *source, piece);
+        } else if (gap >= 8) {
+            // Each 8-byte step reads only bytes that are already final.
+            uint32_t i = 0;
+            for (; i + 8 <= piece; i += 8) {
+                uint32_t word[2];
+                memcpy(word, source + i, 8);
+                memcpy(to + i, word, 8);
+            }
+            for (; i < piece; ++i)
+                to[i] = source[i];
         } else {
             for (uint32_t i = 0; i < piece; ++i)
                 to[i] = source[i];
@@ -401,8 +445,8 @@ static void DecodeSymbols(uint32_t total)
                 break;
         }
         --left;
-        unsigned symbol = DecodeSymbol(r, symbol_table, SymbolTableBits, SymbolCount,
-                                       symbol_lengths);
+        unsigned symbol = DecodeWithLookup(r, symbol_lookup, SymbolTableBits, SymbolCount,
+                                           symbol_lengths);
         if (symbol < 256) {
             window[write_pos++] = (unsigned char)symbol;
             ++produced;
