@@ -24,6 +24,7 @@ struct BuildOptions {
     int level = kDefaultLevel;
     int codepage = kDefaultCodepage;
     bool show_progress = false;
+    bool follow_symlinks = false;   // pack links that lead outside the product folder
 };
 
 struct BuildOutcome {
@@ -55,15 +56,18 @@ struct TestOutcome {
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
                           bool show_progress = false);
 
-// Writes every file under `folder` with its times; refuses (before writing
-// anything) names that would land outside it. Throws FormatError when the
-// payload is damaged, after the files before the damage are written.
+// Writes every file under `folder` with its times, never through a symbolic
+// link. Refuses, before writing anything, names the installer refuses or that
+// land on one file, and existing files unless `overwrite`. Throws FormatError
+// when the payload is damaged, after the files before the damage are written;
+// the damaged file itself is removed.
 std::size_t ExtractInstaller(const std::filesystem::path& path, const std::filesystem::path& folder,
-                             const Codepage& codepage);
+                             const Codepage& codepage, bool overwrite = false);
 
 // The host path under `folder` for a table name, or a reason to refuse it.
 struct ExtractPath {
     std::filesystem::path path;
+    std::vector<std::string> components;
     std::string refusal;
 };
 ExtractPath SafeExtractPath(const std::string& utf8_name, const std::filesystem::path& folder);

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "stubkit/commands.h"
+#include "stubkit/container/printable_text.h"
 #include "stubkit/operations.h"
 #include "stubkit/progress.h"
 
@@ -19,9 +20,9 @@ void RunTest(const TestOptions& options)
     const Codepage codepage(options.codepage);
     const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
     if (!outcome.passed)
-        throw std::runtime_error("'" + options.setup + "' is damaged: " + outcome.message);
+        throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
     if (!options.quiet)
-        std::cout << options.setup << ": OK, " << outcome.message << "\n";
+        std::cout << Printable(options.setup) << ": OK, " << outcome.message << "\n";
 }
 
 }  // namespace
@@ -33,9 +34,9 @@ void AddTestCommand(CLI::App& app)
     command->footer("Decodes the whole payload, compares every file's CRC and the byte count the way the\n"
                     "installer does, and names the first damaged file. Exit status 0 only when the\n"
                     "installer would extract every file successfully.");
-    command->add_option("SETUP", options->setup, "Installer to check")->required()->check(CLI::ExistingFile);
+    command->add_option("SETUP", options->setup, "Installer to check")->required()->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
-        ->check(CLI::PositiveNumber);
+        ->check(AnsiCodepage());
     command->add_flag("-q,--quiet", options->quiet, "Print nothing on success");
     command->callback([options] { RunTest(*options); });
 }
