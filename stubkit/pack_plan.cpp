@@ -209,7 +209,7 @@ private:
     std::string FolderField(const std::string& value, const std::string& field)
     {
         std::string ansi = Field(value, field);
-        if (value.empty())
+        if (ansi.empty())   // empty, or already reported as unconvertible
             return ansi;
         std::string parts = value;   // '/' separates folders on Windows too
         std::replace(parts.begin(), parts.end(), '/', '\\');

@@ -112,6 +112,21 @@ private:
     std::filesystem::path path_;
 };
 
+// What a line defines: its [table] header or the key before its '='. The
+// parser's own text garbles quoted keys when it reports one given twice.
+std::string DefinitionOnLine(std::string_view text, std::size_t line)
+{
+    for (std::size_t at = 1; at < line && !text.empty(); ++at)
+        text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
+    std::string definition(text.substr(0, text.find('\n')));
+    if (definition.find_first_not_of(" \t") != std::string::npos && definition[definition.find_first_not_of(" \t")] != '[')
+        definition = definition.substr(0, definition.find('='));
+    const std::size_t first = definition.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return definition;
+    return definition.substr(first, definition.find_last_not_of(" \t\r") + 1 - first);
+}
+
 }  // namespace
 
 ProductConfig ParseProductConfig(std::string_view text, const std::filesystem::path& config_path)
@@ -121,7 +136,10 @@ ProductConfig ParseProductConfig(std::string_view text, const std::filesystem::p
     try {
         root = toml::parse(text, config_path.string());
     } catch (const toml::parse_error& error) {
-        reader.Fail(error.source(), std::string(error.description()));
+        std::string description(error.description());
+        if (description.find("cannot redefine existing") != std::string::npos)
+            description = Quoted(DefinitionOnLine(text, error.source().begin.line)) + " is defined twice";
+        reader.Fail(error.source(), description);
     }
     return reader.Read(root);
 }
