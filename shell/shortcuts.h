@@ -1,5 +1,9 @@
 // Start-menu and desktop shortcuts, each recorded in the uninstall data file.
-// Failures are silent: a shortcut that cannot be made is skipped.
+// Failures are silent: a shortcut that cannot be made is skipped. Each call
+// initialises COM for itself and uninitialises it before returning. The record
+// is appended before the link is saved, so it stands even when saving fails;
+// a special folder that cannot be found, or a link path longer than 259
+// characters, skips the shortcut with no record, no file and no folder.
 #ifndef STUBKIT_SHORTCUTS_H
 #define STUBKIT_SHORTCUTS_H
 

@@ -1,0 +1,229 @@
+// In-process under Wine: Start-menu and desktop links made in the prefix's own
+// shell folders, read back through the shell's link object, and the records
+// they leave in the uninstall data file, in order.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "installer/setup_globals.h"
+#include "shell/shortcuts.h"
+#include "tests/extract/scratch_files.h"
+#include "uninstall/log_writer.h"
+#include "uninstall/uninstall_log.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using scratchfiles::ReadFileBytes;
+using scratchfiles::ScratchFolder;
+using scratchfiles::WriteFileBytes;
+
+std::string Environment(const char* name)
+{
+    char value[MAX_PATH] = "";
+    GetEnvironmentVariableA(name, value, MAX_PATH);
+    return value;
+}
+
+// Where the user's shell folders lie in a Wine prefix, found without the shell.
+const std::string kPrograms = Environment("APPDATA") + "\\Microsoft\\Windows\\Start Menu\\Programs\\";
+const std::string kDesktop = Environment("USERPROFILE") + "\\Desktop\\";
+// Every group and desktop link of a run starts with this; removed afterwards.
+const std::string kOurs = "stubkit-test-" + std::to_string(GetCurrentProcessId());
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+
+struct LinkContents {
+    std::string target, arguments, icon;
+    int iconIndex = -1;
+    bool operator==(const LinkContents& other) const
+    {
+        return target == other.target && arguments == other.arguments && icon == other.icon &&
+               iconIndex == other.iconIndex;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const LinkContents& link)
+{
+    return out << "target '" << link.target << "' arguments '" << link.arguments << "' icon '" << link.icon
+               << "'," << link.iconIndex;
+}
+
+// Loads a link file through the shell's link object; all empty when it can't.
+LinkContents ReadLink(const std::string& path)
+{
+    LinkContents contents;
+    WCHAR widePath[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH);
+    CoInitialize(nullptr);
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(widePath, STGM_READ))) {
+        char text[MAX_PATH] = "";
+        link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
+        contents.target = text;
+        text[0] = '\0';
+        link->GetArguments(text, MAX_PATH);
+        contents.arguments = text;
+        text[0] = '\0';
+        link->GetIconLocation(text, MAX_PATH, &contents.iconIndex);
+        contents.icon = text;
+    }
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    CoUninitialize();
+    return contents;
+}
+
+// Points one of the user's shell folders at a folder that does not exist while
+// it lives, so the shell cannot find it. Only "Programs" works in-process: the
+// shell keeps the desktop's path from its first use in the process.
+class HiddenShellFolder {
+public:
+    explicit HiddenShellFolder(const char* name) : name_(name)
+    {
+        if (!name_)
+            return;
+        RegCreateKeyExA(HKEY_CURRENT_USER, kUserShellFolders, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+        DWORD size = sizeof saved_;
+        had_ = RegQueryValueExA(key_, name_, nullptr, &type_, reinterpret_cast<BYTE*>(saved_), &size) == ERROR_SUCCESS;
+        savedSize_ = size;
+        const char missing[] = "C:\\stubkit-missing-shell-folder\\nowhere";
+        RegSetValueExA(key_, name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(missing), sizeof missing);
+    }
+    ~HiddenShellFolder()
+    {
+        if (!name_)
+            return;
+        if (had_)
+            RegSetValueExA(key_, name_, 0, type_, reinterpret_cast<const BYTE*>(saved_), savedSize_);
+        else
+            RegDeleteValueA(key_, name_);
+        RegCloseKey(key_);
+    }
+
+private:
+    static constexpr const char* kUserShellFolders =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const char* name_;
+    HKEY key_ = nullptr;
+    bool had_ = false;
+    DWORD type_ = REG_SZ, savedSize_ = 0;
+    char saved_[MAX_PATH * 2] = "";
+};
+
+struct ShortcutCase {
+    const char* label;
+    bool desktop;
+    std::string linkName;         // below Programs (group included) or on the desktop
+    std::string target;           // relative to the installation folder
+    const char* arguments;        // desktop links only
+    const char* hiddenFolder;     // shell folder that can't be found during the call
+    bool made, recorded;
+};
+
+// A Start-menu link name that makes the whole link path `length` characters long.
+std::string LinkNameOfPathLength(const std::string& group, size_t length)
+{
+    return group + "\\" + std::string(length - kPrograms.size() - group.size() - 1 - 4, 'n') + ".lnk";
+}
+
+std::vector<ShortcutCase> Cases()
+{
+    const std::string existing = kOurs + " Korvan", fresh = kOurs + " Fresh", upperMissing = kOurs + " Upper";
+    const std::string longGroup = kOurs + " Long";
+    return {
+        {"group folder that exists", false, existing + "\\Korvan.lnk", "bin\\korvan.exe", nullptr, nullptr, true, true},
+        {"group folder made for it, target without an icon", false, fresh + "\\Read me.lnk", "readme.txt", nullptr,
+         nullptr, true, true},
+        {"nested group under an existing one", false, existing + "\\Tools\\Tool.lnk", "bin\\korvan.exe", nullptr,
+         nullptr, true, true},
+        {"nested group whose upper level is missing", false, upperMissing + "\\Lower\\Lost.lnk", "bin\\korvan.exe",
+         nullptr, nullptr, false, true},
+        {"blanks and code page 1252 characters", false, existing + "\\Caf\xE9 \xD1" "and\xFA \x96 \xDC" "ber stra\xDF" "e.lnk",
+         "bin\\korvan.exe", nullptr, nullptr, true, true},
+        {"link path of 260 characters", false, LinkNameOfPathLength(longGroup, 260), "readme.txt", nullptr, nullptr,
+         false, false},
+        {"link path of 259 characters", false, LinkNameOfPathLength(longGroup, 259), "readme.txt", nullptr, nullptr,
+         true, true},
+        {"Programs folder not found", false, existing + "\\Hidden.lnk", "bin\\korvan.exe", nullptr, "Programs", false,
+         false},
+        {"desktop, null arguments", true, kOurs + " Korvan.lnk", "bin\\korvan.exe", nullptr, nullptr, true, true},
+        {"desktop, real arguments", true, kOurs + " Korvan Safe \xC6r\xF8.lnk", "bin\\korvan.exe",
+         "/safe \"C:\\My Data\" /x", nullptr, true, true},
+        {"desktop, target without an icon", true, kOurs + " Read me.lnk", "readme.txt", "", nullptr, true, true},
+    };
+}
+
+class Shortcuts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::strcpy(InstallDir, (scratch_.path + "\\Korvan Suite\\").c_str());
+        ASSERT_TRUE(CreateUninstallLog("Korvan Suite"));
+        fs::create_directories(std::string(InstallDir) + "bin");
+        char system[MAX_PATH];
+        GetSystemDirectoryA(system, MAX_PATH);
+        ASSERT_TRUE(CopyFileA((std::string(system) + "\\notepad.exe").c_str(),
+                              (std::string(InstallDir) + "bin\\korvan.exe").c_str(), FALSE));
+        WriteFileBytes(std::string(InstallDir) + "readme.txt", "no icon here");
+        ASSERT_TRUE(CreateDirectoryA((kPrograms + kOurs + " Korvan").c_str(), nullptr));
+    }
+    void TearDown() override
+    {
+        CloseUninstallLog();
+        for (const std::string& folder : {kPrograms, kDesktop})
+            for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+                if (entry.path().filename().string().rfind(kOurs, 0) == 0)
+                    fs::remove_all(entry.path());
+    }
+    ScratchFolder scratch_;
+};
+
+TEST_F(Shortcuts, EachRowMakesItsLinkWithTargetArgumentsAndIconAndRecordsItBeforeSaving)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "the names below are code page 1252 text";
+    std::string expectedLog = "Korvan Suite\n";
+    for (const ShortcutCase& row : Cases()) {
+        SCOPED_TRACE(row.label);
+        const std::string target = std::string(InstallDir) + row.target;
+        const std::string linkPath = (row.desktop ? kDesktop : kPrograms) + row.linkName;
+        {
+            HiddenShellFolder hidden(row.hiddenFolder);
+            if (row.desktop)
+                CreateDesktopShortcut(nullptr, target.c_str(), row.arguments, row.linkName.c_str());
+            else
+                CreateProgramsShortcut(nullptr, target.c_str(), row.linkName.c_str());
+        }
+        const HRESULT comState = CoInitialize(nullptr);
+        CoUninitialize();
+        EXPECT_EQ(comState, S_OK) << "COM left initialised";
+        if (row.recorded)
+            expectedLog += (row.desktop ? "2" : "1") + linkPath + "\n";
+        EXPECT_EQ(GetFileSize(UninstallLog, nullptr), expectedLog.size()) << "records so far";
+        EXPECT_EQ(Exists(linkPath), row.made);
+        if (!row.hiddenFolder)
+            EXPECT_EQ(Exists(FolderOf(linkPath)), row.made) << "folder of a link not made";
+        if (row.made) {
+            const LinkContents expected{target, row.arguments ? row.arguments : "", target, 0};
+            EXPECT_EQ(ReadLink(linkPath), expected);
+        }
+    }
+    CloseUninstallLog();
+    EXPECT_EQ(ReadFileBytes(std::string(InstallDir) + "davirado.dat"), expectedLog);
+}
+
+}  // namespace
