@@ -105,8 +105,13 @@ void ExtractFolder::Create(const RelativePath& file, bool overwrite)
 {
     Discard();
     const int parent = OpenFolders(file, true);
-    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-    file_descriptor_ = ::openat(parent, file.back().c_str(), flags, 0666);
+    // A replaced file is unlinked first and made anew, so that a hard link
+    // to a file elsewhere is not written through either.
+    if (overwrite && ::unlinkat(parent, file.back().c_str(), 0) != 0 && errno != ENOENT) {
+        ::close(parent);
+        Fail("cannot replace", file);
+    }
+    file_descriptor_ = ::openat(parent, file.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (file_descriptor_ < 0) {
         ::close(parent);
         Fail("cannot create", file);

@@ -32,7 +32,8 @@ public:
     // Empty when nothing does.
     std::string Obstacle(const RelativePath& file, bool overwrite) const;
 
-    // Creates the file with its missing folders and keeps it open for Write.
+    // Creates the file with its missing folders and keeps it open for Write;
+    // with `overwrite` an existing file is unlinked and made anew.
     void Create(const RelativePath& file, bool overwrite);
     void Write(const std::uint8_t* bytes, std::size_t size);
     // Sets the times and closes the file.

@@ -133,7 +133,8 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
     ASSERT_TRUE(build == 0 && build_output.rfind("stubkit: wrote ", 0) == 0 && build_output.find('\r') == std::string::npos) << build_output;
     WriteFile(scratch_ / "warns.toml", ConfigText("product", "[[desktop]]\nlink = \"x.lnk\"\ntarget = \"none.exe\""));
     WriteFile(scratch_ / "stream.bin", "");
-    const std::string folder = scratch_.path.string(), too_long = folder + "/" + std::string(300, 'n');
+    const std::string folder = scratch_.path.string(), too_long = folder + "/" + std::string(300, 'n'), fifo = folder + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // ARGUMENTS, texts the output holds, whether the command succeeds.
     const std::tuple<std::vector<std::string>, std::vector<std::string>, bool> runs[] = {
         {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
@@ -147,6 +148,8 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         {{"list", too_long}, {"File name too long"}, false},
         {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, false},
         {{"extract", setup, ""}, {"the folder to extract into is empty"}, false},
+        {{"test", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
+        {{"build", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
         {{"decode", "--total", "12x", folder + "/stream.bin", folder + "/out.bin"}, {"'12x' is not a byte count"}, false},
         {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, false}};
     for (const auto& [arguments, expected, succeeds] : runs) {
@@ -155,6 +158,13 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         for (const std::string& text : expected)
             EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
     }
+    // A sub-folder the user cannot read is named itself, not by the product folder that holds it.
+    fs::permissions(scratch_.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    WriteFile(scratch_ / "locked/prod/sub/x.txt", "x");
+    WriteFile(scratch_ / "locked/product.toml", ConfigText("prod"));
+    fs::permissions(scratch_ / "locked/prod/sub", fs::perms::none);
+    EXPECT_NE(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups '" STUBKIT_TOOL "' build '" + folder + "/locked/product.toml' -o /dev/null")
+                  .second.find("cannot read '" + folder + "/locked/prod/sub': Permission denied"), std::string::npos);
     // Parameterised cases are listed by their names, not by the bytes of their parameters.
     EXPECT_EQ(RunCommand("/proc/self/exe --gtest_list_tests").second.find("-byte object"), std::string::npos);
     EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
