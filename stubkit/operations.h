@@ -52,7 +52,8 @@ struct TestOutcome {
 
 // Decodes the whole payload as the installer would; throws FormatError when
 // the installer would already refuse the head of the file. Passes only when
-// the installer would succeed and the header agrees with the table.
+// the installer would succeed, every name is one it installs as it is (none
+// refused, no two landing on one file), and the header agrees with the table.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
                           bool show_progress = false);
 
