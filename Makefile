@@ -1,11 +1,12 @@
 # Front door of the project: `make demo` and `make test` need nothing else.
-.PHONY: all setup build configure test test-host test-win32 demo bench fuzz fuzz-container fuzz-build fuzz-smoke clean
+.PHONY: all setup build configure test test-host test-win32 demo screenshots bench fuzz fuzz-container fuzz-build fuzz-smoke install package clean
 
 JOBS ?= $(shell nproc)
 # cmake --build runs make in turn; its "Entering directory" lines are noise.
 MAKEFLAGS += --no-print-directory
 WINE_RUN := cmake/wine-run --wine-dir build/win32/wine
 STUBKIT := build/host/stubkit/stubkit
+PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 60
 CONTAINER_SMOKE_SECONDS ?= 30
@@ -34,6 +35,15 @@ test-host: build
 test-win32: build
 	@$(WINE_RUN) --session ctest --preset win32
 
+# The tool with its manual page and bash completion under PREFIX (DESTDIR,
+# when set, is put in front of every path, as packagers expect).
+install: build
+	@cmake --install build/host --prefix "$(PREFIX)"
+
+# A Debian package of the tool, in build/host/package/.
+package: build
+	@cmake --build --preset host --target package
+
 # The demo product (examples/demo) staged with its built program, packed and
 # checked as the installer would check it.
 DEMO_DIR := build/demo
@@ -50,6 +60,19 @@ demo: build
 	@echo "  uninstaller:    $(CURDIR)/build/win32/uninstall/davirado.exe"
 	@echo "  packer:         $(CURDIR)/$(STUBKIT)"
 	@echo "  demo installer: $(CURDIR)/$(DEMO_DIR)/demo-setup.exe"
+	@echo "Install the demo under Wine by hand (uninstall it from its Start-menu link or davirado.exe):"
+	@echo "  cmake/wine-run $(DEMO_DIR)/demo-setup.exe"
+
+# The demo installer's setup window with the folder dialog over it, rendered
+# under Xvfb into docs/screenshots/ (the picture the README shows). A Wine
+# prefix of its own keeps the tests' scratch folders out of the picture.
+SCREENSHOT_BMP := build/screenshots/setup-window.bmp
+screenshots: demo
+	@mkdir -p build/screenshots
+	@cmake/wine-run --wine-dir build/screenshots/wine build/win32/tests/installer/setup-screenshot.exe $(DEMO_DIR)/demo-setup.exe \
+		$(SCREENSHOT_BMP) 'C:\Program Files'
+	@perl docs/screenshots/bmp_to_png.pl $(SCREENSHOT_BMP) docs/screenshots/setup-window.png
+	@echo "screenshot: docs/screenshots/setup-window.png"
 
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'

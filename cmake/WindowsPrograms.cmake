@@ -16,8 +16,42 @@ function(stubkit_size_flags target)
         -fno-threadsafe-statics -Wall -Wextra)
 endfunction()
 
+# The linker's own script with the read-only data moved into the code section.
+# A small program then needs one section fewer, which keeps its headers within
+# one 512-byte block of the file even with a relocation section; a section
+# more would cost a second block.
+function(stubkit_write_merged_linker_script path)
+    execute_process(COMMAND ${CMAKE_LINKER} --verbose OUTPUT_VARIABLE verbose RESULT_VARIABLE failed)
+    set(rule "==================================================")
+    string(FIND "${verbose}" "${rule}\n" start)
+    string(FIND "${verbose}" "\n${rule}" end REVERSE)
+    if(failed OR start EQUAL -1 OR end EQUAL -1)
+        message(FATAL_ERROR "${CMAKE_LINKER} --verbose printed no default linker script")
+    endif()
+    string(LENGTH "${rule}\n" rule_length)
+    math(EXPR start "${start} + ${rule_length}")
+    math(EXPR length "${end} - ${start}")
+    string(SUBSTRING "${verbose}" ${start} ${length} script)
+    # The whole .rdata output section moves: an empty one left behind would
+    # still be counted when the linker sizes the headers.
+    set(read_only_section "\n  \\.rdata BLOCK\\(__section_alignment__\\) :\n  {\n([^}]*)}")
+    string(REGEX MATCH "${read_only_section}" block "${script}")
+    string(REPLACE "${block}" "" merged "${script}")
+    string(REPLACE "*(.gnu.linkonce.t.*)" "*(.gnu.linkonce.t.*)\n${CMAKE_MATCH_1}" merged "${merged}")
+    string(LENGTH "${script}" before)
+    string(LENGTH "${merged}" after)
+    if(NOT block OR before EQUAL after)
+        message(FATAL_ERROR "the default linker script has no .rdata rule to move into .text")
+    endif()
+    file(WRITE ${path} "${merged}")
+endfunction()
+
+set(STUBKIT_LINKER_SCRIPT ${CMAKE_BINARY_DIR}/stubkit-programs.ld)
+stubkit_write_merged_linker_script(${STUBKIT_LINKER_SCRIPT})
+
 # A GUI-subsystem program with its own entry point `entry` (stdcall, no
-# arguments, so the decorated symbol is _<entry>@0).
+# arguments, so the decorated symbol is _<entry>@0). Marked NX-compatible and
+# relocatable, so the system can place it at a random address.
 function(stubkit_windows_program target entry)
     stubkit_size_flags(${target})
     set_target_properties(${target} PROPERTIES SUFFIX ".exe")
@@ -26,8 +60,22 @@ function(stubkit_windows_program target entry)
         -Wl,--gc-sections -Wl,-e,_${entry}@0
         -Wl,--enable-stdcall-fixup -Wl,--file-alignment,512
         -Wl,--no-insert-timestamp
-        -Wl,--disable-dynamicbase -Wl,--disable-reloc-section)
+        -Wl,--dynamicbase -Wl,--nxcompat -Wl,--enable-reloc-section
+        $<IF:$<BOOL:$<TARGET_PROPERTY:STUBKIT_MERGED_SECTIONS>>,-Wl$<COMMA>-T$<COMMA>${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld,-Wl$<COMMA>-T$<COMMA>${STUBKIT_LINKER_SCRIPT}>)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${STUBKIT_LINKER_SCRIPT})
     target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
+    # Without the DOS stub program the headers of a four-section program fit
+    # one 512-byte block instead of two.
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND perl ${CMAKE_SOURCE_DIR}/cmake/compact_pe_headers.pl $<TARGET_FILE:${target}>
+        VERBATIM)
+endfunction()
+
+# Code, constants and import tables in one section (see the script), for a
+# program whose file size is fixed.
+function(stubkit_merged_sections target)
+    set_target_properties(${target} PROPERTIES STUBKIT_MERGED_SECTIONS ON
+        LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld)
 endfunction()
 
 # The application manifest both shipped programs carry, as a resource object

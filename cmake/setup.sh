@@ -7,7 +7,8 @@ PACKAGES="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
 wine wine32:i386 xvfb x11-utils \
 googletest libgtest-dev libexpat1-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev \
 clang libclang-rt-14-dev \
-gzip xz-utils zstd perl-modules-5.36"
+gzip xz-utils zstd perl-modules-5.36 \
+osslsigncode openssl dpkg-dev"
 
 missing=""
 for package in $PACKAGES; do

@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include "common/bounded_text.h"
+#include "common/system_dlls.h"
 #include "installer/config_block.h"
 #include "installer/setup_globals.h"
+#include "installer/setup_window.h"
 
 static void ComposeSetupCaption()
 {
@@ -11,9 +13,22 @@ static void ComposeSetupCaption()
     TextAppend(SetupCaption, sizeof SetupCaption, " Setup");
 }
 
+// Asked before any window exists, with no owner.
+static bool UserConfirmsInstallation()
+{
+    char prompt[PathBufferSize];
+    TextCopyCount(prompt, sizeof prompt, Config.Title, ConfigTextCapacity - 1);
+    TextAppend(prompt, sizeof prompt, " will be installed. Do you wish to continue?");
+    return MessageBoxA(0, prompt, SetupCaption, MB_YESNO) == IDYES;
+}
+
+// The command line and the show state the process was given are ignored.
 extern "C" void __stdcall SetupEntry()
 {
+    RestrictDllSearchToSystemFolder();
     ComposeSetupCaption();
     ModuleInstance = GetModuleHandleA(0);
-    ExitProcess(0);
+    if (!UserConfirmsInstallation())
+        ExitProcess(1);
+    ExitProcess(RunSetupWindow());
 }

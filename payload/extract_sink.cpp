@@ -3,6 +3,7 @@
 #include "common/bounded_text.h"
 #include "installer/setup_globals.h"
 #include "payload/crc32.h"
+#include "payload/name_rules.h"
 #include "payload/output_file.h"
 #include "uninstall/uninstall_log.h"
 
@@ -49,12 +50,14 @@ void SinkStart(uint32_t count)
     running_crc = CrcInitial;
     output_file = INVALID_HANDLE_VALUE;
     current_path[0] = '\0';
-    table_short = false;
+    // No table holds 2^31 records, and as a signed count they would read as
+    // none to come.
+    table_short = count > 0x7FFFFFFFu;
 }
 
-bool SinkTableShort(void)
+bool SinkReachedEveryRecord(void)
 {
-    return table_short;
+    return !table_short && table_pos == table_size && written_in_file >= current_record.file_size;
 }
 
 // The record at table_pos lies wholly inside the table that was read.
@@ -79,40 +82,6 @@ static void TakeRecord(char* name)
     written_in_file = 0;
 }
 
-static bool IsParentComponent(const char* start, const char* end)
-{
-    // Windows drops trailing dots and blanks, so "..", "... " and ". ." all
-    // climb one level.
-    int dots = 0;
-    for (const char* c = start; c < end; ++c) {
-        if (*c == '.')
-            ++dots;
-        else if (*c != ' ')
-            return false;
-    }
-    return dots >= 2;
-}
-
-// A name may not leave InstallDir: no leading separator (a rooted path), no
-// colon (a drive, or a stream of another file), no component that climbs.
-static bool IsNameInsideInstallDir(const char* name)
-{
-    if (name[0] == '\\' || name[0] == '/')
-        return false;
-    const char* component = name;
-    for (const char* c = name;; ++c) {
-        if (*c == ':')
-            return false;
-        if (*c != '\\' && *c != '/' && *c != '\0')
-            continue;
-        if (IsParentComponent(component, c))
-            return false;
-        if (*c == '\0')
-            return true;
-        component = c + 1;
-    }
-}
-
 bool OpenNextFile(void)
 {
     if (!NextRecordHeld()) {
@@ -122,7 +91,7 @@ bool OpenNextFile(void)
     running_crc = CrcInitial;
     char name[MaxNameLength + 1];
     TakeRecord(name);
-    if (!IsNameInsideInstallDir(name))
+    if (!IsInstallableName(name))
         EndCorrupted();
     if (!TextCopy(current_path, sizeof current_path, InstallDir) ||
         !TextAppend(current_path, sizeof current_path, name))

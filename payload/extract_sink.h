@@ -3,8 +3,9 @@
 // uninstall log before its first byte, runs its CRC while writing, and on
 // closing checks the CRC and restores its three times.
 //
-// A file that cannot be created, a name that would leave InstallDir, or a CRC
-// that does not match ends the process with exit code 1 after ShowError.
+// A file that cannot be created, a name that would leave InstallDir or names a
+// device, or a CRC that does not match ends the process with exit code 1 after
+// ShowError.
 #ifndef STUBKIT_EXTRACT_SINK_H
 #define STUBKIT_EXTRACT_SINK_H
 
@@ -43,8 +44,9 @@ void SinkClose(void);
 // byte of the stream, so every packed file is installed.
 void SinkFinish(void);
 
-// True once the sink met a record that the file table does not hold: the
-// counts in the payload lie, and the installation is incomplete.
-bool SinkTableShort(void);
+// After SinkFinish: true when every record of the table was opened, no record
+// was missing from it, and the last file received all its bytes. Otherwise
+// the counts in the payload lie and the installation is incomplete.
+bool SinkReachedEveryRecord(void);
 
 #endif

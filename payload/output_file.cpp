@@ -5,17 +5,41 @@
 #include "common/bounded_text.h"
 #include "installer/setup_globals.h"
 
-void CreateFolders(const char* folderPath)
+// Works on the path in place and gives it back whole. Returns the offset of
+// the backslash that ends the first folder this call created, 0 when it
+// created none (offset 0 never ends a folder).
+static unsigned CreateMissingFolders(char* folderPath)
 {
-    char prefix[PathBufferSize];
-    if (!TextCopy(prefix, sizeof prefix, folderPath))
-        return;
-    for (char* cut = prefix; *cut != '\0'; ++cut) {
+    unsigned firstCreated = 0;
+    for (char* cut = folderPath; *cut != '\0'; ++cut) {
         if (*cut != '\\')
             continue;
         *cut = '\0';
-        CreateDirectoryA(prefix, 0);
+        if (CreateDirectoryA(folderPath, 0) && firstCreated == 0)
+            firstCreated = static_cast<unsigned>(cut - folderPath);
         *cut = '\\';
+    }
+    return firstCreated;
+}
+
+void CreateFolders(const char* folderPath)
+{
+    char prefix[PathBufferSize];
+    if (TextCopy(prefix, sizeof prefix, folderPath))
+        CreateMissingFolders(prefix);
+}
+
+// The folders made for a file that then cannot be created go again, deepest
+// first: the uninstall data file never names them, so no uninstall would.
+static void RemoveFoldersCreated(char* folderPath, unsigned firstCreated)
+{
+    if (firstCreated == 0)
+        return;
+    for (unsigned end = TextLength(folderPath); end-- > firstCreated;) {
+        if (folderPath[end] != '\\')
+            continue;
+        folderPath[end] = '\0';
+        RemoveDirectoryA(folderPath);
     }
 }
 
@@ -36,7 +60,10 @@ HANDLE CreateOutputFile(const char* path)
         return INVALID_HANDLE_VALUE;
     char folder[PathBufferSize];
     ComposeContainingFolder(path, folder);
-    CreateFolders(folder);
-    return CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    unsigned firstCreated = CreateMissingFolders(folder);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        RemoveFoldersCreated(folder, firstCreated);
+    return file;
 }

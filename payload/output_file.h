@@ -9,7 +9,8 @@
 // characters), then the file itself for writing, replacing an existing one;
 // no other process can open it while the handle is open. Returns the handle,
 // which the caller closes, or INVALID_HANDLE_VALUE when the file cannot be
-// created, also when the path is longer than 259 characters.
+// created, also when the path is longer than 259 characters; the folders
+// this call made are then removed again.
 HANDLE CreateOutputFile(const char* path);
 
 // Creates every folder along `folderPath`, top down. The path ends in a

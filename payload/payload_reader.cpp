@@ -82,11 +82,16 @@ bool OpenInstallerFile(const char* path)
     return InstallerFile != INVALID_HANDLE_VALUE;
 }
 
+static uint32_t LittleEndianU32(const unsigned char* bytes)
+{
+    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
 uint32_t ReadU32(void)
 {
     unsigned char bytes[4] = { 0, 0, 0, 0 };
     ReadBytes(bytes, 4);
-    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+    return LittleEndianU32(bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -142,11 +147,16 @@ static bool ReadIntoFileTable(int64_t count)
     return ReadBytes(file_table, static_cast<int>(count)) == count;
 }
 
-static void ReadHeader(void)
+// A header cut short would read as zeros and pass as an empty product, so a
+// file that ends at or just behind its stub is incomplete instead.
+static bool ReadHeader(void)
 {
-    file_count = ReadU32();
-    total_size = ReadU32();
-    table_size = ReadU32();
+    unsigned char header[12] = { 0 };
+    bool whole = ReadBytes(header, sizeof header) == sizeof header;
+    file_count = LittleEndianU32(header);
+    total_size = LittleEndianU32(header + 4);
+    table_size = LittleEndianU32(header + 8);
+    return whole;
 }
 
 static void DecodeIntoSink(void)
@@ -169,12 +179,11 @@ PayloadResult ExtractPayload(void)
     // than its stub.
     if (!ReadIntoFileTable(stubSize))
         return Reject(PayloadIncomplete, IncompleteFileText);
-    ReadHeader();
-    if (!ReadIntoFileTable(table_size))
+    if (!ReadHeader() || !ReadIntoFileTable(table_size))
         return Reject(PayloadIncomplete, IncompleteFileText);
     DecodeIntoSink();
     CloseInstallerFile();
-    if (BytesRemaining != 0 || SinkTableShort())
+    if (BytesRemaining != 0 || !SinkReachedEveryRecord())
         return Reject(PayloadBytesRemain, IncompleteFileText);
     return PayloadExtracted;
 }

@@ -61,7 +61,7 @@ enum PayloadResult {
     PayloadCannotOpen = 1,      // the installer's own file
     PayloadUnconfigured = 2,    // StubSize reads as 0
     PayloadIncomplete = 3,      // stub or file table short, or counts that lie
-    PayloadBytesRemain = 4      // decoding left BytesRemaining above 0
+    PayloadBytesRemain = 4      // decoding left bytes over or records unreached
 };
 
 // The whole reading order: opens the installer's own file (the program path

@@ -5,6 +5,7 @@
 #include "stubkit/operations.h"
 #include "stubkit/pack_plan.h"
 #include "stubkit/progress.h"
+#include "stubkit/signing_options.h"
 
 namespace stubkit {
 namespace {
@@ -36,10 +37,10 @@ void RunBuild(BuildCommandOptions options)
         const double ratio = outcome.total_size == 0 ? 0.0
                                                      : 100.0 * static_cast<double>(outcome.pack.stream_size) /
                                                            static_cast<double>(outcome.total_size);
-        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s\n",
+        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s%s\n",
                      outcome.output.string().c_str(), outcome.file_count, HumanBytes(outcome.total_size).c_str(),
                      HumanBytes(outcome.pack.stream_size).c_str(), ratio,
-                     HumanBytes(outcome.pack.installer_size).c_str());
+                     HumanBytes(outcome.pack.installer_size).c_str(), outcome.signed_installer ? ", signed" : "");
     }
 }
 
@@ -54,17 +55,18 @@ void AddBuildCommand(CLI::App& app)
         "  title = \"Korvan Reader\"              product name, at most 207 characters\n"
         "  source = \"dist\"                      the product folder, relative to CONFIG\n"
         "  default_folder = \"Korvan Reader\"     folder proposed under Program Files (default: title)\n"
-        "  program_group = \"Korvan\"             Start-menu folder (default: title)\n"
+        "  program_group = \"Korvan\"             Start-menu folder (default: title; not empty with start_menu)\n"
         "  run_after_install = \"bin\\\\setup.exe\"  program started when the files are in place\n"
         "  [[start_menu]]                        up to 16 rows, and as many [[desktop]] rows\n"
         "  link = \"Korvan Reader.lnk\"           shortcut file name\n"
         "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
         "\n"
-        "Every file under source is packed; '/' in targets and in run_after_install's program is\n"
-        "taken as '\\'. Symbolic links to files inside source are packed as those files; links\n"
-        "leading outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is\n"
-        "the latest time recorded. Nothing is written unless every check passes; all problems\n"
-        "are listed at once.");
+        "Every file under source is packed (none may be davirado.exe or davirado.dat at its top,\n"
+        "the installer's own files); '/' in targets and in run_after_install's program is taken\n"
+        "as '\\'. Symbolic links to files inside source are packed as those files; links leading\n"
+        "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
+        "time recorded. Nothing is written unless every check passes; all problems are listed\n"
+        "at once.");
     command->add_option("CONFIG", options->build.config, "Product description (TOML)")
         ->required()
         ->check(RegularFile());
@@ -88,6 +90,7 @@ void AddBuildCommand(CLI::App& app)
     command->add_flag("--follow-symlinks", options->build.follow_symlinks,
                       "Pack symbolic links that lead outside the product folder as the files they name");
     command->add_flag("-q,--quiet", options->quiet, "Print errors only, no warnings or summary");
+    AddSigningOptions(*command, options->build.signing);
     command->callback([options] { RunBuild(*options); });
 }
 

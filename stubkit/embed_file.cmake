@@ -1,9 +1,13 @@
-# cmake -DINPUT=file -DOUTPUT=file.cpp -P embed_file.cmake
-# Writes INPUT's bytes as the definitions declared in embedded_stub.h.
-if(NOT EXISTS "${INPUT}")
-    message(FATAL_ERROR "${INPUT} does not exist: build the Windows programs first "
-                        "(cmake --preset win32 && cmake --build --preset win32)")
-endif()
+# cmake -DINPUT=file -DUNINSTALLER=file -DOUTPUT=file.cpp -P embed_file.cmake
+# Writes INPUT's bytes and the size of the uninstaller it carries as the
+# definitions declared in embedded_stub.h.
+foreach(required IN ITEMS "${INPUT}" "${UNINSTALLER}")
+    if(NOT EXISTS "${required}")
+        message(FATAL_ERROR "${required} does not exist: build the Windows programs first "
+                            "(cmake --preset win32 && cmake --build --preset win32)")
+    endif()
+endforeach()
+file(SIZE "${UNINSTALLER}" uninstaller_size)
 file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" hex_length)
 math(EXPR size "${hex_length} / 2")
@@ -14,6 +18,7 @@ file(WRITE "${OUTPUT}.tmp"
     "#include \"stubkit/embedded_stub.h\"\n\n"
     "namespace stubkit {\n\n"
     "const unsigned char kEmbeddedStub[] = {\n${bytes}\n};\n"
-    "const std::size_t kEmbeddedStubSize = ${size};\n\n"
+    "const std::size_t kEmbeddedStubSize = ${size};\n"
+    "const std::size_t kEmbeddedUninstallerSize = ${uninstaller_size};\n\n"
     "}  // namespace stubkit\n")
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

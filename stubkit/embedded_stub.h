@@ -10,6 +10,8 @@ namespace stubkit {
 
 extern const unsigned char kEmbeddedStub[];
 extern const std::size_t kEmbeddedStubSize;
+// The uninstaller's file, which the stub carries inside and writes out.
+extern const std::size_t kEmbeddedUninstallerSize;
 
 }  // namespace stubkit
 

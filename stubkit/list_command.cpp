@@ -3,6 +3,7 @@
 
 #include "stubkit/commands.h"
 #include "stubkit/operations.h"
+#include "stubkit/signing_options.h"
 
 namespace stubkit {
 namespace {
@@ -11,12 +12,14 @@ struct ListOptions {
     std::string setup;
     bool json = false;
     int codepage = kDefaultCodepage;
+    SignatureCheckOptions signature;
 };
 
 void RunList(const ListOptions& options)
 {
     const Codepage codepage(options.codepage);
-    std::cout << DescribeInstaller(ReadInstallerImage(options.setup), codepage, options.json);
+    const InstallerImage image = ReadInstallerImage(options.setup);
+    std::cout << DescribeInstaller(image, codepage, options.json, InspectSignature(options.setup, options.signature.ca_file));
 }
 
 }  // namespace
@@ -31,6 +34,7 @@ void AddListCommand(CLI::App& app)
     command->add_flag("--json", options->json, "Print JSON for machines instead of tables");
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
         ->check(AnsiCodepage());
+    AddSignatureCheckOptions(*command, options->signature, false);
     command->callback([options] { RunList(*options); });
 }
 

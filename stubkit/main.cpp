@@ -1,11 +1,38 @@
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "stubkit/commands.h"
 #include "stubkit/container/printable_text.h"
+#include "stubkit/embedded_stub.h"
+#include "stubkit/tool_documents.h"
 
 namespace {
+
+const std::string kVersionLine = "stubkit " STUBKIT_VERSION;
+
+// What a vendor's release notes and bug reports need: which tool, and which
+// stub and uninstaller its installers will carry.
+std::string VersionText()
+{
+    return kVersionLine + "\ninstaller stub: " + std::to_string(stubkit::kEmbeddedStubSize) +
+           " bytes\nuninstaller:    " + std::to_string(stubkit::kEmbeddedUninstallerSize) + " bytes (inside the stub)";
+}
+
+// Hidden flags through which the build generates the installed manual page
+// and completion script from this very setup.
+void AddDocumentFlags(CLI::App& app)
+{
+    app.add_flag_callback("--man-page", [&app] {
+        std::cout << stubkit::ManPage(app, kVersionLine);
+        throw CLI::Success();
+    })->group("");
+    app.add_flag_callback("--bash-completion", [&app] {
+        std::cout << stubkit::BashCompletion(app);
+        throw CLI::Success();
+    })->group("");
+}
 
 // CLI11 would call a mistyped command an unexpected argument; say what it is.
 bool IsUnknownCommand(CLI::App& app, int argc, char** argv)
@@ -28,16 +55,20 @@ bool IsUnknownCommand(CLI::App& app, int argc, char** argv)
 int main(int argc, char** argv)
 {
     CLI::App app{"stubkit: builds and inspects self-extracting installers", "stubkit"};
-    app.set_version_flag("--version", "stubkit 0.1.0");
+    app.set_version_flag("--version", VersionText(), "Print the version and the sizes of the stub and uninstaller");
     stubkit::AddBuildCommand(app);
     stubkit::AddListCommand(app);
     stubkit::AddTestCommand(app);
     stubkit::AddExtractCommand(app);
     stubkit::AddEncodeCommand(app);
     stubkit::AddDecodeCommand(app);
+    AddDocumentFlags(app);
     app.footer("A product installer in two steps:\n"
                "  stubkit build product.toml -o product-setup.exe\n"
                "  stubkit test product-setup.exe\n"
+               "Signed for release (see 'stubkit build --help'):\n"
+               "  stubkit build product.toml -o product-setup.exe --sign-pkcs12 vendor.p12 --sign-pass-file pass.txt\n"
+               "  stubkit test --require-signature product-setup.exe\n"
                "'stubkit COMMAND --help' describes each command; build's help shows the config format.");
     app.require_subcommand(1);
     if (IsUnknownCommand(app, argc, argv))

@@ -113,6 +113,7 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
     CheckOutput(outcome.output, options, config, scan.files, problems);
     const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
+    CheckSigningOptions(options.signing, problems);
     if (!problems.empty())
         throw ValidationError(problems);
 
@@ -129,6 +130,11 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level,
                                   [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
+    if (options.signing.Requested()) {
+        SignInstaller(outcome.output, options.signing);
+        outcome.signed_installer = true;
+        outcome.pack.installer_size = fs::file_size(outcome.output);
+    }
     return outcome;
 }
 
@@ -189,7 +195,24 @@ toml::array ShortcutsAsArray(const std::vector<std::pair<std::string, std::strin
     return array;
 }
 
-std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage, const ConfigView& view)
+// The stream runs to the end of the file, or to the signature behind it.
+std::uint64_t StreamSize(const InstallerImage& image, const SignatureReport& signature)
+{
+    const bool signature_behind = signature.present && signature.table_offset >= image.stream_offset &&
+                                  signature.table_offset <= image.file_size;
+    return (signature_behind ? signature.table_offset : image.file_size) - image.stream_offset;
+}
+
+toml::table SignatureAsTable(const SignatureReport& signature)
+{
+    if (!signature.present)
+        return toml::table{{"signed", false}};
+    return toml::table{{"signed", true}, {"signer", signature.signer}, {"verified", signature.verified},
+                       {"problem", signature.problem}, {"size", static_cast<std::int64_t>(signature.table_size)}};
+}
+
+std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage, const ConfigView& view,
+                           const SignatureReport& signature)
 {
     toml::table config;
     for (const auto& [name, value] : view.fields)
@@ -216,7 +239,8 @@ std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage
         {"file_count", static_cast<std::int64_t>(image.header.file_count)},
         {"total_size", static_cast<std::int64_t>(image.header.total_size)},
         {"table_size", static_cast<std::int64_t>(image.header.table_size)},
-        {"stream_size", static_cast<std::int64_t>(image.file_size - image.stream_offset)},
+        {"stream_size", static_cast<std::int64_t>(StreamSize(image, signature))},
+        {"signature", SignatureAsTable(signature)},
         {"files", std::move(files)}};
     std::ostringstream out;
     out << toml::json_formatter{root} << "\n";
@@ -235,7 +259,8 @@ void PrintShortcuts(std::ostringstream& out, const char* label,
             << Quoted(rows[i].second) << "\n";
 }
 
-std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage, const ConfigView& view)
+std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage, const ConfigView& view,
+                           const SignatureReport& signature)
 {
     std::ostringstream out;
     out << Printable(image.path.string()) << ": " << image.file_size << " bytes\n";
@@ -247,8 +272,9 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
     PrintShortcuts(out, "StartMenu", view.start_menu);
     PrintShortcuts(out, "Desktop", view.desktop);
     out << "Payload          " << image.header.file_count << " files, " << image.header.total_size
-        << " bytes; table " << image.header.table_size << " bytes; stream "
-        << image.file_size - image.stream_offset << " bytes\n\n";
+        << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
+        << " bytes\n";
+    out << "Signature        " << DescribeSignature(signature) << "\n\n";
     char line[200];
     std::snprintf(line, sizeof line, "%12s  %-8s  %-19s  %-19s  %-19s  %s\n", "Size", "CRC",
                   "Created (UTC)", "Accessed (UTC)", "Written (UTC)", "Name");
@@ -264,10 +290,11 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
 
 }  // namespace
 
-std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json)
+std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json,
+                              const SignatureReport& signature)
 {
     const ConfigView view = ViewConfig(image, codepage);
-    return json ? DescribeAsJson(image, codepage, view) : DescribeAsText(image, codepage, view);
+    return json ? DescribeAsJson(image, codepage, view, signature) : DescribeAsText(image, codepage, view, signature);
 }
 
 // ---- test ----------------------------------------------------------------
@@ -281,6 +308,10 @@ std::string FileNamed(const Codepage& codepage, const FileRecord& record)
 
 std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& verdict, const Codepage& codepage)
 {
+    if (verdict.refused_name)
+        return FileNamed(codepage, image.records[*verdict.refused_name]) +
+               " has a name the installer refuses (a device, or outside its folder): it would stop with \"" +
+               kCorruptedFileMessage + "\"";
     if (verdict.damaged_file)
         return FileNamed(codepage, image.records[*verdict.damaged_file]) +
                " fails its CRC check: the installer would stop with \"" + kCorruptedFileMessage + "\"";
@@ -319,7 +350,8 @@ std::string TableNameProblem(const InstallerImage& image, const Codepage& codepa
     for (const FileRecord& record : image.records) {
         const std::optional<NameRefusal> refusal = InstallerNameRefusal(record.name);
         if (refusal)
-            return FileNamed(codepage, record) + ": " + Printable(codepage.ToUtf8(refusal->reason)) +
+            return FileNamed(codepage, record) + " has a name the installer refuses: " +
+                   Printable(codepage.ToUtf8(refusal->reason)) +
                    (refusal->installer_message
                         ? std::string(": the installer would stop with \"") + refusal->installer_message + "\""
                         : std::string());

@@ -14,6 +14,7 @@
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
 #include "stubkit/packer.h"
+#include "stubkit/signing.h"
 
 namespace stubkit {
 
@@ -25,6 +26,7 @@ struct BuildOptions {
     int codepage = kDefaultCodepage;
     bool show_progress = false;
     bool follow_symlinks = false;   // pack links that lead outside the product folder
+    SigningOptions signing;         // nothing requested: the installer stays unsigned
 };
 
 struct BuildOutcome {
@@ -32,6 +34,7 @@ struct BuildOutcome {
     std::size_t file_count = 0;
     std::uint64_t total_size = 0;
     PackResult pack;
+    bool signed_installer = false;
 };
 
 using WarningSink = std::function<void(const std::string&)>;
@@ -41,8 +44,10 @@ using WarningSink = std::function<void(const std::string&)>;
 // packs.
 BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn);
 
-// The record's fields and the file table, as text for people or as JSON.
-std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json);
+// The record's fields, the file table and the signature, as text for people
+// or as JSON.
+std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json,
+                              const SignatureReport& signature = {});
 
 struct TestOutcome {
     bool passed = false;

@@ -8,6 +8,8 @@
 #include <map>
 #include <set>
 
+#include "payload/name_rules.h"
+
 namespace stubkit {
 namespace {
 
@@ -37,20 +39,6 @@ std::string UpperAscii(std::string text)
     for (char& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
-}
-
-bool IsReservedDeviceName(const std::string& component)
-{
-    // Windows ignores an extension and trailing blanks after a device name:
-    // "nul.txt" and "COM1 " are the devices too.
-    std::string base = component.substr(0, component.find('.'));
-    base.erase(base.find_last_not_of(' ') + 1);
-    base = UpperAscii(base);
-    static const std::set<std::string> devices = {"CON", "PRN", "AUX", "NUL"};
-    if (devices.count(base))
-        return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
 }
 
 std::string Quote(const std::string& text)
@@ -153,6 +141,10 @@ public:
         texts.program_group = FolderField(config_.program_group, "program_group");
         texts.run_after_install = Field(config_.run_after_install, "run_after_install");
         texts.start_menu = Rows(config_.start_menu, "start_menu", texts.program_group);
+        // Without a group the links' paths hold a doubled backslash, and the
+        // uninstaller's climb from them must meet the Programs folder itself.
+        if (config_.program_group.empty() && !config_.start_menu.empty())
+            problems_.push_back("program_group: must not be empty when there are start_menu shortcuts");
         texts.desktop = Rows(config_.desktop, "desktop", std::string());
         return texts;
     }
@@ -260,6 +252,12 @@ private:
 
     void CheckFileName(const std::string& utf8, const std::string& ansi, const std::string& field)
     {
+        // The installer writes its uninstaller and data file into the same
+        // folder: a packed file of either name would replace the uninstaller
+        // or stop the installation half-way.
+        for (const char* own : {kUninstallerName, kUninstallLogName})
+            if (UpperAscii(utf8) == UpperAscii(own))
+                problems_.push_back(field + ": the installer writes its own '" + own + "' there");
         if (ansi.size() > kMaxNameLength)
             problems_.push_back(field + ": the name takes " + std::to_string(ansi.size()) +
                                 " bytes; at most 255 fit the file table");
@@ -411,7 +409,7 @@ std::string WindowsNameProblem(const std::string& component)
     }
     if (component.back() == '.' || component.back() == ' ')
         return "ends in a dot or a blank, which Windows removes";
-    if (IsReservedDeviceName(component))
+    if (IsDeviceName(component.data(), static_cast<unsigned>(component.size())))
         return "is a reserved device name on Windows";
     return std::string();
 }

@@ -24,6 +24,7 @@ constexpr std::uint64_t kMaxFileSize = (std::uint64_t{1} << 31) - 1;
 constexpr std::uint64_t kMaxTotalSize = (std::uint64_t{1} << 32) - 1;
 // The installer writes these itself; targets may name them without packing them.
 constexpr const char* kUninstallerName = "davirado.exe";
+constexpr const char* kUninstallLogName = "davirado.dat";
 // Where InstallDir usually lands, for the path-length warning.
 constexpr const char* kTypicalBaseFolder = "C:\\Program Files\\";
 

@@ -5,6 +5,7 @@
 #include "stubkit/container/printable_text.h"
 #include "stubkit/operations.h"
 #include "stubkit/progress.h"
+#include "stubkit/signing_options.h"
 
 namespace stubkit {
 namespace {
@@ -13,6 +14,7 @@ struct TestOptions {
     std::string setup;
     int codepage = kDefaultCodepage;
     bool quiet = false;
+    SignatureCheckOptions signature;
 };
 
 void RunTest(const TestOptions& options)
@@ -21,8 +23,12 @@ void RunTest(const TestOptions& options)
     const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
     if (!outcome.passed)
         throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
+    const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
+    const std::string refusal = SignatureRefusal(signature, options.signature.required);
+    if (!refusal.empty())
+        throw std::runtime_error(Quoted(options.setup) + " " + refusal);
     if (!options.quiet)
-        std::cout << Printable(options.setup) << ": OK, " << outcome.message << "\n";
+        std::cout << Printable(options.setup) << ": OK, " << outcome.message << "; " << DescribeSignature(signature) << "\n";
 }
 
 }  // namespace
@@ -33,11 +39,15 @@ void AddTestCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand("test", "Check an installer as the installer itself would, without installing");
     command->footer("Decodes the whole payload, compares every file's CRC and the byte count the way the\n"
                     "installer does, and names the first damaged file. Exit status 0 only when the\n"
-                    "installer would extract every file successfully.");
+                    "installer would extract every file successfully.\n"
+                    "A signed installer passes only when its signature verifies: nothing changed since\n"
+                    "signing, and the signer's certificate chains to a trusted one (the system's list,\n"
+                    "or --ca-file). osslsigncode checks it.");
     command->add_option("SETUP", options->setup, "Installer to check")->required()->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
         ->check(AnsiCodepage());
     command->add_flag("-q,--quiet", options->quiet, "Print nothing on success");
+    AddSignatureCheckOptions(*command, options->signature, true);
     command->callback([options] { RunTest(*options); });
 }
 

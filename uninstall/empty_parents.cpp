@@ -8,50 +8,100 @@
 
 enum { MaxFoldersClimbed = 16 };
 
-// An empty desktop or Start menu is still the user's: losing the last shortcut
-// must not take the folder with it, so the climb never passes these.
-static const int ProtectedFolderIds[] = {
-    CSIDL_PROGRAMS,        CSIDL_STARTMENU,        CSIDL_DESKTOPDIRECTORY,
-    CSIDL_COMMON_PROGRAMS, CSIDL_COMMON_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY,
-    CSIDL_PROGRAM_FILES,   CSIDL_WINDOWS,          CSIDL_PROFILE,
+// An empty desktop, Start menu or Documents folder is still the user's: losing
+// the last shortcut or file must not take the folder with it, so the climb
+// never passes these. A byte each keeps the table small.
+static const unsigned char ProtectedFolderIds[] = {
+    CSIDL_PROGRAMS,          CSIDL_STARTMENU,           CSIDL_DESKTOPDIRECTORY,
+    CSIDL_STARTUP,           CSIDL_COMMON_PROGRAMS,     CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_STARTUP, CSIDL_PERSONAL,
+    CSIDL_COMMON_DOCUMENTS,  CSIDL_APPDATA,             CSIDL_LOCAL_APPDATA,
+    CSIDL_COMMON_APPDATA,    CSIDL_PROGRAM_FILES,       CSIDL_PROGRAM_FILESX86,
+    CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_WINDOWS,
+    CSIDL_PROFILE,
 };
-enum { ProtectedFolderCount = sizeof ProtectedFolderIds / sizeof ProtectedFolderIds[0] };
-
-// The shell's paths of the protected folders, learnt once per deletion so the
-// program keeps no writable data (each data section would cost file size).
-struct ProtectedFolderList {
-    char paths[ProtectedFolderCount][UninstallPathSize];
+// A 32-bit program learns the 64-bit view's Program Files folders only from
+// the environment.
+static const char* const ProtectedFolderVariables[] = { "ProgramW6432", "CommonProgramW6432" };
+enum {
+    ProtectedFolderIdCount = sizeof ProtectedFolderIds,
+    ProtectedFolderCount = ProtectedFolderIdCount + 2
 };
-
-static void LearnProtectedFolders(ProtectedFolderList* list)
-{
-    for (int i = 0; i < ProtectedFolderCount; ++i)
-        if (!SHGetSpecialFolderPathA(0, list->paths[i], ProtectedFolderIds[i], FALSE))
-            list->paths[i][0] = '\0';   // unknown here: never equals a full path
-}
-
-static bool IsInList(const ProtectedFolderList* list, const char* folder)
-{
-    char fullPath[UninstallPathSize];
-    DWORD length = GetFullPathNameA(folder, sizeof fullPath, fullPath, 0);
-    if (length == 0 || length >= sizeof fullPath)
-        return true;   // a folder that cannot be compared is not risked
-    for (int i = 0; i < ProtectedFolderCount; ++i)
-        if (lstrcmpiA(fullPath, list->paths[i]) == 0)
-            return true;
-    return false;
-}
-
-bool IsProtectedFolder(const char* folder)
-{
-    ProtectedFolderList list;
-    LearnProtectedFolders(&list);
-    return IsInList(&list, folder);
-}
 
 static bool IsSeparator(char c)
 {
     return c == '\\' || c == '/';
+}
+
+// The folder's full path in one spelling, so that no other spelling of a
+// protected folder slips past the comparison: the drive, then each component
+// after one backslash, "." components and doubled separators dropped, no
+// trailing separator ("C:" for a drive root). False for a path that is not on
+// a drive (\\?\, \??\, \\.\ and UNC forms, which name folders in ways this
+// cannot compare), for a component ending in a dot or blank (the system drops
+// those and reaches another folder), and for a path that does not fit.
+static bool ComposeCanonicalPath(const char* folder, char* canonical)
+{
+    char full[UninstallPathSize];
+    DWORD length = GetFullPathNameA(folder, sizeof full, full, 0);
+    if (length == 0 || length >= sizeof full || full[1] != ':' || full[2] != '\\')
+        return false;
+    canonical[0] = full[0];
+    canonical[1] = ':';
+    // Every backslash written stands for at least one read, so the result is
+    // never longer than `full`. The full path has backslashes only.
+    char* out = canonical + 2;
+    for (const char* c = full + 2;;) {
+        while (*c == '\\')
+            ++c;
+        if (*c == '\0')
+            break;
+        char* component = out;
+        *out++ = '\\';
+        for (; *c != '\0' && *c != '\\'; ++c) {
+            if (*c == '?')
+                return false;
+            *out++ = *c;
+        }
+        if (out == component + 2 && component[1] == '.')
+            out = component;
+        else if (out[-1] == '.' || out[-1] == ' ')
+            return false;
+    }
+    *out = '\0';
+    return true;
+}
+
+// The protected folder `index` in canonical spelling; false when this system
+// does not know it.
+static bool ComposeProtectedFolder(int index, char* canonical)
+{
+    char known[MAX_PATH];
+    const char* path = known;
+    if (index < ProtectedFolderIdCount) {
+        if (!SHGetSpecialFolderPathA(0, known, ProtectedFolderIds[index], FALSE))
+            return false;
+    } else {
+        path = getenv(ProtectedFolderVariables[index - ProtectedFolderIdCount]);
+    }
+    return path && ComposeCanonicalPath(path, canonical);
+}
+
+// Learnt afresh for each folder tried, so the program keeps no writable data
+// (a data section would cost file size). Drive roots, and any folder whose
+// spelling cannot be compared, count as protected: the climb stops rather
+// than risk them.
+bool IsProtectedFolder(const char* folder)
+{
+    char canonical[UninstallPathSize];
+    if (!ComposeCanonicalPath(folder, canonical) || canonical[2] == '\0')
+        return true;
+    for (int i = 0; i < ProtectedFolderCount; ++i) {
+        char protectedFolder[UninstallPathSize];
+        if (ComposeProtectedFolder(i, protectedFolder) && lstrcmpiA(canonical, protectedFolder) == 0)
+            return true;
+    }
+    return false;
 }
 
 // Replaces `path` with the folder that holds it; false when there is none to
@@ -81,10 +131,8 @@ void DeleteFileAndEmptyParents(const char* path)
     char working[UninstallPathSize];
     if (!TextCopy(working, sizeof working, path))
         return;
-    ProtectedFolderList protectedFolders;
-    LearnProtectedFolders(&protectedFolders);
     for (int climbed = 0; climbed < MaxFoldersClimbed; ++climbed) {
-        if (!TakeParentFolder(working) || IsInList(&protectedFolders, working))
+        if (!TakeParentFolder(working) || IsProtectedFolder(working))
             return;
         RemoveDirectoryA(working);   // removes only an empty folder
     }

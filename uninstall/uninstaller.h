@@ -6,10 +6,12 @@
 enum { UninstallPathSize = 260 };   // 259 characters and the NUL
 
 // The main routine, given the runtime's parsed arguments. Without an argument
-// (first stage) it copies itself into the TEMP (else TMP) folder and starts the
-// copy with its own path; with one (second stage) that argument is the
-// installed program's path. Returns the exit code: 0 done or copy started,
-// 1 the user declined, 2 the data file could not be opened.
+// (first stage) it copies itself into the TEMP (else TMP; an empty value counts
+// as unset) folder and starts the copy with its own path, or does the work in
+// place when there is no such folder or the copy cannot be made or started;
+// with one (second stage) that argument is the installed program's path.
+// Returns the exit code: 0 done or copy started, 1 the user declined, 2 the
+// data file could not be opened.
 int Uninstaller(int count, char** arguments);
 
 // Deletes the file, then climbs at most 16 folders up removing each one that is
@@ -17,10 +19,15 @@ int Uninstaller(int count, char** arguments);
 // or the system owns (see IsProtectedFolder), which it never removes.
 void DeleteFileAndEmptyParents(const char* path);
 
-// True for the Start-menu Programs, Start Menu and desktop folders (the user's
-// and the all-users ones), Program Files, the Windows folder and the user's
-// profile, as the shell reports them; letter case and the spelling of the
-// path (relative, "..", forward slashes) do not matter.
+// True for the Start-menu Programs, Start Menu, StartUp and desktop folders
+// and Documents (the user's and the all-users ones), the user's roaming and
+// local application data, the common application data, Program Files and its
+// common files (both views), the Windows folder, the user's profile and every
+// drive root, as the shell and the environment report them; letter case and
+// the spelling of the path (relative, ".", "..", doubled or trailing
+// separators, forward slashes) do not matter. Also true for any path it cannot
+// compare: \?\, \??\, \.\ and UNC forms, a component ending in a dot or
+// blank, or a path too long.
 bool IsProtectedFolder(const char* folder);
 
 // True when `keyPath` is "Software\Microsoft\Windows\CurrentVersion\Uninstall\"

@@ -23,10 +23,14 @@ static const char ContinueQuestion[] = " will be uninstalled. Do you wish to con
 // Both quoted paths of the copy's command line, a blank and the NUL.
 enum { CopyCommandLineSize = 2 * UninstallPathSize + 6 };
 
+// An empty value counts as unset: it would put the copy into the root of the
+// current drive.
 static const char* TempFolder()
 {
     const char* folder = getenv("TEMP");
-    return folder ? folder : getenv("TMP");
+    if (!folder || *folder == '\0')
+        folder = getenv("TMP");
+    return folder && *folder != '\0' ? folder : 0;
 }
 
 static bool ComposeTempCopyPath(char* copyPath, const char* folder)
@@ -48,19 +52,19 @@ static bool ComposeCopyCommandLine(char* commandLine, const char* copyPath, cons
     return TextAppend(commandLine, CopyCommandLineSize, "\"");
 }
 
-static void StartTempCopy(char* commandLine)
+static bool StartTempCopy(char* commandLine)
 {
     STARTUPINFOA startup;
     GetStartupInfoA(&startup);
     startup.dwFlags |= STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWDEFAULT;
     PROCESS_INFORMATION started;
-    CreateProcessA(0, commandLine, 0, 0, FALSE, CREATE_NEW_CONSOLE, 0, 0, &startup, &started);
+    return CreateProcessA(0, commandLine, 0, 0, FALSE, CREATE_NEW_CONSOLE, 0, 0, &startup, &started);
 }
 
 // A running program's file cannot be deleted, so the work is handed to a copy
-// in the TEMP folder. False when no copy could be made: then the work is done
-// in place.
+// in the TEMP folder. False when no copy could be made or started: then the
+// work is done in place.
 static bool RelaunchFromTemp(const char* ownPath)
 {
     const char* folder = TempFolder();
@@ -71,8 +75,7 @@ static bool RelaunchFromTemp(const char* ownPath)
     if (!ComposeTempCopyPath(copyPath, folder) || !CopyFileA(ownPath, copyPath, FALSE) ||
         !ComposeCopyCommandLine(commandLine, copyPath, ownPath))
         return false;
-    StartTempCopy(commandLine);
-    return true;
+    return StartTempCopy(commandLine);
 }
 
 // The data file lies beside the installed program. _makepath does not check

@@ -1,5 +1,7 @@
 #include "stubkit/container/install_names.h"
 
+#include "payload/name_rules.h"
+
 namespace stubkit {
 namespace {
 
@@ -22,33 +24,45 @@ bool ClimbsOneLevel(const std::string& component)
     return dots >= 2;
 }
 
+// Which of the shared rule's reasons applies to a name it refuses, in words.
+std::string RefusalReason(const std::string& name)
+{
+    if (IsSeparator(name[0]))
+        return "it starts with a separator and would leave the installation folder";
+    if (name.find(':') != std::string::npos)
+        return "it holds a ':' (a drive or a stream of another file)";
+    std::size_t start = 0;
+    for (std::size_t end = 0; end <= name.size(); ++end) {
+        if (end < name.size() && !IsSeparator(name[end]))
+            continue;
+        const std::string component = name.substr(start, end - start);
+        if (ClimbsOneLevel(component))
+            return "it climbs out of its folder ('" + component + "')";
+        if (IsDeviceName(component.data(), static_cast<unsigned>(component.size())))
+            return "'" + component + "' is a device on Windows, not a file";
+        start = end + 1;
+    }
+    return "it leaves the installation folder";
+}
+
 }  // namespace
 
 std::optional<NameRefusal> InstallerNameRefusal(const std::string& ansi_name)
 {
-    if (ansi_name.empty())
-        return NameRefusal{"the name is empty, which names the installation folder itself", kCannotCreateMessage};
+    // The installer copies the name as text, up to a NUL.
     const std::size_t nul = ansi_name.find('\0');
     if (nul != std::string::npos)
-        return NameRefusal{"the name holds a NUL byte; the installer would cut it there and create '" +
+        return NameRefusal{"it holds a NUL byte; the installer would cut it there and create '" +
                                ansi_name.substr(0, nul) + "' instead",
                            nullptr};
-    if (IsSeparator(ansi_name[0]))
-        return NameRefusal{"the name starts with a separator and would leave the installation folder",
-                           kCorruptedFileMessage};
-    if (ansi_name.find(':') != std::string::npos)
-        return NameRefusal{"the name holds a ':' (a drive or a stream of another file)", kCorruptedFileMessage};
-    std::size_t start = 0;
-    for (std::size_t end = 0; end <= ansi_name.size(); ++end) {
-        if (end < ansi_name.size() && !IsSeparator(ansi_name[end]))
-            continue;
-        if (ClimbsOneLevel(ansi_name.substr(start, end - start)))
-            return NameRefusal{"the name climbs out of its folder ('" + ansi_name.substr(start, end - start) + "')",
-                               kCorruptedFileMessage};
-        start = end + 1;
-    }
+    if (!IsInstallableName(ansi_name.c_str()))
+        return NameRefusal{RefusalReason(ansi_name), kCorruptedFileMessage};
+    // Names the rule lets through but that name the folder, not a file: the
+    // installer fails to create them.
+    if (ansi_name.empty())
+        return NameRefusal{"it is empty, which names the installation folder itself", kCannotCreateMessage};
     if (IsSeparator(ansi_name.back()))
-        return NameRefusal{"the name ends in a separator and names a folder, not a file", kCannotCreateMessage};
+        return NameRefusal{"it ends in a separator and names a folder, not a file", kCannotCreateMessage};
     return std::nullopt;
 }
 

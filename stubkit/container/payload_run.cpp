@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "payload/crc32.h"
+#include "payload/name_rules.h"
 #include "payload/stream_decoder.h"
 #include "stubkit/encoder/encoder.h"
 
@@ -197,9 +198,24 @@ int WriteCallbackForRun(const unsigned char* bytes, int length)
     return length;
 }
 
+// The installer refuses a name when it reaches its record, and it succeeds
+// only when it reaches every record; so a payload that holds any such name
+// never installs, and nothing is decoded for it.
+std::optional<std::size_t> FirstRefusedName(const std::vector<FileRecord>& records)
+{
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (!IsInstallableName(records[i].name.c_str()))
+            return i;
+    return std::nullopt;
+}
+
 PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* output,
                    const DecodeProgress& progress)
 {
+    PayloadVerdict verdict;
+    verdict.refused_name = FirstRefusedName(image.records);
+    if (verdict.refused_name)
+        return verdict;
     Sink sink(image, output);
     ActiveRun run{&input, &sink, &progress, 0, nullptr};
     active_run = &run;
@@ -209,7 +225,6 @@ PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* 
         std::rethrow_exception(run.host_failure);
     sink.Close();
 
-    PayloadVerdict verdict;
     verdict.damaged_file = sink.Failure();
     verdict.files_reached = sink.FilesReached();
     verdict.bytes_remaining = sink.BytesRemaining();

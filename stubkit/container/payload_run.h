@@ -1,9 +1,9 @@
 // Runs an installer's payload through the installer's own decoder and a copy
 // of its extraction rules, so that `test` and `extract` judge a file exactly
-// as the installer would: one running CRC per file compared when the file is
-// closed, the sink moving to the next record only when bytes are left over,
-// bytes beyond the last record dropped, and the remaining-bytes count that
-// must end at 0.
+// as the installer would: the names it refuses (its own name rules), one
+// running CRC per file compared when the file is closed, the sink moving to
+// the next record only when bytes are left over, bytes beyond the last record
+// dropped, and the remaining-bytes count that must end at 0.
 #ifndef STUBKIT_PAYLOAD_RUN_H
 #define STUBKIT_PAYLOAD_RUN_H
 
@@ -32,6 +32,7 @@ public:
 struct PayloadVerdict {
     bool success = false;
     std::optional<std::size_t> damaged_file;   // the file that failed its CRC
+    std::optional<std::size_t> refused_name;   // the file whose name the installer refuses
     std::size_t files_reached = 0;        // records the sink opened
     std::uint32_t bytes_remaining = 0;    // the installer's BytesRemaining at the end
 };

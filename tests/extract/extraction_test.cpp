@@ -284,6 +284,20 @@ Case UnsafeName(const std::string& prefix)
             {Scratch() + "\\" + escaped}};
 }
 
+// A good file, then `name`, which names a device: refused before anything is created for it.
+Case DeviceName(const std::string& name, const std::string& absent)
+{
+    const PackedFile good = MakeFile("good.txt", "good", 1);
+    return {Setup(PackFiles({good, MakeFile(name, "device", 2)})), 1, kCorrupted, {good}, {}, {InstallDir() + absent}};
+}
+
+// Record sizes 3 and 5, with `streamed` packed behind them.
+Case Unreached(uint32_t fileCount, const std::vector<PackedFile>& streamed, const std::vector<PackedFile>& installed)
+{
+    const std::vector<PackedFile> table = {MakeFile("three.txt", "abc", 1), MakeFile("five.txt", "fifth", 2)};
+    return {Mismatched(table, fileCount, streamed), 2, kIncomplete, installed, {}, {InstallDir() + "five.txt"}};
+}
+
 Case Refused(bool readOnly)
 {
     return {Setup(PackFiles(TwoFiles())), 1, "Cannot create file:\n    " + InstallDir() + "two.txt",
@@ -306,7 +320,7 @@ const Row kRows[] = {
     {"ManyShapesAcrossChunksAllInstalledOneOverALongerFile",
      [] { return Case{Setup(PackFiles(ManyShapes())), 0, "", ManyShapes(), {}, {}, "small.txt"}; }},
     {"OnlyEmptyFilesAreAllCreated", [] { return Case{Setup(PackFiles(AllEmpty())), 0, "", AllEmpty()}; }},
-    {"StubOnlyEndsWithoutError", [] { return Case{MakeInstaller("")}; }},
+    {"StubWithoutHeaderIsIncomplete", [] { return Case{MakeInstaller(""), 2, kIncomplete}; }},
     {"UnconfiguredStubSizeIsReported", [] {
          Bytes image = ProbeImage();
          PatchSlot(&image, "$$Title", kTitle);
@@ -334,6 +348,17 @@ const Row kRows[] = {
      }},
     {"FileCountAboveTheRecordsWithTotalSize0IsIncomplete",
      [] { return Case{Mismatched(AllEmpty(), 3, {}), 2, kIncomplete, AllEmpty()}; }},
+    {"RecordNeverReachedIsIncomplete",
+     [] { return Unreached(2, {MakeFile("s", "abc", 1)}, {MakeFile("three.txt", "abc", 1)}); }},
+    {"NonEmptyRecordWithTotalSize0IsIncomplete", [] { return Unreached(2, {}, {}); }},
+    {"RecordBeyondFileCountIsIncomplete",
+     [] { return Unreached(1, {MakeFile("s", "abc", 1)}, {MakeFile("three.txt", "abc", 1)}); }},
+    {"FileCount2To31IsIncomplete", [] { return Case{Mismatched(AllEmpty(), 0x80000000u, {}), 2, kIncomplete}; }},
+    {"LastFileShortOfItsSizeIsIncomplete", [] {
+         Payload payload = PackFiles({MakeFile("cut.txt", "abc", 1)});
+         payload.table[4] = 4;   // its size; the CRC is that of the three bytes streamed
+         return Case{Setup(payload), 2, kIncomplete, {}, {"cut.txt"}};
+     }},
     {"NameRunningPastTheTableIsIncomplete", [] {
          Payload payload = PackFiles(TwoFiles());
          payload.table.pop_back();
@@ -348,6 +373,20 @@ const Row kRows[] = {
     {"NameClimbingWithForwardSlashesIsCorrupted", [] { return UnsafeName("../"); }},
     {"NameWithADriveIsCorrupted", [] { return UnsafeName(Scratch() + "\\"); }},
     {"RootedNameIsCorrupted", [] { return UnsafeName(Scratch().substr(2) + "\\"); }},
+    {"DeviceNameInAFolderIsCorruptedNothingCreated", [] { return DeviceName("sub\\NUL.txt", "sub"); }},
+    {"DeviceNameAsAFolderIsCorruptedNothingCreated", [] { return DeviceName("com0 .d\\x.txt", "com0 .d"); }},
+    {"NamesResemblingDevicesAreInstalled", [] {
+         const std::vector<PackedFile> files = {MakeFile("COM10.txt", "a", 1), MakeFile("NULL", "b", 2),
+                                                MakeFile("console\\auxiliary.txt", "c", 3), MakeFile("lpt.log", "d", 4),
+                                                MakeFile("x.con", "e", 5)};
+         return Case{Setup(PackFiles(files)), 0, "", files};
+     }},
+    {"FoldersMadeForAFileThatCannotBeCreatedAreRemoved", [] {
+         const PackedFile good = MakeFile("kept\\good.txt", "good", 1);
+         return Case{Setup(PackFiles({good, MakeFile("kept\\new\\deeper\\what?.txt", "bad", 2)})), 1,
+                     "Cannot create file:\n    " + InstallDir() + "kept\\new\\deeper\\what?.txt", {good}, {},
+                     {InstallDir() + "kept\\new"}};
+     }},
     {"PathOver259CharactersCannotBeCreatedShownCutToFit", [] {
          const std::string name = std::string(120, 'f') + "\\" + std::string(120, 'g') + ".txt";
          const PackedFile fits = MakeFile("fits.txt", "fits", 1);

@@ -78,7 +78,11 @@ Image Load(const std::string& path)
     const std::uint16_t sectionCount = U16(image, pe + 6);
     const std::uint16_t optionalSize = U16(image, pe + 20);
     const std::size_t optional = pe + 24;
+    image.characteristics = U16(image, pe + 22);
     image.subsystem = U16(image, optional + 68);
+    image.dll_characteristics = U16(image, optional + 70);
+    // Data directory 5 (base relocations) of a PE32 optional header.
+    image.relocations_size = U32(image, optional + 96 + 5 * 8 + 4);
     std::size_t header = optional + optionalSize;
     for (std::uint16_t i = 0; i < sectionCount; ++i, header += 40) {
         Section section;

@@ -1,5 +1,6 @@
 // A minimal reader of 32-bit PE files for tests that inspect the built
-// Windows programs: section headers, the names of imported DLLs and resources.
+// Windows programs: section headers, header flags, the names of imported DLLs
+// and resources.
 #ifndef STUBKIT_TESTS_PE_IMAGE_H
 #define STUBKIT_TESTS_PE_IMAGE_H
 
@@ -22,6 +23,9 @@ struct Image {
     std::vector<std::uint8_t> bytes;
     std::uint16_t machine = 0;
     std::uint16_t subsystem = 0;
+    std::uint16_t characteristics = 0;       // of the file header
+    std::uint16_t dll_characteristics = 0;   // of the optional header
+    std::uint32_t relocations_size = 0;      // size of the base relocation directory
     std::vector<Section> sections;
 };
 

@@ -30,9 +30,11 @@ class ShippedProgram : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ShippedProgram, IsAGuiProgramImportingOnlySystemDlls)
 {
+    // DLLs the system always takes from its own folder: comctl32 is not one of
+    // them, so a copy planted beside the program would be loaded instead.
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
-                                           "advapi32.dll", "comctl32.dll", "shell32.dll",
-                                           "ole32.dll", "msvcrt.dll"};
+                                           "advapi32.dll", "shell32.dll", "ole32.dll",
+                                           "msvcrt.dll"};
     petest::Image image = petest::Load(GetParam());
     EXPECT_EQ(image.machine, 0x014c) << "not an i386 image";
     EXPECT_EQ(image.subsystem, 2) << "not a GUI-subsystem program";
@@ -40,6 +42,18 @@ TEST_P(ShippedProgram, IsAGuiProgramImportingOnlySystemDlls)
     EXPECT_FALSE(dlls.empty());
     for (const std::string& dll : dlls)
         EXPECT_TRUE(allowed.count(Lower(dll))) << GetParam() << " imports " << dll;
+}
+
+TEST_P(ShippedProgram, IsNxCompatibleAndRelocatableForAslr)
+{
+    constexpr std::uint16_t kRelocationsStripped = 0x0001;
+    constexpr std::uint16_t kDynamicBase = 0x0040;
+    constexpr std::uint16_t kNxCompatible = 0x0100;
+    petest::Image image = petest::Load(GetParam());
+    EXPECT_TRUE(image.dll_characteristics & kDynamicBase);
+    EXPECT_TRUE(image.dll_characteristics & kNxCompatible);
+    EXPECT_FALSE(image.characteristics & kRelocationsStripped);
+    EXPECT_GT(image.relocations_size, 0u) << "no relocations to move the image with";
 }
 
 // The manifest's XML, one line per element: indentation by depth, namespace and

@@ -125,6 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
              [](const fs::path& product) { for (auto name : {"sub/Aux.txt", "dir./x.txt", "x.txt ", "what?.txt"}) WriteFile(product / name, ""); },
              "'Aux.txt' is a reserved device name|'dir.' ends in a dot|'x.txt ' ends in a dot or a blank|contains the character '?'"},
         Case{"NamesEqualButForCase", Config(""), AddFile("README.TXT"), "but for letter case"},
+        Case{"UninstallerNamesAtTheTop", Config(""), [](const fs::path& product) { for (auto name : {"Davirado.EXE", "davirado.dat"}) WriteFile(product / name, ""); },
+             "file 'Davirado.EXE': the installer writes its own 'davirado.exe'|file 'davirado.dat': the installer writes its own 'davirado.dat'"},
+        Case{"UninstallerNamesInAFolderFit", Config(""), [](const fs::path& product) { for (auto name : {"bin/davirado.exe", "davirado.dat.txt"}) WriteFile(product / name, ""); }},
+        Case{"EmptyProgramGroupWithStartMenuRows", Config("program_group = \"\"\n" + Row("start_menu", "a.lnk")), nullptr,
+             "program_group: must not be empty when there are start_menu shortcuts"},
+        Case{"EmptyProgramGroupWithOnlyDesktopRowsFits", Config("program_group = \"\"\n" + Row("desktop", "a.lnk"))},
         Case{"UnknownKey", Config("colour = \"blue\""), nullptr, "product.toml:3: unknown key 'colour'"},
         Case{"UnknownKeyWithNulShownWhole", Config("\"co\\u0000lour\" = 1"), nullptr, "unknown key 'co\\x00lour'"},
         Case{"KeyGivenTwiceNamed", Config("\"program_group\" = \"a\"\n\"program_group\" = \"b\""), nullptr,
@@ -221,10 +227,10 @@ TEST(Conversions, TimesCodePagesAndLetterCaseMatchWindows)
 
 TEST(Names, FollowWindowsRulesAndExtractionStaysInsideTheFolder)
 {
-    for (const char* name : {"readme.txt", "with space.txt", "CONSOLE.txt", "COM0", ".hidden"})
+    for (const char* name : {"readme.txt", "with space.txt", "CONSOLE.txt", "COM10", "LPT", "NULL.txt", "x.con", " nul", "CONIN", ".hidden"})
         EXPECT_EQ(WindowsNameProblem(name), "") << name;
-    for (const char* name : {"con", "Nul.txt", "COM1", "lpt9.log", "aux .txt", "dot.", "blank ", "a<b", "a:b", "q?", "star*",
-                             "pipe|", "quote\"", "tab\t", "..", ""})
+    for (const char* name : {"con", "Nul.txt", "COM0", "COM1", "lpt0.a.b", "lpt9.log", "aux .txt", "prn  .x", "conin$", "CONOUT$.log",
+                             "dot.", "blank ", "a<b", "a:b", "q?", "star*", "pipe|", "quote\"", "tab\t", "..", ""})
         EXPECT_NE(WindowsNameProblem(name), "") << name;
     EXPECT_EQ(SafeExtractPath("a.txt", "/out").path, fs::path("/out/a.txt"));
     EXPECT_EQ(SafeExtractPath("d e\\f g\\h", "/out").path, fs::path("/out/d e/f g/h"));

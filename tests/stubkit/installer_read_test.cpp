@@ -107,21 +107,29 @@ TEST_F(RoundTrip, SameBytesEachTimeAndTableRecordTestAndExtractKeepNamesSizesCrc
 }
 
 // The extract-probe program carries the configuration record like the stub,
-// so it makes an installer whose reader, decoder and sink are the installer's.
-TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimes)
+// so it makes an installer whose reader, decoder and sink are the installer's;
+// signed, it must install exactly as unsigned.
+TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimesSignedOrNot)
 {
     const fs::path probe = fs::path(STUBKIT_WIN32_DIR) / "tests/extract/extract-probe.exe";
     if (!fs::exists(probe))
         GTEST_SKIP() << "no " << probe;
-    const fs::path setup = BuildSetup("probe-setup.exe", 5, probe), out = scratch_ / "out";
-    fs::create_directories(out);
-    // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
-    const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
-                                "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    for (const ProductFile& file : kProduct) {
-        EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << file.name;
-        EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << file.name;
+    const ThrowawayKey key(scratch_ / "keys");
+    for (const bool sign : {false, true}) {
+        const std::string kind = sign ? "signed" : "unsigned";
+        const fs::path setup = sign ? SignedBuild(scratch_, kind + "-probe-setup.exe", key.Pem(), probe)
+                                    : BuildSetup(kind + "-probe-setup.exe", 5, probe);
+        ASSERT_EQ(InspectSignature(setup, key.certificate).verified, sign) << kind;
+        const fs::path out = scratch_ / ("out-" + kind);
+        fs::create_directories(out);
+        // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
+        const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
+                                    "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << kind;
+        for (const ProductFile& file : kProduct) {
+            EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << kind << " " << file.name;
+            EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << kind << " " << file.name;
+        }
     }
 }
 
@@ -333,7 +341,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderBend{"TableHuge", 2, 0xFFFFFFFF, true, "exceeds the installer's limit"}),
     [](const ::testing::TestParamInfo<HeaderBend>& info) { return std::string(info.param.name); });
 
-TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrc)
+TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrcOrHasADeviceName)
 {
     Bytes bytes = good_, huge_stub = good_;
     bytes[payload_ + 12 + 33 + image_.records[0].name.size()] ^= 0x01;   // the second record's crc_value
@@ -341,14 +349,20 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
     std::memcpy(&huge_stub[*FindConfigRecord(good_)], "99999999999", 12);   // beyond int: shown as written, not wrapped
     WriteFile(scratch_ / "huge-stub.exe", huge_stub);
     WriteFile(scratch_ / "stub-only.exe", Cut(payload_));
-    const std::string variant = (scratch_ / "variant.exe").string(), out = (scratch_ / "out").string();
+    Bytes device = good_;
+    std::memcpy(&device[payload_ + 12 + 33], "COM0.", 5);   // the first name, "a.bin"
+    WriteFile(scratch_ / "device.exe", device);
+    const std::string variant = (scratch_ / "variant.exe").string(), devices = (scratch_ / "device.exe").string(),
+                      out = (scratch_ / "out").string();
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{"test", RealStubPath().string()}, "unconfigured installation file"},
         {{"test", (scratch_ / "huge-stub.exe").string()}, "StubSize reads '99999999999', outside 1 to 131072 bytes"},
         {{"test", (scratch_ / "stub-only.exe").string()}, "cut inside the payload header (0 of 12 bytes); the installer would stop with"},
         {{"extract", (scratch_ / "stub-only.exe").string(), out}, "is incomplete: cut inside the payload header"},
         {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
-        {{"extract", variant, out}, "file 'b\\b.txt' fails its CRC check"}};
+        {{"extract", variant, out}, "file 'b\\b.txt' fails its CRC check"},
+        {{"test", devices}, "file 'COM0.' has a name the installer refuses"},
+        {{"extract", devices, out}, "file 'COM0.' has a name the installer refuses"}};
     for (const auto& [arguments, expected] : runs) {
         const auto [code, output] = RunTool(arguments);
         EXPECT_EQ(code, 1) << arguments[0];
@@ -362,14 +376,15 @@ TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndE
     // NAMES for a.bin, b\b.txt, c.bin; parts of the message, empty when the installer takes them.
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"a.bin", "b/b.txt", "x..y\\.c"}, ""},
-        {{"\\a.bin", "b\\b.txt", "c.bin"}, "file '\\a.bin': the name starts with a separator|" + corrupted},
+        {{"\\a.bin", "b\\b.txt", "c.bin"}, "file '\\a.bin' has a name the installer refuses: it starts with a separator|" + corrupted},
         {{"a.bin", "/b.txt", "c.bin"}, "starts with a separator|" + corrupted},
         {{"a.bin", "\\\\server\\share\\b", "c.bin"}, "starts with a separator|" + corrupted},
         {{"a.bin", "b\\b.txt", "c:c.bin"}, "holds a ':'|" + corrupted},
+        {{"a.bin", "b\\Nul.txt", "c.bin"}, "'Nul.txt' is a device on Windows|" + corrupted},
         {{"..\\a.bin", "b\\b.txt", "c.bin"}, "climbs out of its folder ('..')|" + corrupted},
         {{"a.bin", "b\\ . .\\b", "c.bin"}, "climbs out of its folder (' . .')|" + corrupted},
         {{"a.bin", "b/../../b", "c.bin"}, "climbs out|" + corrupted},
-        {{"", "b\\b.txt", "c.bin"}, "the name is empty|\"Cannot create file:\""},
+        {{"", "b\\b.txt", "c.bin"}, "it is empty|\"Cannot create file:\""},
         {{"a.bin", "b\\", "c.bin"}, "ends in a separator|\"Cannot create file:\""},
         {{"a.bin", "b\\b.txt", std::string("c\0..\\x", 6)}, "holds a NUL byte; the installer would cut it there and create 'c' instead"},
         {{"a.bin", "B\\B.TXT", "b/b.txt"}, "file 'b/b.txt' and file 'B\\B.TXT' are one file on Windows|the second would replace the first"},

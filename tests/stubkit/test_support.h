@@ -49,10 +49,22 @@ inline std::string ConfigText(const std::string& source, const std::string& extr
 }
 // Builds SCRATCH/product.toml into SCRATCH/OUTPUT.
 inline fs::path Build(const ScratchFolder& scratch, const std::string& output, int level = 1,
-                      const WarningSink& warn = [](const std::string&) {}, const fs::path& stub = {}, int codepage = kDefaultCodepage)
+                      const WarningSink& warn = [](const std::string&) {}, const fs::path& stub = {}, int codepage = kDefaultCodepage,
+                      const SigningOptions& signing = {})
 {
-    BuildInstaller({scratch / "product.toml", scratch / output, stub, level, codepage}, warn);
+    BuildOptions options;
+    options.signing = signing;
+    options.config = scratch / "product.toml";
+    options.output = scratch / output;
+    options.stub = stub;
+    options.level = level;
+    options.codepage = codepage;
+    BuildInstaller(options, warn);
     return scratch / output;
+}
+inline fs::path SignedBuild(const ScratchFolder& scratch, const std::string& output, const SigningOptions& signing, const fs::path& stub = {})
+{
+    return Build(scratch, output, 1, [](const std::string&) {}, stub, kDefaultCodepage, signing);
 }
 // Runs a shell command (at most a minute, so a tool that blocks fails); gives its exit code and its stdout and
 // stderr together.
@@ -74,6 +86,35 @@ inline std::pair<int, std::string> RunTool(const std::vector<std::string>& argum
         command += " '" + argument + "'";
     return RunCommand(command);
 }
+
+// A throwaway signing identity made with openssl at test time (no key is
+// committed): a self-signed certificate with its key, in PEM and as a
+// password-protected PKCS#12 file.
+struct ThrowawayKey {
+    fs::path certificate, key, pkcs12, password_file;
+    static constexpr const char* kSubject = "/CN=Throwaway Test Vendor/O=stubkit tests";
+    explicit ThrowawayKey(const fs::path& folder)
+        : certificate(folder / "vendor.pem"), key(folder / "vendor.key"), pkcs12(folder / "vendor.p12"),
+          password_file(folder / "password.txt")
+    {
+        fs::create_directories(folder);
+        WriteFile(password_file, std::string("not a real secret\n"));
+        const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj '" + std::string(kSubject) +
+                                 "' -keyout '" + key.string() + "' -out '" + certificate.string() + "' 2>/dev/null && "
+                                 "openssl pkcs12 -export -inkey '" + key.string() + "' -in '" + certificate.string() +
+                                 "' -out '" + pkcs12.string() + "' -passout 'file:" + password_file.string() + "'";
+        if (std::system(make.c_str()) != 0)
+            throw std::runtime_error("openssl could not make a throwaway key in " + folder.string());
+    }
+    static SigningOptions Options(const fs::path& pkcs12, const fs::path& certificate, const fs::path& key, const fs::path& password_file)
+    {
+        SigningOptions options;
+        options.pkcs12 = pkcs12, options.certificate = certificate, options.key = key, options.password_file = password_file;
+        return options;
+    }
+    SigningOptions Pkcs12() const { return Options(pkcs12, {}, {}, password_file); }
+    SigningOptions Pem() const { return Options({}, certificate, key, {}); }
+};
 
 }  // namespace stubkit::testing
 

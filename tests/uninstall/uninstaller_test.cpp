@@ -129,26 +129,45 @@ TEST(UninstallKeyPath, OnlyOneNonEmptyNameDirectlyBelowTheUninstallListIsObeyed)
         EXPECT_EQ(IsUninstallKeyPath(c.path), c.obeyed) << c.path;
 }
 
-TEST(ProtectedFolder, EachShellFolderIsRecognisedInAnySpellingButNotItsSubfolderOrLookAlike)
+const char kNativeProgramFiles[] = "C:\\Stubkit Native\\Program Files";
+const char kNativeCommonFiles[] = "C:\\Stubkit Native\\Program Files\\Common Files";
+
+TEST(ProtectedFolder, EachUserAndSystemFolderIsRecognisedInAnySpellingButNotItsSubfolderOrLookAlike)
 {
-    for (int csidl : {CSIDL_PROGRAMS, CSIDL_STARTMENU, CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS,
-                      CSIDL_COMMON_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAM_FILES,
-                      CSIDL_WINDOWS, CSIDL_PROFILE}) {
-        const std::string folder = ShellFolder(csidl);
+    // A 32-bit program learns the 64-bit view's Program Files from these.
+    _putenv((std::string("ProgramW6432=") + kNativeProgramFiles).c_str());
+    _putenv((std::string("CommonProgramW6432=") + kNativeCommonFiles).c_str());
+    std::vector<std::string> folders = {kNativeProgramFiles, kNativeCommonFiles};
+    for (int csidl : {CSIDL_PROGRAMS, CSIDL_STARTMENU, CSIDL_DESKTOPDIRECTORY, CSIDL_STARTUP, CSIDL_COMMON_PROGRAMS,
+                      CSIDL_COMMON_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_STARTUP, CSIDL_PERSONAL,
+                      CSIDL_COMMON_DOCUMENTS, CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_COMMON_APPDATA,
+                      CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON,
+                      CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_WINDOWS, CSIDL_PROFILE}) {
+        folders.push_back(ShellFolder(csidl));
+        ASSERT_GT(folders.back().size(), 3u) << "the shell does not know folder " << csidl;
+    }
+    for (const std::string& folder : folders) {
         SCOPED_TRACE(folder);
-        ASSERT_GT(folder.size(), 3u) << "the shell does not know folder " << csidl;
         std::string upper = folder, slashed = folder + "\\sub\\..";
         std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
         std::replace(slashed.begin(), slashed.end(), '\\', '/');
         const size_t cut = folder.find_last_of('\\');
-
-        EXPECT_TRUE(IsProtectedFolder(folder.c_str()));
-        EXPECT_TRUE(IsProtectedFolder(upper.c_str()));
-        EXPECT_TRUE(IsProtectedFolder(slashed.c_str()));
+        const std::string head = folder.substr(0, cut), last = folder.substr(cut + 1);
+        for (const std::string& spelling : {folder, upper, slashed, folder + "\\", folder + "\\\\", folder + "\\.",
+                                            head + "\\\\" + last, head + "\\.\\" + last, "\\\\?\\" + folder})
+            EXPECT_TRUE(IsProtectedFolder(spelling.c_str())) << spelling;
         EXPECT_FALSE(IsProtectedFolder((folder + "\\Sample Group").c_str()));
+        EXPECT_FALSE(IsProtectedFolder((folder + "\\\\Sample Group\\").c_str()));
         EXPECT_FALSE(IsProtectedFolder((folder + "x").c_str()));
-        EXPECT_FALSE(IsProtectedFolder((folder.substr(0, cut + 1) + "x" + folder.substr(cut + 1)).c_str()));
+        EXPECT_FALSE(IsProtectedFolder((head + "\\x" + last).c_str()));
     }
+    _putenv("ProgramW6432=");
+    _putenv("CommonProgramW6432=");
+    // Roots, and forms whose folder cannot be compared, are never climbed into.
+    for (const char* folder : {"C:\\", "c:/", "C:\\.", "Z:\\", "\\\\server\\share\\folder", "\\\\.\\C:\\folder",
+                               "\\??\\C:\\folder", "C:\\folder\\...\\sub", "C:\\folder\\. \\sub"})
+        EXPECT_TRUE(IsProtectedFolder(folder)) << folder;
+    EXPECT_FALSE(IsProtectedFolder("C:\\stubkit-uninstall\\.\\folder\\\\sub\\"));
 }
 
 TEST(Climb, RemovesEmptiedFoldersUpToOneStillInUseOrSixteenUp)
@@ -185,6 +204,23 @@ struct ProgramsRedirect {
     }
 };
 
+// An empty program group makes "Programs\\x.lnk"; other spellings come from
+// damaged or hand-edited logs. None may take the emptied Programs folder.
+TEST(Climb, StopsAtTheProgramsFolderHoweverTheRecordSpellsIt)
+{
+    const std::string programs = FreshRoot("climb-programs");
+    const std::string folder = programs.substr(0, programs.size() - 1);
+    ProgramsRedirect redirect(folder);
+    for (const std::string& link : {folder + "\\\\x.lnk", folder + "\\.\\x.lnk", folder + "\\\\.\\\\x.lnk",
+                                    folder + "/x.lnk", "\\\\?\\" + folder + "\\x.lnk"}) {
+        ASSERT_TRUE(WriteFile(folder + "\\x.lnk", "x"));
+        DeleteFileAndEmptyParents(link.c_str());
+        EXPECT_FALSE(Exists(folder + "\\x.lnk")) << link;
+        EXPECT_TRUE(Exists(folder)) << link;
+        MakeFolders(programs);
+    }
+}
+
 std::string Box(const std::string& caption, const std::string& text, const char* buttons)
 {
     return caption + "|" + text + "|" + buttons + "\n";
@@ -206,10 +242,10 @@ struct Outcome {
 // Starts the command and answers the boxes in turn. When `relaunches`, the
 // started process must end without a box and a copy of it shows them.
 void Drive(const std::string& commandLine, const std::vector<int>& answers, bool relaunches, Outcome* run,
-           const char* directory = nullptr)
+           const char* directory = nullptr, const char* program = nullptr)
 {
     driver::StartedProcess started, worker;
-    ASSERT_TRUE(driver::Start(commandLine, &started, directory)) << commandLine;
+    ASSERT_TRUE(driver::Start(commandLine, &started, directory, program)) << commandLine;
     if (relaunches && !driver::WaitForExit(&started, &run->firstStageExit)) {
         driver::Kill(&started);
         FAIL() << "the first stage did not end";
@@ -243,7 +279,7 @@ void Drive(const std::string& commandLine, const std::vector<int>& answers, bool
 
 struct RelaunchCase {
     const char* name;
-    const char* temp;        // below the root; nullptr: unset
+    const char* temp;        // below the root; nullptr: unset; "": set but empty
     const char* tmp;
     const char* copyFolder;  // where the copy must go, below the root; nullptr: works in place
     bool bareName;           // started as "davirado.exe" from the install folder
@@ -294,12 +330,12 @@ TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
     ASSERT_EQ(EntriesIn(ShellFolder(CSIDL_DESKTOPDIRECTORY)), 1)
         << "the desktop must hold only this product's link for the test to mean anything";
 
-    for (const char* folder : {c.temp, c.tmp})
-        if (folder)
-            MakeFolders(root + folder + "\\");
     // The programs started inherit these; every test sets what it relies on.
-    SetEnvironmentVariableA("TEMP", c.temp ? (root + c.temp).c_str() : nullptr);
-    SetEnvironmentVariableA("TMP", c.tmp ? (root + c.tmp).c_str() : nullptr);
+    for (const auto& [name, folder] : {std::pair{"TEMP", c.temp}, std::pair{"TMP", c.tmp}}) {
+        if (folder && *folder)
+            MakeFolders(root + folder + "\\");
+        SetEnvironmentVariableA(name, !folder ? nullptr : *folder ? (root + folder).c_str() : "");
+    }
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
     // The system looks for a bare program name in the starting process's current folder.
@@ -342,8 +378,31 @@ INSTANTIATE_TEST_SUITE_P(
                       RelaunchCase{"TempEndingInABackslash", "Temp Slash\\", nullptr, "Temp Slash", false, -1},
                       RelaunchCase{"OnlyTmp", nullptr, "Only Tmp", "Only Tmp", false, -1},
                       RelaunchCase{"NeitherWorksInPlaceKeepingOnlyItself", nullptr, nullptr, nullptr, false, 1},
+                      RelaunchCase{"EmptyTempCountsAsUnset", "", "Only Tmp", "Only Tmp", false, -1},
+                      RelaunchCase{"BothEmptyWorksInPlace", "", "", nullptr, false, 1},
                       RelaunchCase{"BareNameRemovesNoFolderForTheLog", "Temp", nullptr, "Temp", true, 0}),
     [](const ::testing::TestParamInfo<RelaunchCase>& info) { return std::string(info.param.name); });
+
+// The first stage copies the file that argument 0 names. Here that is no
+// program, so the copy cannot start: the work is then done in place rather
+// than not at all.
+TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
+{
+    const std::string root = FreshRoot("unstartable-copy"), dir = root + "Product\\", named = dir + "davirado.exe";
+    const std::string runner = root + "Runner\\davirado.exe";
+    ASSERT_TRUE(WriteFile(named, "not a program") && WriteFile(dir + "a.txt", "installed"));
+    ASSERT_TRUE(WriteFile(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+    MakeFolders(root + "Runner\\");
+    MakeFolders(root + "Temp\\");
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
+    SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
+    Outcome run;
+    ASSERT_NO_FATAL_FAILURE(Drive(Quoted(named), {IDYES, IDOK}, false, &run, nullptr, runner.c_str()));
+    EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ReadFile(root + "Temp\\duvozedad.exe"), "not a program");
+    EXPECT_EQ(EntriesIn(dir), -1) << "the named file, the data file, the recorded file and their folder are gone";
+}
 
 // ---- Data files of every shape, run by hand with an argument ---------------
 

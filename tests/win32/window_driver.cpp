@@ -61,7 +61,7 @@ std::string TextOf(HWND window)
 
 }  // namespace
 
-bool Start(const std::string& commandLine, StartedProcess* started, const char* directory)
+bool Start(const std::string& commandLine, StartedProcess* started, const char* directory, const char* program)
 {
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
@@ -69,7 +69,7 @@ bool Start(const std::string& commandLine, StartedProcess* started, const char* 
     PROCESS_INFORMATION info;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+    if (!CreateProcessA(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
                         &startup, &info))
         return false;
     CloseHandle(info.hThread);

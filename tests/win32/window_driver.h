@@ -21,8 +21,11 @@ struct StartedProcess {
 };
 
 // Starts `commandLine` (program path first, quoted as needed) in `directory`
-// (nullptr: the current one). Returns false when the start failed.
-bool Start(const std::string& commandLine, StartedProcess* started, const char* directory = nullptr);
+// (nullptr: the current one). A `program` runs that file instead of the one
+// the command line names, which still comes first among the program's
+// arguments. Returns false when the start failed.
+bool Start(const std::string& commandLine, StartedProcess* started, const char* directory = nullptr,
+           const char* program = nullptr);
 
 // Waits for the process to end; false on timeout. The handle is closed after.
 bool WaitForExit(StartedProcess* started, DWORD* exitCode, DWORD timeoutMs = kDefaultTimeoutMs);

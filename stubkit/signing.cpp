@@ -1,0 +1,457 @@
+#include "stubkit/signing.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+#include "stubkit/container/pe_sections.h"
+
+extern char** environ;
+
+namespace stubkit {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kInstallHint = "install it (Debian: apt-get install osslsigncode)";
+// WIN_CERTIFICATE: length, revision 2.0, type PKCS#7 signed data, then DER.
+constexpr std::size_t kWinCertificateHeader = 8;
+constexpr std::uint32_t kWinCertificateRevision = 0x0200;
+constexpr std::uint32_t kWinCertificatePkcsSignedData = 0x0002;
+// Enough for the DOS stub and the PE headers of any program.
+constexpr std::size_t kHeadBytes = 4096;
+
+std::string Quoted(const fs::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+// ---- running the signing tool --------------------------------------------
+
+struct ChildRun {
+    int exit_code = -1;
+    std::string output;   // stdout and stderr together
+};
+
+class Pipe {
+public:
+    Pipe()
+    {
+        if (pipe(ends_) != 0)
+            throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
+    }
+    ~Pipe()
+    {
+        CloseRead();
+        CloseWrite();
+    }
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    int Read() const { return ends_[0]; }
+    int Write() const { return ends_[1]; }
+    void CloseRead() { Close(ends_[0]); }
+    void CloseWrite() { Close(ends_[1]); }
+
+private:
+    static void Close(int& end)
+    {
+        if (end >= 0)
+            close(end);
+        end = -1;
+    }
+    int ends_[2] = {-1, -1};
+};
+
+class SpawnActions {
+public:
+    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    posix_spawn_file_actions_t* Get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+std::string ReadAll(int descriptor)
+{
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(descriptor, buffer, sizeof buffer);
+        if (got > 0)
+            text.append(buffer, static_cast<std::size_t>(got));
+        else if (got == 0 || errno != EINTR)
+            return text;
+    }
+}
+
+// Runs the signing tool with `arguments` (no shell: each is passed as it
+// is). Its input is empty and it runs in a session of its own, without the
+// terminal: a password comes from the password file or not at all, and a
+// build never stops at a hidden prompt.
+ChildRun RunSigningTool(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    std::string program = kSigningToolName;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    Pipe output;
+    SpawnActions actions;
+    posix_spawn_file_actions_addopen(actions.Get(), 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(actions.Get(), output.Write(), 1);
+    posix_spawn_file_actions_adddup2(actions.Get(), output.Write(), 2);
+    posix_spawn_file_actions_addclose(actions.Get(), output.Read());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t child = 0;
+    const int error = posix_spawnp(&child, kSigningToolName, actions.Get(), &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (error == ENOENT)
+        throw std::runtime_error(std::string(kSigningToolName) + " is not installed: " + kInstallHint);
+    if (error != 0)
+        throw std::runtime_error(std::string("cannot start ") + kSigningToolName + ": " + std::strerror(error));
+    output.CloseWrite();
+    ChildRun run;
+    run.output = ReadAll(output.Read());
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+bool SigningToolOnPath()
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    std::string folder;
+    while (std::getline(folders, folder, ':'))
+        if (!folder.empty() && access((fs::path(folder) / kSigningToolName).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t start = line.find_first_not_of(" \t");
+        const std::size_t end = line.find_last_not_of(" \t\r");
+        if (start != std::string::npos)
+            lines.push_back(line.substr(start, end - start + 1));
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// "Subject: /CN=x" -> "/CN=x" for the prefix "Subject:".
+std::string ValueAfter(const std::string& line, const std::string& prefix)
+{
+    const std::size_t start = line.find_first_not_of(" \t", prefix.size());
+    return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+// The tool's own words for a failure, without its bare "Failed", the
+// password prompts it answered from empty input, and the library's internal
+// error stack (lines like "4070...:error:...").
+std::string ToolComplaint(const ChildRun& run)
+{
+    std::string complaint;
+    for (const std::string& line : Lines(run.output)) {
+        if (line == "Failed" || line.find(":error:") != std::string::npos || line.back() == ':')
+            continue;
+        complaint += (complaint.empty() ? "" : "; ") + line;
+        if (complaint.size() > 200)
+            break;
+    }
+    return complaint.empty() ? kSigningToolName + std::string(" ended with status ") + std::to_string(run.exit_code)
+                             : complaint;
+}
+
+// ---- signing --------------------------------------------------------------
+
+std::vector<std::string> SignArguments(const SigningOptions& options, const fs::path& in, const fs::path& out)
+{
+    std::vector<std::string> arguments = {"sign", "-h", "sha256"};
+    if (!options.pkcs12.empty())
+        arguments.insert(arguments.end(), {"-pkcs12", options.pkcs12.string()});
+    else
+        arguments.insert(arguments.end(), {"-certs", options.certificate.string(), "-key", options.key.string()});
+    if (!options.password_file.empty())
+        arguments.insert(arguments.end(), {"-readpass", options.password_file.string()});
+    if (!options.description.empty())
+        arguments.insert(arguments.end(), {"-n", options.description});
+    if (!options.url.empty())
+        arguments.insert(arguments.end(), {"-i", options.url});
+    for (const std::string& url : options.timestamp_urls)
+        arguments.insert(arguments.end(), {"-ts", url});
+    // The signing time is the only thing that differs between two signings
+    // with one key; reproducible builds pin it.
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
+        arguments.insert(arguments.end(), {"-time", epoch});
+    arguments.insert(arguments.end(), {"-in", in.string(), "-out", out.string()});
+    return arguments;
+}
+
+// A private folder beside `file` (same file system, so the signed file can be
+// renamed into place), removed with whatever it holds.
+class ScratchFolderBeside {
+public:
+    explicit ScratchFolderBeside(const fs::path& file)
+    {
+        const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
+        std::string pattern = (parent / (".stubkit-sign-XXXXXX")).string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a folder beside " + Quoted(file) + " for signing: " +
+                                     std::strerror(errno));
+        path_ = pattern;
+    }
+    ~ScratchFolderBeside()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    ScratchFolderBeside(const ScratchFolderBeside&) = delete;
+    ScratchFolderBeside& operator=(const ScratchFolderBeside&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string KeyName(const SigningOptions& options)
+{
+    return Quoted(options.pkcs12.empty() ? options.key : options.pkcs12);
+}
+
+void CheckReadable(const fs::path& path, const char* what, std::vector<std::string>& problems)
+{
+    if (!std::ifstream(path, std::ios::binary))
+        problems.push_back("cannot read " + std::string(what) + " " + Quoted(path) + ": " + std::strerror(errno));
+}
+
+// ---- checking -------------------------------------------------------------
+
+std::vector<std::uint8_t> ReadRange(std::ifstream& in, std::uint64_t offset, std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+std::uint32_t LittleEndian(const std::uint8_t* bytes, std::size_t size)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = size; i-- > 0;)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// Length of the DER element at the start of `bytes`, tag and length included.
+std::optional<std::uint64_t> DerElementSize(const std::vector<std::uint8_t>& bytes, std::size_t start)
+{
+    if (bytes.size() < start + 2 || bytes[start] != 0x30)
+        return std::nullopt;
+    const std::uint8_t first = bytes[start + 1];
+    if (first < 0x80)
+        return 2 + std::uint64_t{first};
+    const std::size_t count = first & 0x7F;
+    if (count == 0 || count > 4 || bytes.size() < start + 2 + count)
+        return std::nullopt;
+    std::uint64_t length = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        length = length << 8 | bytes[start + 2 + i];
+    return 2 + count + length;
+}
+
+// What the certificate table itself may hide: one WIN_CERTIFICATE that
+// fills the table to the end of the file, its padding all zero. The DER
+// inside is the tool's to judge.
+std::string CertificateTableProblem(std::ifstream& in, std::uint64_t file_size, const PeSignatureFields& fields)
+{
+    const std::uint64_t end = std::uint64_t{fields.certificate_table_offset} + fields.certificate_table_size;
+    if (end > file_size)
+        return "the certificate table runs " + std::to_string(end - file_size) + " bytes past the end of the file";
+    if (end < file_size)
+        return std::to_string(file_size - end) + " bytes follow the signature; a signed file ends with it";
+    const std::vector<std::uint8_t> table = ReadRange(in, fields.certificate_table_offset, fields.certificate_table_size);
+    if (table.size() != fields.certificate_table_size || table.size() < kWinCertificateHeader)
+        return "the certificate table is cut short";
+    const std::uint32_t length = LittleEndian(&table[0], 4);
+    if (LittleEndian(&table[4], 2) != kWinCertificateRevision || LittleEndian(&table[6], 2) != kWinCertificatePkcsSignedData ||
+        length > table.size() || (length + 7) / 8 * 8 != table.size())
+        return "the certificate table's header is damaged";
+    const std::optional<std::uint64_t> der = DerElementSize(table, kWinCertificateHeader);
+    if (!der || kWinCertificateHeader + *der > length)
+        return "the signature's encoding is damaged";
+    for (std::size_t i = static_cast<std::size_t>(kWinCertificateHeader + *der); i < table.size(); ++i)
+        if (table[i] != 0)
+            return "the padding after the signature holds data";
+    return {};
+}
+
+std::string ChecksumProblem(std::ifstream& in, std::uint32_t stored, std::size_t checksum_offset)
+{
+    PeChecksum checksum(checksum_offset);
+    in.clear();
+    in.seekg(0);
+    std::vector<char> buffer(1 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+        checksum.Add(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(in.gcount()));
+    if (checksum.Value() == stored)
+        return {};
+    char text[96];
+    std::snprintf(text, sizeof text, "the PE checksum is %08X but the file's bytes give %08X", stored, checksum.Value());
+    return text;
+}
+
+// The signer and the verdict from `osslsigncode verify`.
+void VerifyWithTool(const fs::path& path, const fs::path& ca_file, SignatureReport& report)
+{
+    std::vector<std::string> arguments = {"verify", "-in", path.string()};
+    if (!ca_file.empty())
+        arguments.insert(arguments.end(), {"-CAfile", ca_file.string()});
+    ChildRun run;
+    try {
+        run = RunSigningTool(arguments);
+    } catch (const std::runtime_error& error) {
+        report.problem = std::string("cannot check it: ") + error.what();
+        return;
+    }
+    std::string chain_error;
+    bool digest_mismatch = false;
+    for (const std::string& line : Lines(run.output)) {
+        if (report.signer.empty() && StartsWith(line, "Subject:"))
+            report.signer = ValueAfter(line, "Subject:");
+        if (line.find("MISMATCH") != std::string::npos)
+            digest_mismatch = true;
+        if (chain_error.empty() && StartsWith(line, "Error:"))
+            chain_error = ValueAfter(line, "Error:");
+    }
+    report.verified = run.exit_code == 0;
+    if (report.verified)
+        return;
+    if (digest_mismatch)
+        report.problem = "the file was changed after signing: its digest no longer matches the signed one";
+    else if (!chain_error.empty())
+        report.problem = "the signer's certificate is not trusted (" + chain_error + ") by " +
+                         (ca_file.empty() ? std::string("this system's certificate list; --ca-file names another")
+                                          : "the certificates in " + Quoted(ca_file));
+    else
+        report.problem = "the signature does not verify: " + ToolComplaint(run);
+}
+
+}  // namespace
+
+void CheckSigningOptions(const SigningOptions& options, std::vector<std::string>& problems)
+{
+    if (!options.Mentioned())
+        return;
+    if (!options.Requested())
+        problems.push_back("signing details were given but no key: add --sign-pkcs12, or --sign-cert and --sign-key");
+    else if (!options.pkcs12.empty() && (!options.certificate.empty() || !options.key.empty()))
+        problems.push_back("sign with either a PKCS#12 file or a PEM certificate and key, not both");
+    else if (options.pkcs12.empty() && options.certificate.empty() != options.key.empty())
+        problems.push_back(options.key.empty() ? "the signing certificate needs its key (--sign-key)"
+                                               : "the signing key needs its certificate (--sign-cert)");
+    for (const auto& [path, what] : {std::pair{options.pkcs12, "signing key"}, {options.certificate, "signing certificate"},
+                                     {options.key, "signing key"}, {options.password_file, "password file"}})
+        if (!path.empty())
+            CheckReadable(path, what, problems);
+    if (!SigningToolOnPath())
+        problems.push_back(std::string(kSigningToolName) + ", which signs installers, is not installed: " + kInstallHint);
+}
+
+void SignInstaller(const fs::path& installer, const SigningOptions& options)
+{
+    const std::string failure = "signing " + Quoted(installer) + " with " + KeyName(options) + " failed: ";
+    std::string complaint;
+    try {
+        ScratchFolderBeside scratch(installer);
+        const fs::path signed_file = scratch.Path() / "signed.exe";
+        const ChildRun run = RunSigningTool(SignArguments(options, installer, signed_file));
+        if (run.exit_code == 0 && fs::exists(signed_file)) {
+            fs::rename(signed_file, installer);
+            return;
+        }
+        complaint = ToolComplaint(run);
+    } catch (const std::exception& error) {
+        complaint = error.what();
+    }
+    std::error_code ignored;
+    fs::remove(installer, ignored);
+    throw std::runtime_error(failure + complaint + "; the unsigned installer was removed");
+}
+
+SignatureReport InspectSignature(const fs::path& path, const fs::path& ca_file)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot open " + Quoted(path) + ": " + std::strerror(errno));
+    const std::uint64_t file_size = fs::file_size(path);
+    const std::vector<std::uint8_t> head = ReadRange(in, 0, kHeadBytes);
+    const std::optional<PeSignatureFields> fields = FindPeSignatureFields(head.data(), head.size());
+    SignatureReport report;
+    report.present = fields && (fields->certificate_table_offset != 0 || fields->certificate_table_size != 0);
+    if (!report.present)
+        return report;
+    report.table_offset = fields->certificate_table_offset;
+    report.table_size = fields->certificate_table_size;
+    VerifyWithTool(path, ca_file, report);
+    // The tool's verdict comes first: it says whether the file changed.
+    std::string own = CertificateTableProblem(in, file_size, *fields);
+    if (own.empty())
+        own = ChecksumProblem(in, LittleEndian(&head[fields->checksum_offset], 4), fields->checksum_offset);
+    if (!own.empty()) {
+        report.verified = false;
+        if (report.problem.empty())
+            report.problem = own + ": the file was changed after signing";
+    }
+    return report;
+}
+
+std::string SignatureRefusal(const SignatureReport& report, bool signature_required)
+{
+    if (!report.present)
+        return signature_required ? "is not signed, and a signature is required" : "";
+    if (!report.verified)
+        return "fails its signature check: " + report.problem;
+    return {};
+}
+
+std::string DescribeSignature(const SignatureReport& report)
+{
+    if (!report.present)
+        return "not signed";
+    const std::string signer = report.signer.empty() ? "an unknown signer" : report.signer;
+    if (report.verified)
+        return "signed by " + signer;
+    return "signed by " + signer + ", but the signature does not verify: " + report.problem;
+}
+
+}  // namespace stubkit
