@@ -7,6 +7,7 @@
 //
 // STUBKIT_STRESS=1 (`make stress`) adds the sweeps: a cut at every 97th byte
 // and a flip of every byte of the header and the stream.
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -48,6 +49,7 @@ struct Case {
     std::string kept;        // something that was in the folder before and must stay as it was
     std::function<void(const std::string& installDir)> prepare = nullptr;
     bool holdKept = false;   // the test holds `kept` open without sharing while the installer runs
+    bool mayNotStart = false;   // a cut program the system may refuse to start
 };
 
 struct Row {
@@ -74,8 +76,10 @@ std::string WriteInstaller(const std::string& name, const std::string& bytes)
 Case Cut(const std::string& name, size_t keep)
 {
     const InstallerLayout& layout = DamageLayout();
-    return {WriteInstaller(name, layout.bytes.substr(0, keep)), FreshFolder(name),
-            keep < layout.streamStart ? Ending::Refused : Ending::Damaged};
+    Case c{WriteInstaller(name, layout.bytes.substr(0, keep)), FreshFolder(name),
+           keep < layout.streamStart ? Ending::Refused : Ending::Damaged};
+    c.mayNotStart = keep < layout.stubSize;
+    return c;
 }
 
 Case Flip(const std::string& name, size_t at)
@@ -228,7 +232,12 @@ std::vector<Row> SweepRows()
 std::vector<Row> LimitRows()
 {
     return {
-        {"TableOf131072BytesInstalls", [] { return Unchanged("TableOf131072BytesInstalls", "table-setup.exe", "E2E Table"); }},
+        {"TableOf131072BytesInstalls", [] {
+             // Its names take 223 characters: the folder must be short.
+             Case c = Unchanged("TableOf131072BytesInstalls", "table-setup.exe", "E2E Table");
+             c.installDir = FreshFolder("table");
+             return c;
+         }},
         {"TableOf131073BytesIsRefused", [] {
              return Patched("TableOf131073BytesIsRefused", "table-setup.exe", "E2E Table", Ending::Refused,
                             [](const InstallerLayout& l, std::string* bytes) { SetU32(bytes, l.stubSize + 8, 131073); });
@@ -394,7 +403,12 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
     HANDLE held = c.holdKept ? CreateFileA(c.kept.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                              : INVALID_HANDLE_VALUE;
 
-    InstallerRun run(c.installer, c.title);
+    InstallerRun run(c.installer, c.title, "C:\\", c.mayNotStart);
+    if (!run.started) {
+        std::printf("[ ending   ] not started by the system\n");
+        EXPECT_FALSE(Exists(c.installDir)) << "a program the system refuses writes nothing";
+        return;
+    }
     ASSERT_TRUE(run.ChooseFolder(c.installDir.substr(0, c.installDir.size() - 1)));
     std::string text = run.AnswerNoOrOk();
     const bool asked = text == kDesktopQuestion;
@@ -405,6 +419,7 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
         CloseHandle(held);
 
     const bool complete = text == kCompleteText;
+    std::printf("[ ending   ] %s, exit %lu\n", text.substr(0, text.find('\n')).c_str(), code);
     EXPECT_EQ(asked, complete) << "the desktop question comes only after a whole payload";
     if (!c.kept.empty())
         EXPECT_EQ(Snapshot(c.kept), keptBefore) << "what was there before";
@@ -471,7 +486,9 @@ TEST(FullDisk, AFileCutShortEndsInAnErrorListedInTheDataFileAndTheUninstallerRem
     ASSERT_TRUE(run.ChooseFolder(installDir));
     const std::string text = run.AnswerNoOrOk();
     EXPECT_TRUE(text == kIncomplete || text == kCorrupted) << text;
-    EXPECT_EQ(run.ExitCode(), text == kCorrupted ? 1u : 0u);
+    const DWORD code = run.ExitCode();
+    std::printf("[ ending   ] %s, exit %lu\n", text.substr(0, text.find('\n')).c_str(), code);
+    EXPECT_EQ(code, text == kCorrupted ? 1u : 0u);
     EXPECT_EQ(ReadBytes(installDir + "z big.bin").size(), std::stoul(limit)) << "cut where the drive was full";
     EXPECT_EQ(ReadBytes(installDir + "davirado.dat"), title + "\n" + FileRecords(layout, installDir));
     EXPECT_FALSE(KeyExists(kUninstallKeys + title));
