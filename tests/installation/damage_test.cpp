@@ -498,6 +498,56 @@ TEST(FullDisk, AFileCutShortEndsInAnErrorListedInTheDataFileAndTheUninstallerRem
     EXPECT_FALSE(Exists(installDir));
 }
 
+// Writes `text` and a NUL over the configuration slot that holds `old`.
+void ReplaceSlotText(std::string* bytes, const std::string& old, const std::string& text)
+{
+    const size_t at = bytes->find(old + '\0');
+    ASSERT_NE(at, std::string::npos) << old;
+    ASSERT_LT(text.size(), 260u);
+    bytes->replace(at, text.size() + 1, text + '\0');
+}
+
+// The longest title the uninstall key takes (52 + 207 = 259 characters), and
+// a Start-menu group stretched so that one link path ends at 259 characters
+// and the next, one letter longer, at 260: that one is skipped, unrecorded.
+TEST(LongTexts, TitleOf207AndALinkPathOf259InstallAndUninstallWhileALinkPathOf260IsSkipped)
+{
+    const std::string title = "E2E Title " + std::string(197, 't');
+    const std::string programs = ShellFolder(CSIDL_PROGRAMS) + "\\";
+    const std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
+    const std::string group = "E2E Group " + std::string(259 - programs.size() - 6 - 10, 'g');
+    std::string bytes = ReadBytes(kInstallers + "links-setup.exe");
+    ReplaceSlotText(&bytes, "E2E Links", title);
+    ReplaceSlotText(&bytes, "GROUP-PLACEHOLDER", group);
+    const std::string installer = WriteInstaller("long texts", bytes);
+    const InstallerLayout layout = ReadLayout(installer, title);
+    const std::string installDir = FreshFolder("long texts");
+    const std::string key = kUninstallKeys + title;
+    ASSERT_EQ(key.size(), 259u);
+    ASSERT_EQ((programs + group + "\\a.lnk").size(), 259u);
+
+    InstallerRun run(installer, title);
+    ASSERT_TRUE(run.ChooseFolder(installDir));
+    EXPECT_EQ(run.boxes.back().text, title + " will be installed. Do you wish to continue?");
+    EXPECT_EQ(run.boxes.back().caption, title + " Setup");
+    EXPECT_EQ(run.Answer(IDYES), kDesktopQuestion);
+    EXPECT_EQ(run.Answer(IDOK), kCompleteText);
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(ReadBytes(installDir + "davirado.dat"), title + "\n" + FileRecords(layout, installDir) + "1" + programs +
+                                                          group + "\\a.lnk\n2" + desktop + "E2E Links Desktop.lnk\n3" +
+                                                          key + "\n");
+    EXPECT_TRUE(IsFile(programs + group + "\\a.lnk"));
+    EXPECT_FALSE(Exists(programs + group + "\\ab.lnk"));
+    DWORD type = 0;
+    EXPECT_EQ(RegistryText(key, "DisplayName", &type), title + '\0');
+
+    EXPECT_EQ(UninstallFromRegistry(title), title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
+    EXPECT_FALSE(Exists(installDir));
+    EXPECT_FALSE(Exists(programs + group));
+    EXPECT_FALSE(Exists(desktop + "E2E Links Desktop.lnk"));
+    EXPECT_FALSE(KeyExists(key));
+}
+
 INSTANTIATE_TEST_SUITE_P(Installers, Damage, ::testing::ValuesIn(AllRows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
