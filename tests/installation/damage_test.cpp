@@ -33,7 +33,7 @@ bool Stress()
 
 enum class Ending {
     Complete,       // "Installation Complete.", exit 0, the product's exact content
-    Refused,        // the incomplete-file message before decoding: exit 0, no payload file
+    Refused,        // the incomplete-file message (or `message`) before decoding: exit 0, no payload file
     Damaged,        // incomplete (exit 0) or corrupted (exit 1); complete only with the exact product
     CannotCreate,   // "Cannot create file:" and the path (cut to fit), exit 1
     NoUninstaller,  // the uninstall program or its data file cannot be created, exit 0
@@ -173,6 +173,12 @@ std::vector<Row> BoundaryRows()
     const InstallerLayout& l = DamageLayout();
     const size_t streamLength = l.bytes.size() - l.streamStart;
     return {
+        {"UnconfiguredStub", [] {
+             Case c{WriteInstaller("UnconfiguredStub", ReadBytes(kInstallers + "..\\..\\..\\installer\\setup-stub.exe")),
+                    FreshFolder("UnconfiguredStub"), Ending::Refused, "Error: Unconfigured installation file."};
+             c.title = "$$Title";
+             return c;
+         }},
         {"CutInsideTheStub", [&l] { return Cut("CutInsideTheStub", l.stubSize - 100); }},
         {"CutAtTheStubsEnd", [&l] { return Cut("CutAtTheStubsEnd", l.stubSize); }},
         {"CutInsideTheHeader", [&l] { return Cut("CutInsideTheHeader", l.stubSize + 11); }},
@@ -198,8 +204,10 @@ std::vector<Row> RandomRows(int cuts, int flips)
     if (l.streamStart >= l.bytes.size())
         return {};   // no installer: the rows that need none still run
     std::vector<Row> rows;
+    // Inside the stub every cut is a program the system refuses (the sweep
+    // covers those): the random cuts fall into the payload.
     for (int i = 0; i < cuts; ++i) {
-        const size_t at = random() % l.bytes.size();
+        const size_t at = l.stubSize + random() % (l.bytes.size() - l.stubSize);
         const std::string name = "CutAt" + std::to_string(at);
         rows.push_back({name, [name, at] { return Cut(name, at); }});
     }
@@ -383,11 +391,39 @@ size_t ExpectLogMatchesDisk(const Case& c, bool complete)
 
 class Damage : public ::testing::TestWithParam<Row> {};
 
+// A file cut inside its headers may still start, as something else (Wine
+// hands a bare DOS header to its DOS loader), which ends without a window.
+bool EndsWithoutABox(InstallerRun& run)
+{
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < driver::kDefaultTimeoutMs;) {
+        if (driver::WaitForWindow(run.process.id, driver::kMessageBoxClass, nullptr, 200))
+            return false;
+        if (WaitForSingleObject(run.process.process, 0) == WAIT_OBJECT_0)
+            return true;
+    }
+    return false;
+}
+
+// A row that passed leaves nothing behind: the sweeps run thousands of them.
+struct TidyWhenPassed {
+    const Case& c;
+    ~TidyWhenPassed()
+    {
+        if (::testing::Test::HasFailure())
+            return;
+        std::error_code ignored;
+        fs::remove_all(c.installDir, ignored);
+        if (c.installer.compare(0, kScratch.size(), kScratch) == 0)
+            fs::remove(c.installer, ignored);
+    }
+};
+
 TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
 {
     const Case c = GetParam().make();
     if (HasFatalFailure())
         return;
+    const TidyWhenPassed tidy{c};
     const std::string key = kUninstallKeys + c.title;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
     if (c.prepare)
@@ -404,7 +440,7 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
                              : INVALID_HANDLE_VALUE;
 
     InstallerRun run(c.installer, c.title, "C:\\", c.mayNotStart);
-    if (!run.started) {
+    if (!run.started || (c.mayNotStart && EndsWithoutABox(run))) {
         std::printf("[ ending   ] not started by the system\n");
         EXPECT_FALSE(Exists(c.installDir)) << "a program the system refuses writes nothing";
         return;
@@ -428,7 +464,7 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
         EXPECT_EQ(text, kCompleteText);
         break;
     case Ending::Refused:
-        EXPECT_EQ(text, kIncomplete);
+        EXPECT_EQ(text, c.message.empty() ? kIncomplete : c.message);
         break;
     case Ending::Damaged:
         EXPECT_TRUE(text == kIncomplete || text == kCorrupted || complete) << text;
