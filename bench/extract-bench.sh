@@ -63,7 +63,7 @@ pack() {   # base, out
         ln -s "$1/$name" "$stage/files/$name"
     done
     printf 'title = "Extraction benchmark"\nsource = "files"\n' > "$stage/bench.toml"
-    "$stubkit" build "$stage/bench.toml" --stub "$probe" -o "$2" "-$level" -q
+    "$stubkit" build "$stage/bench.toml" --stub "$probe" --follow-symlinks -o "$2" "-$level" -q
     rm -rf "$stage"
 }
 

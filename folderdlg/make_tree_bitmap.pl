@@ -1,7 +1,7 @@
 #!/usr/bin/perl
 # Turns the picture grids of tree_images.txt into the folder tree's bitmap:
-# the pictures side by side, 8 bits per pixel, with a palette of the colours
-# the grids name (the palette's order is the file's).
+# the pictures side by side, 8 bits per pixel, with a full 256-colour palette
+# that starts with the colours the grids name (in the file's order).
 #
 #   make_tree_bitmap.pl tree_images.txt tree_images.bmp
 use strict;
@@ -49,13 +49,15 @@ for my $y (reverse 0 .. $height - 1) {
     $pixels .= pack('C*', map { $index{$_} } split //, $row);
     $pixels .= "\0" x ($stride - $bitmapWidth);
 }
+die "$source: more than 256 colours\n" if @palette > 256;
 my $colours = join '', map { pack('CCCC', $_->[2], $_->[1], $_->[0], 0) } @palette;
+$colours .= "\0" x (4 * (256 - scalar @palette));
 
 my $infoSize = 40;
 my $offset = 14 + $infoSize + length $colours;
 my $fileHeader = pack('a2 V v v V', 'BM', $offset + length $pixels, 0, 0, $offset);
 my $infoHeader = pack('V l l v v V V l l V V', $infoSize, $bitmapWidth, $height, 1, 8, 0,
-                      length $pixels, 0, 0, scalar @palette, 0);
+                      length $pixels, 0, 0, 256, 0);
 
 open(my $out, '>:raw', $target) or die "$target: $!\n";
 print $out $fileHeader, $infoHeader, $colours, $pixels;

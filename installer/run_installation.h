@@ -9,4 +9,9 @@
 // uninstall entry, run-after program, "Installation Complete.".
 void RunInstallation(HWND setupWindow);
 
+// Reads the named value of HKEY_LOCAL_MACHINE's
+// "Software\Microsoft\Windows\CurrentVersion" into `buffer` (at least 260
+// bytes); leaves it empty when the key or a fitting value is missing.
+void ReadCurrentVersionValue(const char* valueName, char* buffer);
+
 #endif

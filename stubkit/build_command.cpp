@@ -17,10 +17,10 @@ struct BuildCommandOptions {
 
 void RunBuild(BuildCommandOptions options)
 {
-    // On a terminal the vendor watches: progress, warnings and a summary.
-    // Anywhere else (scripts, logs) only errors, which go through main.
-    const bool chatty = !options.quiet && StderrIsTerminal();
-    options.build.show_progress = chatty;
+    // Warnings and the summary go to stderr wherever it leads, so scripts
+    // and logs keep them; only the progress bar needs a terminal to redraw.
+    const bool chatty = !options.quiet;
+    options.build.show_progress = chatty && StderrIsTerminal();
     BuildOutcome outcome;
     try {
         outcome = BuildInstaller(options.build, [chatty](const std::string& warning) {
@@ -62,15 +62,18 @@ void AddBuildCommand(CLI::App& app)
         "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
         "\n"
         "Every file under source is packed (none may be davirado.exe or davirado.dat at its top,\n"
-        "the installer's own files); '/' in targets is taken as '\\'. Nothing is written\n"
-        "unless every check passes; all problems are listed at once.");
+        "the installer's own files); '/' in targets and in run_after_install's program is taken\n"
+        "as '\\'. Symbolic links to files inside source are packed as those files; links leading\n"
+        "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
+        "time recorded. Nothing is written unless every check passes; all problems are listed\n"
+        "at once.");
     command->add_option("CONFIG", options->build.config, "Product description (TOML)")
         ->required()
-        ->check(CLI::ExistingFile);
+        ->check(RegularFile());
     command->add_option("-o,--output", options->build.output,
                         "Installer to write (default: <CONFIG name>-setup.exe here)");
     command->add_option("--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
-        ->check(CLI::ExistingFile);
+        ->check(RegularFile());
     // -1 .. -9 like the compressors users know; the levels between are
     // described by the two ends so the help stays short.
     for (int level = kFastestLevel; level <= kBestLevel; ++level) {
@@ -83,8 +86,10 @@ void AddBuildCommand(CLI::App& app)
     }
     command->add_option("--codepage", options->build.codepage,
                         "Windows ANSI code page of the target systems (default 1252)")
-        ->check(CLI::PositiveNumber);
-    command->add_flag("-q,--quiet", options->quiet, "Print errors only (also when stderr is not a terminal)");
+        ->check(AnsiCodepage());
+    command->add_flag("--follow-symlinks", options->build.follow_symlinks,
+                      "Pack symbolic links that lead outside the product folder as the files they name");
+    command->add_flag("-q,--quiet", options->quiet, "Print errors only, no warnings or summary");
     AddSigningOptions(*command, options->build.signing);
     command->callback([options] { RunBuild(*options); });
 }

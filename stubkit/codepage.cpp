@@ -67,11 +67,33 @@ Conversion Convert(void* handle, const std::string& input)
     return result;
 }
 
+std::string NotAnsiCodepage(const std::string& shown)
+{
+    return "code page " + shown + " is not a Windows ANSI code page; use one of " + kAnsiCodepageList;
+}
+
 }  // namespace
+
+bool IsAnsiCodepage(int number)
+{
+    return number == 874 || number == 932 || number == 936 || number == 949 || number == 950 ||
+           (number >= 1250 && number <= 1258);
+}
+
+std::string CodepageArgumentProblem(const std::string& text)
+{
+    const bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits && IsAnsiCodepage(std::stoi(text)))
+        return std::string();
+    // A long argument is shown cut, so the message stays readable.
+    return NotAnsiCodepage("'" + (text.size() > 12 ? text.substr(0, 12) + "..." : text) + "'");
+}
 
 Codepage::Codepage(int number) : number_(number), charset_(CharsetName(number))
 {
-    if (number <= 0 || !OpenConverter(charset_, "UTF-8") || !OpenConverter("UTF-8", charset_))
+    if (!IsAnsiCodepage(number))
+        throw std::invalid_argument(NotAnsiCodepage(std::to_string(number)));
+    if (!OpenConverter(charset_, "UTF-8") || !OpenConverter("UTF-8", charset_))
         throw std::invalid_argument("code page " + std::to_string(number) +
                                     " is not known to this system's converter");
 }

@@ -10,10 +10,18 @@ namespace stubkit {
 
 constexpr int kDefaultCodepage = 1252;
 
+// The code pages Windows uses as its ANSI code page, which the installer's
+// "A" calls speak; the only ones a product can be packed for.
+constexpr const char* kAnsiCodepageList = "874, 932, 936, 949, 950, 1250 to 1258";
+bool IsAnsiCodepage(int number);
+
+// Why a --codepage argument cannot be used, or empty when it can.
+std::string CodepageArgumentProblem(const std::string& text);
+
 class Codepage {
 public:
-    // Throws std::invalid_argument when the host cannot convert to or from
-    // the Windows code page `number` (e.g. 1252, 1250, 932).
+    // Throws std::invalid_argument when `number` is not a Windows ANSI code
+    // page (e.g. 1252, 1250, 932) or the host cannot convert to or from it.
     explicit Codepage(int number);
 
     int Number() const { return number_; }

@@ -11,7 +11,23 @@
 
 #include <CLI/CLI.hpp>
 
+#include "stubkit/codepage.h"
+#include "stubkit/container/installer_file.h"
+
 namespace stubkit {
+
+// An existing regular file: checked without opening it, so a FIFO given by
+// mistake is refused instead of blocking the tool.
+inline CLI::Validator RegularFile()
+{
+    return CLI::Validator([](std::string& path) { return NonRegularFileProblem(path); }, "FILE", "RegularFile");
+}
+
+// A Windows ANSI code page number.
+inline CLI::Validator AnsiCodepage()
+{
+    return CLI::Validator([](std::string& text) { return CodepageArgumentProblem(text); }, "CODEPAGE", "AnsiCodepage");
+}
 
 // stubkit encode [-1..-9] IN OUT: the raw compressed stream of IN's bytes.
 void AddEncodeCommand(CLI::App& app);

@@ -8,7 +8,7 @@ namespace stubkit {
 namespace {
 
 struct DecodeOptions {
-    uint32_t total = 0;
+    std::string total;
     std::string input;
     std::string output;
 };
@@ -20,6 +20,7 @@ File* decode_output;
 uint8_t input_buffer[1 << 16];
 size_t input_size;
 size_t input_next;
+uint64_t bytes_written;
 
 int ReadByte(unsigned char* buffer, int count)
 {
@@ -38,6 +39,7 @@ int ReadByte(unsigned char* buffer, int count)
 int WriteBytes(const unsigned char* bytes, int length)
 {
     decode_output->Write(bytes, static_cast<size_t>(length));
+    bytes_written += static_cast<uint64_t>(length);
     return length;
 }
 
@@ -48,8 +50,15 @@ void RunDecode(const DecodeOptions& options)
     decode_input = &in;
     decode_output = &out;
     input_size = input_next = 0;
-    DecodeStream(ReadByte, WriteBytes, options.total);
+    bytes_written = 0;
+    const uint32_t total = static_cast<uint32_t>(std::stoul(options.total));
+    DecodeStream(ReadByte, WriteBytes, total);
     out.Close();
+    // The decoder stops early at an end block; the installer would then be
+    // missing bytes, which is a failure, not a shorter success.
+    if (bytes_written < total)
+        throw std::runtime_error("the stream in '" + options.input + "' yields " + std::to_string(bytes_written) +
+                                 " of the " + std::to_string(total) + " bytes asked for");
 }
 
 }  // namespace
@@ -60,7 +69,15 @@ void AddDecodeCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand(
         "decode", "Decode the raw stream IN as the installer does, writing every byte it emits");
     command->add_option("--total", options->total, "Bytes to produce (the payload's total size)")
-        ->required();
+        ->required()
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const bool number = !text.empty() && text.size() <= 10 &&
+                                    text.find_first_not_of("0123456789") == std::string::npos &&
+                                    std::stoull(text) <= UINT32_MAX;
+                return number ? std::string() : "'" + text + "' is not a byte count from 0 to 4294967295";
+            },
+            "BYTES", "ByteCount"));
     command->add_option("IN", options->input, "Stream to decode")->required();
     command->add_option("OUT", options->output, "File to write")->required();
     command->callback([options] { RunDecode(*options); });

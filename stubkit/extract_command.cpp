@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "stubkit/commands.h"
+#include "stubkit/container/printable_text.h"
 #include "stubkit/operations.h"
 
 namespace stubkit {
@@ -11,13 +12,14 @@ struct ExtractOptions {
     std::string setup;
     std::string folder;
     int codepage = kDefaultCodepage;
+    bool overwrite = false;
 };
 
 void RunExtract(const ExtractOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const std::size_t files = ExtractInstaller(options.setup, options.folder, codepage);
-    std::cout << options.setup << ": extracted " << files << " files into " << options.folder << "\n";
+    const std::size_t files = ExtractInstaller(options.setup, options.folder, codepage, options.overwrite);
+    std::cout << Printable(options.setup) << ": extracted " << files << " files into " << Printable(options.folder) << "\n";
 }
 
 }  // namespace
@@ -27,13 +29,15 @@ void AddExtractCommand(CLI::App& app)
     auto options = std::make_shared<ExtractOptions>();
     CLI::App* command = app.add_subcommand("extract", "Unpack an installer's files into a folder");
     command->footer("Files get their modification and access times from the installer (Linux cannot\n"
-                    "set a creation time). Names that would land outside DIR (absolute, with a drive,\n"
-                    "or with '..') are refused before anything is written. A damaged payload stops\n"
-                    "extraction at the damaged file with a non-zero exit status.");
-    command->add_option("SETUP", options->setup, "Installer to unpack")->required()->check(CLI::ExistingFile);
+                    "set a creation time). Names the installer refuses, names that land on one file,\n"
+                    "and existing files (unless --overwrite) are refused before anything is written;\n"
+                    "nothing is written through a symbolic link. A damaged payload stops extraction\n"
+                    "at the damaged file, which is removed, with a non-zero exit status.");
+    command->add_option("SETUP", options->setup, "Installer to unpack")->required()->check(RegularFile());
     command->add_option("DIR", options->folder, "Folder to write into (created if missing)")->required();
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
-        ->check(CLI::PositiveNumber);
+        ->check(AnsiCodepage());
+    command->add_flag("--overwrite", options->overwrite, "Replace files that already exist in DIR");
     command->callback([options] { RunExtract(*options); });
 }
 

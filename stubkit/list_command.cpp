@@ -30,10 +30,10 @@ void AddListCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand("list", "Show an installer's configuration and its files");
     command->footer("Shortcut rows are shown as the installer reads them (up to the first empty link).\n"
                     "Times are UTC: creation, last access, last write.");
-    command->add_option("SETUP", options->setup, "Installer to inspect")->required()->check(CLI::ExistingFile);
+    command->add_option("SETUP", options->setup, "Installer to inspect")->required()->check(RegularFile());
     command->add_flag("--json", options->json, "Print JSON for machines instead of tables");
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
-        ->check(CLI::PositiveNumber);
+        ->check(AnsiCodepage());
     AddSignatureCheckOptions(*command, options->signature, false);
     command->callback([options] { RunList(*options); });
 }

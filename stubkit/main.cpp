@@ -4,6 +4,7 @@
 #include <string>
 
 #include "stubkit/commands.h"
+#include "stubkit/container/printable_text.h"
 #include "stubkit/embedded_stub.h"
 #include "stubkit/tool_documents.h"
 
@@ -33,6 +34,22 @@ void AddDocumentFlags(CLI::App& app)
     })->group("");
 }
 
+// CLI11 would call a mistyped command an unexpected argument; say what it is.
+bool IsUnknownCommand(CLI::App& app, int argc, char** argv)
+{
+    if (argc < 2 || argv[1][0] == '-')
+        return false;
+    std::string known;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        if (command->get_name() == argv[1])
+            return false;
+        known += (known.empty() ? "" : ", ") + command->get_name();
+    }
+    std::fprintf(stderr, "stubkit: unknown command %s; the commands are %s (stubkit --help)\n",
+                 stubkit::Quoted(std::string(argv[1])).c_str(), known.c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -54,6 +71,8 @@ int main(int argc, char** argv)
                "  stubkit test --require-signature product-setup.exe\n"
                "'stubkit COMMAND --help' describes each command; build's help shows the config format.");
     app.require_subcommand(1);
+    if (IsUnknownCommand(app, argc, argv))
+        return 1;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,12 +1,19 @@
 #include "stubkit/operations.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <toml++/toml.h>
 
+#include "stubkit/container/install_names.h"
+#include "stubkit/container/printable_text.h"
 #include "stubkit/embedded_stub.h"
+#include "stubkit/extract_folder.h"
 #include "stubkit/file_times.h"
 #include "stubkit/pack_plan.h"
 #include "stubkit/product_config.h"
@@ -20,9 +27,12 @@ namespace {
 
 std::vector<std::uint8_t> ReadWholeFile(const fs::path& path)
 {
+    const std::string problem = NonRegularFileProblem(path);
+    if (!problem.empty())
+        throw std::runtime_error("stub: " + problem);
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot open stub '" + path.string() + "'");
+        throw std::runtime_error("cannot open stub " + Quoted(path) + ": " + std::strerror(errno));
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -34,11 +44,55 @@ fs::path DefaultOutput(const fs::path& config)
 std::vector<std::uint8_t> LoadStub(const BuildOptions& options, std::string& origin)
 {
     if (!options.stub.empty()) {
-        origin = "'" + options.stub.string() + "'";
+        origin = Quoted(options.stub);
         return ReadWholeFile(options.stub);
     }
     origin = "(built in)";
     return std::vector<std::uint8_t>(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+}
+
+// SOURCE_DATE_EPOCH, as reproducible-build tooling sets it: no recorded time
+// may be later.
+std::optional<std::uint64_t> LatestTime(std::vector<std::string>& problems)
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0')
+        return std::nullopt;
+    const std::string value = text;
+    if (value.size() > 12 || value.find_first_not_of("0123456789") != std::string::npos) {
+        problems.push_back("SOURCE_DATE_EPOCH: " + Quoted(value) + " is not a number of seconds since 1970");
+        return std::nullopt;
+    }
+    return FiletimeFromUnix(std::stoll(value), 0);
+}
+
+fs::path RealPath(const fs::path& path)
+{
+    std::error_code error;
+    const fs::path real = fs::weakly_canonical(path, error);
+    return error ? fs::absolute(path).lexically_normal() : real;
+}
+
+// The installer is written last, over whatever is at `output`: it must not be
+// one of the build's own inputs, nor land in the folder being packed.
+void CheckOutput(const fs::path& output, const BuildOptions& options, const ProductConfig& config,
+                 const std::vector<SourceFile>& files, std::vector<std::string>& problems)
+{
+    const fs::path real = RealPath(output);
+    const std::string named = "output " + Quoted(output);
+    if (real == RealPath(options.config))
+        problems.push_back(named + " is the config file");
+    if (!options.stub.empty() && real == RealPath(options.stub))
+        problems.push_back(named + " is the stub");
+    const fs::path inside = real.lexically_relative(RealPath(config.source));
+    if (!inside.empty() && *inside.begin() != "..")
+        problems.push_back(named + " lies inside the product folder " + Quoted(config.source));
+    for (const SourceFile& file : files) {
+        if (real == RealPath(file.path)) {
+            problems.push_back(named + " is the packed file " + Quoted(file.name));
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -47,25 +101,29 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
 {
     const ProductConfig config = LoadProductConfig(options.config);
     const Codepage codepage(options.codepage);
-    std::vector<std::string> skipped;
-    std::vector<SourceFile> files = CollectSourceFiles(config.source, skipped);
-    std::string stub_origin;
     std::vector<std::string> problems;
+    ScanRules rules;
+    rules.follow_outside_links = options.follow_symlinks;
+    rules.latest_time = LatestTime(problems);
+    SourceScan scan = CollectSourceFiles(config.source, rules);
+    problems.insert(problems.end(), scan.problems.begin(), scan.problems.end());
+    std::string stub_origin;
     const Stub stub = CheckStub(LoadStub(options, stub_origin), stub_origin, problems);
-    const PackPlan plan = PlanPackage(config, std::move(files), codepage, problems);
+    BuildOutcome outcome;
+    outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
+    CheckOutput(outcome.output, options, config, scan.files, problems);
+    const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
     CheckSigningOptions(options.signing, problems);
     if (!problems.empty())
         throw ValidationError(problems);
 
-    for (const std::string& entry : skipped)
+    for (const std::string& entry : scan.skipped)
         warn("skipped " + entry);
     if (plan.files.empty())
-        warn("source folder '" + config.source.string() + "' holds no files");
+        warn("source folder " + Quoted(config.source) + " holds no files");
     for (const std::string& warning : plan.warnings)
         warn(warning);
 
-    BuildOutcome outcome;
-    outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
     outcome.file_count = plan.files.size();
     outcome.total_size = plan.total_size;
     ProgressBar bar("packing", plan.total_size, options.show_progress);
@@ -124,8 +182,9 @@ std::string Hex32(std::uint32_t value)
 
 std::string SecondsOnly(std::uint64_t filetime)
 {
-    const std::string full = FormatFiletime(filetime);   // "YYYY-MM-DD hh:mm:ss.fffffff UTC"
-    return full.size() > 19 ? full.substr(0, 19) : full;
+    // "YYYY-MM-DD hh:mm:ss.fffffff UTC", where a year after 9999 has more digits.
+    const std::string full = FormatFiletime(filetime);
+    return full.substr(0, full.find('.'));
 }
 
 toml::array ShortcutsAsArray(const std::vector<std::pair<std::string, std::string>>& rows)
@@ -196,19 +255,19 @@ void PrintShortcuts(std::ostringstream& out, const char* label,
     if (rows.empty())
         out << line << "(none)\n";
     for (std::size_t i = 0; i < rows.size(); ++i)
-        out << (i == 0 ? std::string(line) : std::string(17, ' ')) << "'" << rows[i].first << "' -> '"
-            << rows[i].second << "'\n";
+        out << (i == 0 ? std::string(line) : std::string(17, ' ')) << Quoted(rows[i].first) << " -> "
+            << Quoted(rows[i].second) << "\n";
 }
 
 std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage, const ConfigView& view,
                            const SignatureReport& signature)
 {
     std::ostringstream out;
-    out << image.path.string() << ": " << image.file_size << " bytes\n";
+    out << Printable(image.path.string()) << ": " << image.file_size << " bytes\n";
     for (const auto& [name, value] : view.fields) {
         char label[32];
         std::snprintf(label, sizeof label, "%-17s", name.c_str());
-        out << label << "'" << value << "'\n";
+        out << label << Quoted(value) << "\n";
     }
     PrintShortcuts(out, "StartMenu", view.start_menu);
     PrintShortcuts(out, "Desktop", view.desktop);
@@ -216,7 +275,7 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
         << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
         << " bytes\n";
     out << "Signature        " << DescribeSignature(signature) << "\n\n";
-    char line[160];
+    char line[200];
     std::snprintf(line, sizeof line, "%12s  %-8s  %-19s  %-19s  %-19s  %s\n", "Size", "CRC",
                   "Created (UTC)", "Accessed (UTC)", "Written (UTC)", "Name");
     out << line;
@@ -224,7 +283,7 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
         std::snprintf(line, sizeof line, "%12u  %-8s  %-19s  %-19s  %-19s  ", record.file_size,
                       Hex32(record.crc_value).c_str(), SecondsOnly(record.creation_time).c_str(),
                       SecondsOnly(record.access_time).c_str(), SecondsOnly(record.write_time).c_str());
-        out << line << codepage.ToUtf8(record.name) << "\n";
+        out << line << Printable(codepage.ToUtf8(record.name)) << "\n";
     }
     return out.str();
 }
@@ -242,18 +301,23 @@ std::string DescribeInstaller(const InstallerImage& image, const Codepage& codep
 
 namespace {
 
+std::string FileNamed(const Codepage& codepage, const FileRecord& record)
+{
+    return "file " + Quoted(codepage.ToUtf8(record.name));
+}
+
 std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& verdict, const Codepage& codepage)
 {
     if (verdict.refused_name)
-        return "file '" + codepage.ToUtf8(image.records[*verdict.refused_name].name) +
-               "' has a name the installer refuses (a device, or outside its folder): it would stop with "
-               "\"This is a corrupted installation file.\"";
+        return FileNamed(codepage, image.records[*verdict.refused_name]) +
+               " has a name the installer refuses (a device, or outside its folder): it would stop with \"" +
+               kCorruptedFileMessage + "\"";
     if (verdict.damaged_file)
-        return "file '" + codepage.ToUtf8(image.records[*verdict.damaged_file].name) +
-               "' fails its CRC check: the installer would stop with \"This is a corrupted installation file.\"";
+        return FileNamed(codepage, image.records[*verdict.damaged_file]) +
+               " fails its CRC check: the installer would stop with \"" + kCorruptedFileMessage + "\"";
     if (!verdict.success)
         return std::to_string(verdict.bytes_remaining) + " of " + std::to_string(image.header.total_size) +
-               " payload bytes never reached a file: the installer would stop with its incomplete-file message";
+               " payload bytes never reached a file: the installer would stop with \"" + kIncompleteFileMessage + "\"";
     std::string message = std::to_string(image.header.file_count) + " files, " +
                           std::to_string(image.header.total_size) + " bytes: all CRCs match";
     const std::size_t unreached = image.records.size() - verdict.files_reached;
@@ -262,13 +326,66 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
     return message;
 }
 
+// The name as Windows compares it: either separator, any letter case, and
+// trailing dots and blanks of each component dropped.
+std::string WindowsFileKey(const std::string& utf8_name)
+{
+    std::string key;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = utf8_name.find_first_of("\\/", start);
+        std::string component = utf8_name.substr(start, end - start);
+        component.erase(component.find_last_not_of(". ") + 1);
+        key += (start == 0 ? "" : "\\") + component;
+        if (end == std::string::npos)
+            return FoldCaseUtf8(key);
+        start = end + 1;
+    }
+}
+
+// The first name in the table that the installer refuses, or that lands on
+// the same file (or folder) as an earlier one; empty when there is none.
+std::string TableNameProblem(const InstallerImage& image, const Codepage& codepage)
+{
+    for (const FileRecord& record : image.records) {
+        const std::optional<NameRefusal> refusal = InstallerNameRefusal(record.name);
+        if (refusal)
+            return FileNamed(codepage, record) + " has a name the installer refuses: " +
+                   Printable(codepage.ToUtf8(refusal->reason)) +
+                   (refusal->installer_message
+                        ? std::string(": the installer would stop with \"") + refusal->installer_message + "\""
+                        : std::string());
+    }
+    std::map<std::string, const FileRecord*> files;
+    std::map<std::string, const FileRecord*> folders;
+    for (const FileRecord& record : image.records) {
+        const std::string key = WindowsFileKey(codepage.ToUtf8(record.name));
+        const auto [earlier, inserted] = files.emplace(key, &record);
+        if (!inserted)
+            return FileNamed(codepage, record) + " and " + FileNamed(codepage, *earlier->second) +
+                   " are one file on Windows (names equal but for letter case): the second would replace the first";
+        for (std::size_t cut = key.rfind('\\'); cut != std::string::npos && cut > 0; cut = key.rfind('\\', cut - 1))
+            folders.emplace(key.substr(0, cut), &record);
+    }
+    for (const auto& [key, record] : files) {
+        const auto folder = folders.find(key);
+        if (folder != folders.end())
+            return FileNamed(codepage, *record) + " is also the folder of " + FileNamed(codepage, *folder->second) +
+                   ": the installer would stop with \"" + kCannotCreateMessage + "\"";
+    }
+    return std::string();
+}
+
 }  // namespace
 
 TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress)
 {
     const InstallerImage image = ReadInstallerImage(path);
-    ProgressBar bar("testing", image.header.total_size, show_progress);
     TestOutcome outcome;
+    outcome.message = TableNameProblem(image, codepage);
+    if (!outcome.message.empty())
+        return outcome;
+    ProgressBar bar("testing", image.header.total_size, show_progress);
     outcome.verdict = RunPayload(image, nullptr, [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     outcome.message = VerdictMessage(image, outcome.verdict, codepage);
@@ -288,27 +405,20 @@ TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool s
 ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder)
 {
     ExtractPath result;
-    if (utf8_name.empty())
-        result.refusal = "empty name";
-    else if (utf8_name[0] == '\\' || utf8_name[0] == '/')
-        result.refusal = "absolute path";
-    else if (utf8_name.find(':') != std::string::npos)
-        result.refusal = "drive or stream name";
-    else if (utf8_name.find('/') != std::string::npos)
-        result.refusal = "'/' inside a name";
-    else if (utf8_name.find('\0') != std::string::npos)
-        result.refusal = "NUL inside a name";
-    if (!result.refusal.empty())
+    if (const std::optional<NameRefusal> refusal = InstallerNameRefusal(utf8_name)) {
+        result.refusal = refusal->reason;
         return result;
+    }
     result.path = folder;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = utf8_name.find('\\', start);
+        const std::size_t end = utf8_name.find_first_of("\\/", start);
         const std::string part = utf8_name.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..") {
-            result.refusal = part.empty() ? "empty folder name" : "'" + part + "' component";
+        if (part.empty() || part == ".") {
+            result.refusal = part.empty() ? "empty folder name" : "'.' component";
             return result;
         }
+        result.components.push_back(part);
         result.path /= fs::u8path(part);
         if (end == std::string::npos)
             return result;
@@ -320,37 +430,26 @@ namespace {
 
 class FolderOutput : public FileOutput {
 public:
-    explicit FolderOutput(std::vector<fs::path> paths) : paths_(std::move(paths)) {}
-
-    void Open(std::size_t index, const FileRecord&) override
+    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, bool overwrite)
+        : folder_(folder), files_(std::move(files)), overwrite_(overwrite)
     {
-        const fs::path& path = paths_[index];
-        fs::create_directories(path.parent_path());
-        file_.open(path, std::ios::binary | std::ios::trunc);
-        if (!file_)
-            throw std::runtime_error("cannot create '" + path.string() + "'");
-        current_ = index;
     }
 
-    void Write(const std::uint8_t* bytes, std::size_t size) override
-    {
-        if (!file_.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size)))
-            throw std::runtime_error("cannot write '" + paths_[current_].string() + "'");
-    }
+    void Open(std::size_t index, const FileRecord&) override { folder_.Create(files_[index], overwrite_); }
 
-    void Close(std::size_t index, const FileRecord& record) override
+    void Write(const std::uint8_t* bytes, std::size_t size) override { folder_.Write(bytes, size); }
+
+    void Close(std::size_t, const FileRecord& record) override
     {
-        file_.close();
-        if (!file_)
-            throw std::runtime_error("cannot write '" + paths_[index].string() + "'");
-        WriteFileTimes(paths_[index], {record.creation_time, record.access_time, record.write_time});
+        folder_.Finish({record.creation_time, record.access_time, record.write_time});
         ++written_;
     }
 
-    void Abandon(std::size_t) override { file_.close(); }
+    // A file that failed its CRC is not left behind looking complete.
+    void Abandon(std::size_t) override { removed_ = folder_.Discard(); }
 
-    // Empty files after the stream's last byte are never reached by the
-    // installer's rule; extraction writes them so the folder is complete.
+    // Empty files after the stream's last byte are reached by the installer's
+    // final sweep; extraction writes them too so the folder is complete.
     void CreateUnreachedEmptyFiles(const std::vector<FileRecord>& records, std::size_t reached)
     {
         for (std::size_t i = reached; i < records.size(); ++i) {
@@ -361,42 +460,65 @@ public:
         }
     }
 
+    // The first file that stands in the way, before anything is written.
+    std::string Obstacle() const
+    {
+        for (const RelativePath& file : files_) {
+            const std::string obstacle = folder_.Obstacle(file, overwrite_);
+            if (!obstacle.empty())
+                return obstacle;
+        }
+        return std::string();
+    }
+
     std::size_t Written() const { return written_; }
+    // The file removed after a failure (its CRC, or one cut short), if any.
+    std::string Removed() { return removed_.empty() ? folder_.Discard() : removed_; }
 
 private:
-    std::vector<fs::path> paths_;
-    std::ofstream file_;
-    std::size_t current_ = 0;
+    ExtractFolder folder_;
+    std::vector<RelativePath> files_;
+    bool overwrite_;
     std::size_t written_ = 0;
+    std::string removed_;
 };
 
-std::vector<fs::path> ExtractPaths(const InstallerImage& image, const fs::path& folder, const Codepage& codepage)
+std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::path& folder, const Codepage& codepage)
 {
-    std::vector<fs::path> paths;
+    std::vector<RelativePath> files;
     for (const FileRecord& record : image.records) {
         const std::string name = codepage.ToUtf8(record.name);
         ExtractPath target = SafeExtractPath(name, folder);
         if (!target.refusal.empty())
-            throw FormatError("'" + image.path.string() + "': refusing to extract '" + name +
-                              "' (" + target.refusal + "): it would land outside '" + folder.string() + "'");
-        paths.push_back(std::move(target.path));
+            throw FormatError(Quoted(image.path) + ": refusing to extract " + Quoted(name) + ": " +
+                              Printable(target.refusal));
+        files.push_back(std::move(target.components));
     }
-    return paths;
+    return files;
 }
 
 }  // namespace
 
-std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage)
+std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite)
 {
     const InstallerImage image = ReadInstallerImage(path);
+    const std::string problem = TableNameProblem(image, codepage);
+    if (!problem.empty())
+        throw FormatError(Quoted(path) + ": " + problem);
     const std::string inconsistency = HeaderInconsistency(image);
     if (!inconsistency.empty())
-        throw FormatError("'" + path.string() + "': " + inconsistency);
-    FolderOutput output(ExtractPaths(image, folder, codepage));
-    fs::create_directories(folder);
+        throw FormatError(Quoted(path) + ": " + inconsistency);
+    std::vector<RelativePath> files = ExtractFiles(image, folder, codepage);
+    FolderOutput output(folder, std::move(files), overwrite);
+    const std::string obstacle = output.Obstacle();
+    if (!obstacle.empty())
+        throw std::runtime_error(obstacle + "; nothing was extracted");
     const PayloadVerdict verdict = RunPayload(image, &output);
-    if (!verdict.success)
-        throw FormatError("'" + path.string() + "': " + VerdictMessage(image, verdict, codepage));
+    if (!verdict.success) {
+        const std::string removed = output.Removed();
+        throw FormatError(Quoted(path) + ": " + VerdictMessage(image, verdict, codepage) +
+                          (removed.empty() ? std::string() : "; the damaged " + Quoted(removed) + " was removed"));
+    }
     output.CreateUnreachedEmptyFiles(image.records, verdict.files_reached);
     return output.Written();
 }

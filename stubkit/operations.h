@@ -25,6 +25,7 @@ struct BuildOptions {
     int level = kDefaultLevel;
     int codepage = kDefaultCodepage;
     bool show_progress = false;
+    bool follow_symlinks = false;   // pack links that lead outside the product folder
     SigningOptions signing;         // nothing requested: the installer stays unsigned
 };
 
@@ -56,19 +57,23 @@ struct TestOutcome {
 
 // Decodes the whole payload as the installer would; throws FormatError when
 // the installer would already refuse the head of the file. Passes only when
-// the installer would succeed and the header agrees with the table.
+// the installer would succeed, every name is one it installs as it is (none
+// refused, no two landing on one file), and the header agrees with the table.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
                           bool show_progress = false);
 
-// Writes every file under `folder` with its times; refuses (before writing
-// anything) names that would land outside it. Throws FormatError when the
-// payload is damaged, after the files before the damage are written.
+// Writes every file under `folder` with its times, never through a symbolic
+// link. Refuses, before writing anything, names the installer refuses or that
+// land on one file, and existing files unless `overwrite`. Throws FormatError
+// when the payload is damaged, after the files before the damage are written;
+// the damaged file itself is removed.
 std::size_t ExtractInstaller(const std::filesystem::path& path, const std::filesystem::path& folder,
-                             const Codepage& codepage);
+                             const Codepage& codepage, bool overwrite = false);
 
 // The host path under `folder` for a table name, or a reason to refuse it.
 struct ExtractPath {
     std::filesystem::path path;
+    std::vector<std::string> components;
     std::string refusal;
 };
 ExtractPath SafeExtractPath(const std::string& utf8_name, const std::filesystem::path& folder);

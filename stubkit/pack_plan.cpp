@@ -1,7 +1,10 @@
 #include "stubkit/pack_plan.h"
 
+#include "stubkit/container/printable_text.h"
+
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -40,7 +43,28 @@ std::string UpperAscii(std::string text)
 
 std::string Quote(const std::string& text)
 {
-    return "'" + text + "'";
+    return Quoted(text);
+}
+
+// The first control character of a UTF-8 text, named for a message; a NUL
+// would cut the text short in the installer's slot, the others garble what
+// the user sees.
+std::string ControlCharacter(const std::string& utf8)
+{
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+        if (byte == 0)
+            return "a NUL character";
+        if (byte < 0x20 || byte == 0x7F || c1) {
+            char text[48];
+            std::snprintf(text, sizeof text, "the control character U+%04X",
+                          c1 ? static_cast<unsigned char>(utf8[i + 1]) : byte);
+            return text;
+        }
+    }
+    return std::string();
 }
 
 // Converts one text to ANSI, reporting characters the code page lacks.
@@ -64,16 +88,22 @@ public:
     // second byte is a backslash cannot pass for a separator.
     std::string Path(const std::string& utf8, const std::string& field)
     {
+        if (const std::string control = ControlCharacter(utf8); !control.empty()) {
+            problems_.push_back(field + ": contains " + control + ", which no name or title may hold");
+            return std::string();
+        }
         std::string ansi;
         bool first = true;
         for (const std::string& part : SplitBackslash(utf8)) {
             std::optional<std::string> converted = codepage_.FromUtf8(part);
             if (!converted)
                 return Text(utf8, field);
-            if (converted->find_first_of("\\/") != std::string::npos) {
+            const bool backslash = converted->find('\\') != std::string::npos;
+            if (backslash || std::count(converted->begin(), converted->end(), '/') !=
+                                 std::count(part.begin(), part.end(), '/')) {
                 problems_.push_back(field + ": " + Quote(utf8) + " has a character whose code page " +
-                                    std::to_string(codepage_.Number()) +
-                                    " form contains a backslash byte");
+                                    std::to_string(codepage_.Number()) + " form contains a " +
+                                    (backslash ? "backslash" : "'/'") + " byte");
                 return std::string();
             }
             ansi += (first ? "" : "\\") + *converted;
@@ -171,9 +201,11 @@ private:
     std::string FolderField(const std::string& value, const std::string& field)
     {
         std::string ansi = Field(value, field);
-        if (value.empty())
+        if (ansi.empty())   // empty, or already reported as unconvertible
             return ansi;
-        for (const std::string& part : SplitBackslash(value)) {
+        std::string parts = value;   // '/' separates folders on Windows too
+        std::replace(parts.begin(), parts.end(), '/', '\\');
+        for (const std::string& part : SplitBackslash(parts)) {
             const std::string problem = WindowsNameProblem(part);
             if (!problem.empty())
                 problems_.push_back(field + ": " + Quote(value) + " " + problem);
@@ -188,11 +220,18 @@ private:
             problems_.push_back(table + ": " + std::to_string(rows.size()) +
                                 " shortcuts; the installer has room for 16");
         std::vector<ShortcutRow> result;
+        std::map<std::string, std::string> links;   // folded link -> the row's field
         for (std::size_t i = 0; i < rows.size() && i < ShortcutRows; ++i) {
             const std::string field = table + "[" + std::to_string(i) + "]";
             ShortcutRow row;
             row.link = Field(rows[i].link, field + ".link");
             row.target = Field(rows[i].target, field + ".target");
+            if (rows[i].target.empty())
+                problems_.push_back(field + ".target: must not be empty; it names the packed file the shortcut opens");
+            const auto [earlier, first] = links.emplace(FoldCaseUtf8(rows[i].link), field);
+            if (!first && !rows[i].link.empty())
+                problems_.push_back(field + ".link: " + Quote(rows[i].link) + " is the link of " + earlier->second +
+                                    " but for letter case; on Windows the second shortcut would replace the first");
             if (rows[i].link.empty()) {
                 problems_.push_back(field + ".link: must not be empty (an empty link ends the table)");
             } else {
@@ -258,24 +297,51 @@ private:
     Converter convert_;
 };
 
-// The program of a run-after command line: Windows tries the text up to each
-// blank in turn, so any such prefix naming a packed file will do.
-bool RunAfterNamesPackedFile(const std::string& command, const std::set<std::string>& packed)
+std::string Backslashes(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// The end of the program part of a run-after command line. Windows tries the
+// text up to each blank in turn and runs the first that names a file, so that
+// is the first such prefix naming a packed file; failing one, the first word.
+std::size_t ProgramPartEnd(const std::string& command, const std::set<std::string>& packed)
 {
     for (std::size_t end = command.find(' '); ; end = command.find(' ', end + 1)) {
-        if (packed.count(UpperAscii(command.substr(0, end))))
-            return true;
+        if (packed.count(UpperAscii(Backslashes(command.substr(0, end)))))
+            return std::min(end, command.size());
         if (end == std::string::npos)
-            return false;
+            return std::min(command.find(' '), command.size());
     }
+}
+
+bool RunAfterNamesPackedFile(const std::string& command, const std::set<std::string>& packed)
+{
+    const std::size_t end = ProgramPartEnd(command, packed);
+    return packed.count(UpperAscii(Backslashes(command.substr(0, end)))) != 0;
+}
+
+std::set<std::string> PackedNames(const std::vector<FileRecord>& records)
+{
+    std::set<std::string> packed = {UpperAscii(kUninstallerName)};
+    for (const FileRecord& record : records)
+        packed.insert(UpperAscii(record.name));
+    return packed;
+}
+
+// Only the program's '/' are separators; its arguments are kept as written
+// ("bin/app.exe /S" runs bin\app.exe with the argument /S).
+std::string RunAfterWithBackslashes(const std::string& command, const std::set<std::string>& packed)
+{
+    const std::size_t end = ProgramPartEnd(command, packed);
+    return Backslashes(command.substr(0, end)) + command.substr(end);
 }
 
 void WarnAboutTargets(const ProductTexts& texts, const std::vector<FileRecord>& records,
                       std::vector<std::string>& warnings)
 {
-    std::set<std::string> packed = {UpperAscii(kUninstallerName)};
-    for (const FileRecord& record : records)
-        packed.insert(UpperAscii(record.name));
+    const std::set<std::string> packed = PackedNames(records);
     auto check_rows = [&](const std::vector<ShortcutRow>& rows, const std::string& table) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             if (!rows[i].target.empty() && !packed.count(UpperAscii(rows[i].target)))
@@ -381,6 +447,7 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
     Planner planner(config, codepage, problems);
     plan.texts = planner.Texts();
     plan.records = planner.Records(files, plan.total_size);
+    plan.texts.run_after_install = RunAfterWithBackslashes(plan.texts.run_after_install, PackedNames(plan.records));
     plan.files = std::move(files);
     plan.warnings = std::move(planner.warnings);
     WarnAboutTargets(plan.texts, plan.records, plan.warnings);

@@ -1,6 +1,7 @@
 #include "stubkit/packer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,11 +30,18 @@ class SourceReader {
 public:
     explicit SourceReader(const fs::path& path) : path_(path)
     {
-        descriptor_ = ::open(path.c_str(), O_RDONLY | O_NOATIME | O_CLOEXEC);
+        // O_NONBLOCK: a file swapped for a FIFO since it was listed must not
+        // block the build; it is refused below.
+        descriptor_ = ::open(path.c_str(), O_RDONLY | O_NOATIME | O_NONBLOCK | O_CLOEXEC);
         if (descriptor_ < 0 && errno == EPERM)   // O_NOATIME is for the file's owner only
-            descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            descriptor_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (descriptor_ < 0)
             throw std::runtime_error("cannot open '" + path.string() + "': " + ErrnoText());
+        struct stat status {};
+        if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(descriptor_);
+            throw std::runtime_error("'" + path.string() + "' is no longer a regular file");
+        }
     }
     ~SourceReader() { ::close(descriptor_); }
     SourceReader(const SourceReader&) = delete;
@@ -55,15 +63,33 @@ private:
     int descriptor_;
 };
 
+// The permissions a newly created file gets, as with fopen.
+mode_t CreationMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
 // The output under its temporary name until Commit renames it into place.
+// The temporary file is new (created exclusively under a fresh name in the
+// output's folder), so an existing file or link of any name is never written.
 class PendingOutput {
 public:
-    explicit PendingOutput(const fs::path& output)
-        : output_(output), temporary_(output.string() + ".partial")
+    explicit PendingOutput(const fs::path& output) : output_(output)
     {
-        file_ = std::fopen(temporary_.c_str(), "wb");
-        if (!file_)
+        std::string name = (output.parent_path() / ("." + output.filename().string() + ".partial-XXXXXX")).string();
+        const int descriptor = ::mkostemp(name.data(), O_CLOEXEC);
+        temporary_ = name;
+        if (descriptor < 0)
+            throw std::runtime_error("cannot create a temporary file beside '" + output.string() + "': " + ErrnoText());
+        ::fchmod(descriptor, CreationMode());
+        file_ = ::fdopen(descriptor, "wb");
+        if (!file_) {
+            ::close(descriptor);
+            ::unlink(temporary_.c_str());
             throw std::runtime_error("cannot create '" + temporary_.string() + "': " + ErrnoText());
+        }
     }
     ~PendingOutput()
     {

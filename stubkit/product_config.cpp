@@ -1,11 +1,16 @@
 #include "stubkit/product_config.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
 #include <toml++/toml.h>
+
+#include "stubkit/container/installer_file.h"
+#include "stubkit/container/printable_text.h"
 
 namespace stubkit {
 namespace {
@@ -25,7 +30,7 @@ public:
         if (where.begin.line > 0)
             text << ":" << where.begin.line;
         text << ": " << message;
-        throw ConfigError(text.str());
+        throw ConfigError(Printable(text.str()));
     }
 
     template <std::size_t N>
@@ -34,7 +39,7 @@ public:
     {
         for (auto&& [key, node] : table) {
             if (std::find(std::begin(known), std::end(known), key.str()) == std::end(known))
-                Fail(key.source(), "unknown key '" + std::string(key.str()) + "'" + context);
+                Fail(key.source(), "unknown key " + Quoted(std::string(key.str())) + context);
         }
     }
 
@@ -65,6 +70,8 @@ public:
         if (!node)
             return rows;
         const toml::array* array = node->as_array();
+        if (array && array->empty())
+            return rows;
         if (!array || !array->is_array_of_tables())
             Fail(node->source(), "'" + key + "' must be a list of [[" + key + "]] tables");
         for (std::size_t i = 0; i < array->size(); ++i) {
@@ -90,11 +97,12 @@ public:
         const std::string source = RequiredString(root, "source", "");
         if (source.empty())
             Fail(root.get("source")->source(), "'source' is empty; it names the product folder");
+        if (std::any_of(source.begin(), source.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+            Fail(root.get("source")->source(), "'source' contains a control character");
         config.source = path_.parent_path() / std::filesystem::u8path(source);
         config.default_folder = OptionalString(root, "default_folder", "").value_or(config.title);
         config.program_group = OptionalString(root, "program_group", "").value_or(config.title);
         config.run_after_install = OptionalString(root, "run_after_install", "").value_or("");
-        std::replace(config.run_after_install.begin(), config.run_after_install.end(), '/', '\\');
         config.start_menu = Shortcuts(root, "start_menu");
         config.desktop = Shortcuts(root, "desktop");
         return config;
@@ -103,6 +111,21 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// What a line defines: its [table] header or the key before its '='. The
+// parser's own text garbles quoted keys when it reports one given twice.
+std::string DefinitionOnLine(std::string_view text, std::size_t line)
+{
+    for (std::size_t at = 1; at < line && !text.empty(); ++at)
+        text.remove_prefix(std::min(text.size(), text.find('\n') + 1));
+    std::string definition(text.substr(0, text.find('\n')));
+    if (definition.find_first_not_of(" \t") != std::string::npos && definition[definition.find_first_not_of(" \t")] != '[')
+        definition = definition.substr(0, definition.find('='));
+    const std::size_t first = definition.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return definition;
+    return definition.substr(first, definition.find_last_not_of(" \t\r") + 1 - first);
+}
 
 }  // namespace
 
@@ -113,16 +136,22 @@ ProductConfig ParseProductConfig(std::string_view text, const std::filesystem::p
     try {
         root = toml::parse(text, config_path.string());
     } catch (const toml::parse_error& error) {
-        reader.Fail(error.source(), std::string(error.description()));
+        std::string description(error.description());
+        if (description.find("cannot redefine existing") != std::string::npos)
+            description = Quoted(DefinitionOnLine(text, error.source().begin.line)) + " is defined twice";
+        reader.Fail(error.source(), description);
     }
     return reader.Read(root);
 }
 
 ProductConfig LoadProductConfig(const std::filesystem::path& config_path)
 {
+    const std::string problem = NonRegularFileProblem(config_path);
+    if (!problem.empty())
+        throw ConfigError("config file: " + problem);
     std::ifstream in(config_path, std::ios::binary);
     if (!in)
-        throw ConfigError("cannot open config file '" + config_path.string() + "'");
+        throw ConfigError("cannot open config file " + Quoted(config_path) + ": " + std::strerror(errno));
     std::ostringstream text;
     text << in.rdbuf();
     return ParseProductConfig(text.str(), config_path);

@@ -39,7 +39,7 @@ struct ProductConfig {
     std::string title;
     std::string default_folder;
     std::string program_group;
-    std::string run_after_install;
+    std::string run_after_install;   // as written; the plan turns its program's '/' into '\'
     std::filesystem::path source;   // resolved against the config's folder
     std::vector<ShortcutConfig> start_menu;
     std::vector<ShortcutConfig> desktop;

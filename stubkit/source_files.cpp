@@ -3,68 +3,138 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "stubkit/container/printable_text.h"
+
 namespace stubkit {
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string BackslashName(const fs::path& relative)
-{
-    std::string name;
-    for (const fs::path& part : relative) {
-        if (!name.empty())
-            name += '\\';
-        name += part.u8string();
-    }
-    return name;
-}
-
 [[noreturn]] void FailOn(const fs::path& path, const std::error_code& error)
 {
-    throw std::runtime_error("cannot read '" + path.string() + "': " + error.message());
+    throw std::runtime_error("cannot read " + Quoted(path) + ": " + error.message());
 }
+
+const char* SpecialKind(fs::file_type type)
+{
+    switch (type) {
+    case fs::file_type::fifo: return "a FIFO";
+    case fs::file_type::socket: return "a socket";
+    case fs::file_type::block:
+    case fs::file_type::character: return "a device";
+    default: return "not a regular file";
+    }
+}
+
+bool IsInside(const fs::path& path, const fs::path& folder)
+{
+    const fs::path relative = path.lexically_relative(folder);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+class Scanner {
+public:
+    Scanner(const fs::path& root, const ScanRules& rules) : root_(root), rules_(rules)
+    {
+        std::error_code error;
+        if (!fs::is_directory(root, error))
+            throw std::runtime_error("source folder " + Quoted(root) + " does not exist or is not a folder");
+        real_root_ = fs::canonical(root, error);
+        if (error)
+            FailOn(root, error);
+    }
+
+    void Folder(const fs::path& folder, const std::string& name)
+    {
+        std::error_code error;
+        fs::directory_iterator entries(folder, error);
+        if (error)
+            FailOn(folder, error);
+        for (; entries != fs::directory_iterator(); entries.increment(error)) {
+            if (error)
+                FailOn(folder, error);
+            const fs::path& path = entries->path();
+            Entry(path, (name.empty() ? "" : name + "\\") + path.filename().u8string());
+        }
+        if (error)
+            FailOn(folder, error);
+    }
+
+    SourceScan scan;
+
+private:
+    void Entry(const fs::path& path, const std::string& name)
+    {
+        std::error_code error;
+        const fs::file_status own = fs::symlink_status(path, error);
+        if (error)
+            FailOn(path, error);
+        // On Windows a backslash separates folders: "a\b" would become b in a.
+        if (path.filename().string().find('\\') != std::string::npos) {
+            scan.problems.push_back("file " + Quoted(name) +
+                                    ": the name holds a backslash, which Windows takes as a folder separator");
+            return;
+        }
+        if (fs::is_directory(own))
+            return Folder(path, name);
+        if (fs::is_regular_file(own))
+            return File(path, name);
+        if (!fs::is_symlink(own))
+            return Skip(name, SpecialKind(own.type()));
+        const fs::file_status target = fs::status(path, error);
+        if (error || !fs::exists(target))
+            return Skip(name, "a dangling symbolic link");
+        if (fs::is_directory(target))
+            return Skip(name, "a link to a folder, not followed");
+        if (!fs::is_regular_file(target))
+            return Skip(name, std::string("a link to ") + SpecialKind(target.type()));
+        const fs::path real = fs::canonical(path, error);
+        if (error)
+            FailOn(path, error);
+        if (!IsInside(real, real_root_) && !rules_.follow_outside_links) {
+            scan.problems.push_back("file " + Quoted(name) + ": a symbolic link to " + Quoted(real) +
+                                    ", outside the product folder; --follow-symlinks packs such files");
+            return;
+        }
+        File(path, name);
+    }
+
+    void Skip(const std::string& name, const std::string& why) { scan.skipped.push_back(Quoted(name) + " (" + why + ")"); }
+
+    void File(const fs::path& path, const std::string& name)
+    {
+        std::error_code error;
+        SourceFile file;
+        file.path = path;
+        file.name = name;
+        file.size = fs::file_size(path, error);
+        if (error)
+            FailOn(path, error);
+        file.times = ReadFileTimes(path);
+        file.times.access = file.times.write;
+        if (rules_.latest_time) {
+            for (std::uint64_t* time : {&file.times.creation, &file.times.access, &file.times.write})
+                *time = std::min(*time, *rules_.latest_time);
+        }
+        scan.files.push_back(std::move(file));
+    }
+
+    fs::path root_;
+    fs::path real_root_;
+    const ScanRules& rules_;
+};
 
 }  // namespace
 
-std::vector<SourceFile> CollectSourceFiles(const fs::path& folder, std::vector<std::string>& skipped)
+SourceScan CollectSourceFiles(const fs::path& folder, const ScanRules& rules)
 {
-    std::error_code error;
-    if (!fs::is_directory(folder, error))
-        throw std::runtime_error("source folder '" + folder.string() + "' does not exist or is not a folder");
-    std::vector<SourceFile> files;
-    fs::recursive_directory_iterator entries(folder, fs::directory_options::none, error);
-    if (error)
-        FailOn(folder, error);
-    for (; entries != fs::recursive_directory_iterator(); entries.increment(error)) {
-        if (error)
-            FailOn(entries->path(), error);
-        const fs::directory_entry& entry = *entries;
-        const fs::path relative = entry.path().lexically_relative(folder);
-        if (entry.is_directory(error)) {
-            if (entry.is_symlink(error)) {
-                skipped.push_back(BackslashName(relative) + " (a link to a folder, not followed)");
-                entries.disable_recursion_pending();
-            }
-            continue;
-        }
-        if (!entry.is_regular_file(error)) {
-            skipped.push_back(BackslashName(relative) + " (not a regular file)");
-            continue;
-        }
-        SourceFile file;
-        file.path = entry.path();
-        file.name = BackslashName(relative);
-        file.size = entry.file_size(error);
-        if (error)
-            FailOn(entry.path(), error);
-        file.times = ReadFileTimes(entry.path());
-        files.push_back(std::move(file));
-    }
-    if (error)
-        FailOn(folder, error);
-    std::sort(files.begin(), files.end(),
+    Scanner scanner(folder, rules);
+    scanner.Folder(folder, "");
+    SourceScan scan = std::move(scanner.scan);
+    std::sort(scan.files.begin(), scan.files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
-    return files;
+    std::sort(scan.skipped.begin(), scan.skipped.end());
+    return scan;
 }
 
 }  // namespace stubkit

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,27 @@ struct SourceFile {
     FileTimes times;
 };
 
-// Every regular file under `folder` (symbolic links to files count as the
-// files they name; folders appear only through the files they hold), sorted
-// by the bytes of `name` so the same folder always packs the same way (the
-// packer then moves empty files to the front).
-// Times are taken before anything reads the files. Entries that are neither
-// files nor folders are reported in `skipped`.
-std::vector<SourceFile> CollectSourceFiles(const std::filesystem::path& folder,
-                                           std::vector<std::string>& skipped);
+struct SourceScan {
+    std::vector<SourceFile> files;
+    std::vector<std::string> skipped;    // entries reported and left out
+    std::vector<std::string> problems;   // entries that make the build fail
+};
+
+struct ScanRules {
+    // Pack links to files outside the folder as the files they name.
+    bool follow_outside_links = false;
+    // SOURCE_DATE_EPOCH as a FILETIME: no recorded time is later.
+    std::optional<std::uint64_t> latest_time;
+};
+
+// Every regular file under `folder`, sorted by the bytes of `name` so the same
+// folder always packs the same way (the packer then moves empty files to the
+// front). A symbolic link to a file inside the folder counts as that file; one
+// that leads outside it is a problem unless the rules allow it. Links to
+// folders, dangling links, FIFOs, sockets and devices are skipped unopened.
+// A file's access time is recorded as its write time: reading the files moves
+// their access times, and the next build must not differ for it.
+SourceScan CollectSourceFiles(const std::filesystem::path& folder, const ScanRules& rules = {});
 
 }  // namespace stubkit
 

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "stubkit/commands.h"
+#include "stubkit/container/printable_text.h"
 #include "stubkit/operations.h"
 #include "stubkit/progress.h"
 #include "stubkit/signing_options.h"
@@ -21,13 +22,13 @@ void RunTest(const TestOptions& options)
     const Codepage codepage(options.codepage);
     const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
     if (!outcome.passed)
-        throw std::runtime_error("'" + options.setup + "' is damaged: " + outcome.message);
+        throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
     const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
     if (!refusal.empty())
-        throw std::runtime_error("'" + options.setup + "' " + refusal);
+        throw std::runtime_error(Quoted(options.setup) + " " + refusal);
     if (!options.quiet)
-        std::cout << options.setup << ": OK, " << outcome.message << "; " << DescribeSignature(signature) << "\n";
+        std::cout << Printable(options.setup) << ": OK, " << outcome.message << "; " << DescribeSignature(signature) << "\n";
 }
 
 }  // namespace
@@ -42,9 +43,9 @@ void AddTestCommand(CLI::App& app)
                     "A signed installer passes only when its signature verifies: nothing changed since\n"
                     "signing, and the signer's certificate chains to a trusted one (the system's list,\n"
                     "or --ca-file). osslsigncode checks it.");
-    command->add_option("SETUP", options->setup, "Installer to check")->required()->check(CLI::ExistingFile);
+    command->add_option("SETUP", options->setup, "Installer to check")->required()->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
-        ->check(CLI::PositiveNumber);
+        ->check(AnsiCodepage());
     command->add_flag("-q,--quiet", options->quiet, "Print nothing on success");
     AddSignatureCheckOptions(*command, options->signature, true);
     command->callback([options] { RunTest(*options); });

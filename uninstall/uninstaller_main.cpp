@@ -180,8 +180,21 @@ int Uninstaller(int count, char** arguments)
     return RemoveInstallation(arguments[0]);
 }
 
+// The copy runs from TEMP, where anybody may have left a DLL: later loads come
+// from the system folder only, where the system offers that. (The installer's
+// fuller fallback for older systems does not fit the uninstaller's size.)
+static void LoadLaterDllsFromSystemFolderOnly()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD flags);
+    SetDefaultDllDirectoriesCall restrictSearch = reinterpret_cast<SetDefaultDllDirectoriesCall>(
+        GetProcAddress(GetModuleHandleA("kernel32"), "SetDefaultDllDirectories"));
+    if (restrictSearch)
+        restrictSearch(0x00000800);   // LOAD_LIBRARY_SEARCH_SYSTEM32
+}
+
 extern "C" void __stdcall UninstallerEntry()
 {
+    LoadLaterDllsFromSystemFolderOnly();
     int count;
     char** arguments;
     GetArgumentVector(&count, &arguments);

@@ -1,10 +1,15 @@
 #include "stubkit/container/installer_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
+#include "stubkit/container/install_names.h"
 #include "stubkit/container/pe_sections.h"
+#include "stubkit/container/printable_text.h"
 
 namespace stubkit {
 namespace {
@@ -31,14 +36,26 @@ std::uint64_t GetU64(const std::uint8_t* bytes)
     return GetU32(bytes) | static_cast<std::uint64_t>(GetU32(bytes + 4)) << 32;
 }
 
-// As the installer's ReadU32: a value cut by the end of the file keeps the
-// bytes that are there, and the missing high bytes stay 0.
-std::uint32_t ReadU32ZeroFilled(const std::vector<std::uint8_t>& bytes, std::uint64_t offset)
+// StubSize as the installer's atoi reads it, but without its wrap-around:
+// leading blanks, a sign, digits; a value beyond any stub stays large.
+std::int64_t ReadStubSizeText(const std::string& text)
 {
-    std::uint8_t value[4] = {0, 0, 0, 0};
-    for (std::uint64_t i = 0; i < 4 && offset + i < bytes.size(); ++i)
-        value[i] = bytes[offset + i];
-    return GetU32(value);
+    std::size_t at = text.find_first_not_of(" \t\n\v\f\r");
+    if (at == std::string::npos)
+        return 0;
+    const bool negative = text[at] == '-';
+    if (text[at] == '-' || text[at] == '+')
+        ++at;
+    std::int64_t value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+        value = std::min<std::int64_t>(value * 10 + (text[at] - '0'), std::int64_t{1} << 40);
+    return negative ? -value : value;
+}
+
+std::string IncompleteBecause(const std::filesystem::path& path, const std::string& reason)
+{
+    return Quoted(path) + " is incomplete: " + reason +
+           "; the installer would stop with \"" + kIncompleteFileMessage + "\"";
 }
 
 bool MarkerAt(const std::vector<std::uint8_t>& image, std::size_t offset, const char* marker)
@@ -71,11 +88,6 @@ std::vector<std::uint8_t> ReadHead(std::ifstream& in, std::uint64_t file_size)
     in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(in.gcount()));
     return head;
-}
-
-std::string Quoted(const std::filesystem::path& path)
-{
-    return "'" + path.string() + "'";
 }
 
 }  // namespace
@@ -167,14 +179,33 @@ void WriteConfigRecord(std::vector<std::uint8_t>& image, std::size_t offset,
     std::memcpy(&image[offset], &config, sizeof config);
 }
 
+std::string NonRegularFileProblem(const std::filesystem::path& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return "cannot open " + Quoted(path) + ": " + std::strerror(errno);
+    const char* kind = S_ISREG(status.st_mode)    ? nullptr
+                       : S_ISDIR(status.st_mode)  ? "a folder"
+                       : S_ISFIFO(status.st_mode) ? "a FIFO"
+                       : S_ISSOCK(status.st_mode) ? "a socket"
+                       : S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) ? "a device"
+                                                                            : "not a file";
+    return kind ? Quoted(path) + " is " + kind + ", not a regular file" : std::string();
+}
+
 InstallerImage ReadInstallerImage(const std::filesystem::path& path)
 {
+    // Checked before opening: opening a FIFO would wait for a writer forever.
+    const std::string problem = NonRegularFileProblem(path);
+    if (!problem.empty())
+        throw FormatError(problem);
     std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw FormatError("cannot open " + Quoted(path) + ": " + std::strerror(errno));
     std::error_code error;
     const std::uint64_t file_size = std::filesystem::file_size(path, error);
-    if (!in || error)
-        throw FormatError("cannot open " + Quoted(path) +
-                          (error ? ": " + error.message() : std::string()));
+    if (error)
+        throw FormatError("cannot open " + Quoted(path) + ": " + error.message());
     return ParseInstallerImage(ReadHead(in, file_size), file_size, path);
 }
 
@@ -189,37 +220,43 @@ InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::u
         throw FormatError(Quoted(path) + " is not an installer: no configuration record found");
     image.config = ReadConfigRecord(head, *record);
 
-    const int stub_size = ConfiguredStubSize(&image.config);
-    if (stub_size <= 0)
-        throw FormatError(Quoted(path) + " is an unconfigured installation file: StubSize reads '" +
-                          SlotText(image.config.StubSize) + "' (an unpatched stub?)");
-    if (static_cast<std::uint32_t>(stub_size) > kStubSizeLimit)
-        throw FormatError(Quoted(path) + ": StubSize " + std::to_string(stub_size) +
-                          " exceeds the installer's limit of 131072 bytes");
+    const std::string stub_size_text = SlotText(image.config.StubSize);
+    const std::int64_t stub_size = ReadStubSizeText(stub_size_text);
+    if (stub_size == 0)
+        throw FormatError(Quoted(path) + " is an unconfigured installation file: StubSize reads " +
+                          Quoted(stub_size_text) + " (an unpatched stub?)");
+    // The installer reads the stub into its 131072-byte table buffer, so a
+    // larger (or negative) size fails as a short read.
+    if (stub_size < 0 || stub_size > kStubSizeLimit)
+        throw FormatError(IncompleteBecause(path, "StubSize reads " + Quoted(stub_size_text) +
+                                                      ", outside 1 to 131072 bytes"));
     image.stub_size = static_cast<std::uint32_t>(stub_size);
     if (file_size < image.stub_size)
-        throw FormatError(Quoted(path) + " is incomplete: cut inside the stub (" +
-                          std::to_string(file_size) + " of " + std::to_string(image.stub_size) +
-                          " bytes)");
+        throw FormatError(IncompleteBecause(path, "cut inside the stub (" + std::to_string(file_size) + " of " +
+                                                      std::to_string(image.stub_size) + " bytes)"));
+    const std::uint64_t readable = std::min<std::uint64_t>(file_size, head.size());
+    if (readable < image.stub_size + kPayloadHeaderSize)
+        throw FormatError(IncompleteBecause(path, "cut inside the payload header (" +
+                                                      std::to_string(readable - std::min<std::uint64_t>(readable, image.stub_size)) +
+                                                      " of 12 bytes)"));
 
-    image.header.file_count = ReadU32ZeroFilled(head, image.stub_size);
-    image.header.total_size = ReadU32ZeroFilled(head, image.stub_size + 4);
-    image.header.table_size = ReadU32ZeroFilled(head, image.stub_size + 8);
+    image.header.file_count = GetU32(&head[image.stub_size]);
+    image.header.total_size = GetU32(&head[image.stub_size + 4]);
+    image.header.table_size = GetU32(&head[image.stub_size + 8]);
     const std::uint32_t table_size = image.header.table_size;
     if (table_size > kFileTableCapacity)
-        throw FormatError(Quoted(path) + ": file table of " + std::to_string(table_size) +
-                          " bytes exceeds the installer's limit of 131072 bytes");
+        throw FormatError(IncompleteBecause(path, "its file table of " + std::to_string(table_size) +
+                                                      " bytes exceeds the installer's limit of 131072 bytes"));
     const std::uint64_t table_offset = image.stub_size + kPayloadHeaderSize;
-    if (table_size > 0 && (table_offset > head.size() || head.size() - table_offset < table_size))
-        throw FormatError(Quoted(path) + " is incomplete: cut inside the file table (" +
-                          std::to_string(table_size) + " bytes announced)");
+    if (readable - table_offset < table_size)
+        throw FormatError(IncompleteBecause(path, "cut inside the file table (" + std::to_string(table_size) +
+                                                      " bytes announced)"));
     try {
-        image.records = ParseFileTable(head.data() + std::min<std::uint64_t>(table_offset, head.size()),
-                                       table_size, image.header.file_count);
+        image.records = ParseFileTable(head.data() + table_offset, table_size, image.header.file_count);
     } catch (const FormatError& fault) {
         throw FormatError(Quoted(path) + ": " + fault.what());
     }
-    image.stream_offset = std::min(file_size, table_offset + table_size);
+    image.stream_offset = table_offset + table_size;
     return image;
 }
 

@@ -106,10 +106,14 @@ struct InstallerImage {
     std::uint64_t stream_offset = 0;
 };
 
-// Judges the head the way the installer does (a short header reads as zeros,
-// a short stub or table is an incomplete file) and throws FormatError naming
-// the file and the fault.
+// Judges the head the way the installer does (a file that ends in the stub,
+// the 12-byte header or the table is incomplete) and throws FormatError naming
+// the file and the fault. Anything but a regular file is refused unopened.
 InstallerImage ReadInstallerImage(const std::filesystem::path& path);
+
+// Why `path` cannot be read as a file (missing, a folder, a FIFO that would
+// block its reader, a device), or empty when it is a regular file.
+std::string NonRegularFileProblem(const std::filesystem::path& path);
 
 // The same for a file already in memory (`path` only names it in messages);
 // `head` may stop after the file table.

@@ -134,6 +134,7 @@ TEST_F(StubResources, TreeBitmapHoldsFivePicturesOnAPureGreenMask)
     EXPECT_EQ(header.biBitCount, 8);
     EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
     const DWORD colours = header.biClrUsed ? header.biClrUsed : 256;
+    EXPECT_EQ(colours, 256u) << "a full 256-colour palette";
     const auto* palette = reinterpret_cast<const RGBQUAD*>(bitmap + header.biSize);
     const BYTE* pixels = reinterpret_cast<const BYTE*>(palette + colours);
     auto isGreen = [&](BYTE index) {

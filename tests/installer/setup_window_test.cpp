@@ -139,7 +139,12 @@ TEST(SetupStub, AcceptingShowsTheMaximisedGradientWindowUnderTheFolderDialog)
     EXPECT_EQ(GetWindowLongA(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), window);
     EXPECT_EQ(driver::WindowCaption(dialog), kCaption);
-    EXPECT_EQ(driver::ControlText(dialog, folderdialog::kPathEdit), folder.Path() + "\\$$DefaultFolder");
+    // The system's program-files folder is proposed, with the default folder's marker.
+    char programFiles[MAX_PATH] = {0};
+    DWORD size = sizeof programFiles;
+    RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                 RRF_RT_REG_SZ, nullptr, programFiles, &size);
+    EXPECT_EQ(driver::ControlText(dialog, folderdialog::kPathEdit), std::string(programFiles) + "\\$$DefaultFolder");
 
     Sleep(300);   // the dialog's first paint over the window
     RECT covered;

@@ -2,6 +2,7 @@
 // or file, and nothing is written; the same input just inside the limit passes; warnings do not fail a build. Then
 // the pieces on their own: records, time and code page conversion, Windows and extraction names.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <cstring>
 #include <sstream>
 #include "stubkit/codepage.h"
@@ -22,7 +23,10 @@ struct Case {
     std::string warning = "";   // part of the only warning; "none": no warning; empty: not checked
     int codepage = kDefaultCodepage;
     std::function<Bytes(Bytes)> stub = nullptr;   // makes the stub from the real one; null: the built-in stub
+    std::string output = "setup.exe";             // relative to the scratch folder
+    Setup after = nullptr;                        // checks on the scratch folder after the build
 };
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 std::string S(std::size_t count, char c) { return std::string(count, c); }
 std::string Config(const std::string& extra, const std::string& title = "Test Product") { return ConfigText("prod", extra, title); }
@@ -66,17 +70,20 @@ TEST_P(BuildRules, RejectNamingTheFieldOrWarnWithoutFailing)
     if (c.setup)
         c.setup(scratch / "prod");
     WriteFile(scratch / "product.toml", c.config);
-    if (c.stub)
+    if (c.stub && !fs::exists(scratch / "other-stub.exe"))   // a setup may have put something else there
         WriteFile(scratch / "other-stub.exe", c.stub(ReadFile(RealStubPath())));
     std::string message;
     std::vector<std::string> warnings;
     try {
-        Build(scratch, "setup.exe", 1, [&](const std::string& w) { warnings.push_back(w); }, c.stub ? scratch / "other-stub.exe" : "", c.codepage);
+        Build(scratch, c.output, 1, [&](const std::string& w) { warnings.push_back(w); }, c.stub ? scratch / "other-stub.exe" : "", c.codepage);
     } catch (const std::exception& error) {
         message = error.what();
     }
-    EXPECT_EQ(fs::exists(scratch / "setup.exe"), c.error.empty());
-    EXPECT_FALSE(fs::exists(scratch / "setup.exe.partial"));
+    EXPECT_TRUE(c.output != "setup.exe" || fs::exists(scratch / "setup.exe") == c.error.empty());
+    for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path))
+        EXPECT_NE(entry.path().filename().string().rfind(".setup.exe.partial", 0), 0u) << entry.path();
+    if (c.after)
+        c.after(scratch.path);
     EXPECT_EQ(message.empty(), c.error.empty()) << message;
     std::istringstream parts(c.error);
     for (std::string part; std::getline(parts, part, '|');)
@@ -139,6 +146,40 @@ INSTANTIATE_TEST_SUITE_P(
              "program_group: must not be empty when there are start_menu shortcuts"},
         Case{"EmptyProgramGroupWithOnlyDesktopRowsFits", Config("program_group = \"\"\n" + Row("desktop", "a.lnk"))},
         Case{"UnknownKey", Config("colour = \"blue\""), nullptr, "product.toml:3: unknown key 'colour'"},
+        Case{"UnknownKeyWithNulShownWhole", Config("\"co\\u0000lour\" = 1"), nullptr, "unknown key 'co\\x00lour'"},
+        Case{"KeyGivenTwiceNamed", Config("\"program_group\" = \"a\"\n\"program_group\" = \"b\""), nullptr,
+             "product.toml:4: '\"program_group\"' is defined twice"},
+        Case{"NulAndControlCharactersInFields", Config("default_folder = \"a\\u0000b\"\n" + Row("desktop", "a\\u001b[2J.lnk"), "T\\u009bx"), nullptr,
+             "title: contains the control character U+009B|default_folder: contains a NUL character|desktop[0].link: contains the control character U+001B"},
+        Case{"TitleWithSlashFits", Config("default_folder = \"k\"\nprogram_group = \"k\"", "AC/DC")},
+        Case{"FolderWithSlashFollowsWindowsRules", Config("default_folder = \"a/con\""), nullptr, "default_folder: 'a/con' is a reserved device name"},
+        Case{"OemCodepage", Config(""), nullptr, "code page 437 is not a Windows ANSI code page; use one of 874, 932", "", 437},
+        Case{"LinksEqualButForCase", Config(Row("start_menu", "App.lnk") + Row("start_menu", "APP.LNK")), nullptr,
+             "start_menu[1].link: 'APP.LNK' is the link of start_menu[0] but for letter case"},
+        Case{"EmptyTarget", Config(Row("desktop", "a.lnk", "")), nullptr, "desktop[0].target: must not be empty"},
+        Case{"EmptyTablesAreNoRows", Config("start_menu = []\ndesktop = []")},
+        Case{"NameWithBackslashOnLinux", Config(""), AddFile("sub/a\\b.txt"), "file 'sub\\a\\b.txt': the name holds a backslash"},
+        Case{"LinkToFileInsideIsPacked", Config(Row("desktop", "x.lnk", "bin/tool.exe")),
+             [](const fs::path& product) { fs::create_symlink("app.exe", product / "bin/tool.exe"); }, "", "none"},
+        Case{"LinkLeadingOutside", Config(""), [](const fs::path& product) {
+                 WriteFile(product.parent_path() / "secret.txt", "x"); fs::create_symlink("../secret.txt", product / "s.txt"); },
+             "file 's.txt': a symbolic link to|outside the product folder; --follow-symlinks"},
+        Case{"FifoSkippedUnopened", Config(""), [](const fs::path& product) { ASSERT_EQ(mkfifo((product / "pipe").c_str(), 0600), 0); },
+             "", "skipped 'pipe' (a FIFO)"},
+        Case{"DanglingLinkSkipped", Config(""), [](const fs::path& product) { fs::create_symlink("nowhere", product / "gone"); },
+             "", "skipped 'gone' (a dangling symbolic link)"},
+        Case{"FolderLinkSkipped", Config(""), [](const fs::path& product) { fs::create_directory_symlink("bin", product / "bin2"); },
+             "", "skipped 'bin2' (a link to a folder, not followed)"},
+        Case{"FifoAsStub", Config(""), [](const fs::path& product) { ASSERT_EQ(mkfifo((product.parent_path() / "other-stub.exe").c_str(), 0600), 0); },
+             "stub: '|other-stub.exe' is a FIFO, not a regular file", "", kDefaultCodepage, [](Bytes stub) { return stub; }},
+        Case{"OutputIsTheConfig", Config(""), nullptr, "output '", "", kDefaultCodepage, nullptr, "product.toml",
+             [](const fs::path& scratch) { EXPECT_EQ(ReadFile(scratch / "product.toml").at(0), 't'); }},
+        Case{"OutputInsideTheProduct", Config(""), nullptr, "lies inside the product folder", "", kDefaultCodepage, nullptr, "prod/sub/setup.exe"},
+        Case{"OutputIsAPackedFileThroughALink", Config(""), [](const fs::path& product) { fs::create_symlink(product / "readme.txt", product.parent_path() / "link.exe"); },
+             "is the packed file 'readme.txt'", "", kDefaultCodepage, nullptr, "link.exe"},
+        Case{"TemporaryFileIsNewNotAnExistingLink", Config(""), [](const fs::path& product) {
+                 WriteFile(product.parent_path() / "victim", "keep"); fs::create_symlink("victim", product.parent_path() / "setup.exe.partial"); },
+             "", "", kDefaultCodepage, nullptr, "setup.exe", [](const fs::path& scratch) { EXPECT_EQ(ReadFile(scratch / "victim"), Bytes({'k', 'e', 'e', 'p'})); }},
         Case{"UnknownRowKey", Config(Row("desktop", "a.lnk") + "icon = \"x\""), nullptr, "unknown key 'icon' in [[desktop]] row 0"},
         Case{"WrongType", Config("program_group = 5"), nullptr, "'program_group' must be a text"},
         Case{"MissingTarget", Config("[[desktop]]\nlink = \"a.lnk\""), nullptr, "'desktop[0].target' is missing"},

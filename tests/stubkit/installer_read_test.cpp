@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <cstring>
 #include <regex>
+#include <sstream>
 #include "installer/installer_config.h"
 #include "payload/crc32.h"
 #include "stubkit/container/payload_run.h"
@@ -46,7 +47,7 @@ protected:
             const timespec times[2] = {{file.access_seconds, kNanoseconds}, {file.write_seconds, kNanoseconds}};
             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         }
-        std::string config = "run_after_install = \"Program Files Like\\\\bin\\\\app.exe\"\n";
+        std::string config = "run_after_install = \"Program Files Like/bin/app.exe /S a/b\"\n";
         for (int i = 0; i < 2 * ShortcutRows; ++i)
             config += std::string(i < ShortcutRows ? "[[start_menu]]\nlink = \"start_menu " : "[[desktop]]\nlink = \"desktop ") +
                       std::to_string(i % ShortcutRows) + ".lnk\"\ntarget = \"Program Files Like/bin/app.exe\"\n";
@@ -69,7 +70,7 @@ TEST_F(RoundTrip, SameBytesEachTimeAndTableRecordTestAndExtractKeepNamesSizesCrc
         const auto size = static_cast<std::uint32_t>(file.contents.size());
         const FileRecord expected{UpdateCrc(CrcInitial, file.contents.data(), size), size,
                                   ReadFileTimes(scratch_ / "product" / fs::u8path(file.name)).creation,
-                                  FiletimeFromUnix(file.access_seconds, kNanoseconds), FiletimeFromUnix(file.write_seconds, kNanoseconds),
+                                  FiletimeFromUnix(file.write_seconds, kNanoseconds), FiletimeFromUnix(file.write_seconds, kNanoseconds),
                                   std::regex_replace(Codepage(1252).FromUtf8(file.name).value(), std::regex("/"), "\\")};
         EXPECT_EQ(SerializeFileTable({image.records[i]}), SerializeFileTable({expected})) << file.name;
     }
@@ -87,8 +88,21 @@ TEST_F(RoundTrip, SameBytesEachTimeAndTableRecordTestAndExtractKeepNamesSizesCrc
         struct stat status {};   // times first: reading the contents may move the access time
         ASSERT_EQ(stat(path.c_str(), &status), 0) << file.name;
         EXPECT_EQ(std::make_tuple(status.st_mtim.tv_sec, status.st_atim.tv_sec, status.st_mtim.tv_nsec),
-                  std::make_tuple(file.write_seconds, file.access_seconds, kNanoseconds / 100 * 100)) << file.name;
+                  std::make_tuple(file.write_seconds, file.write_seconds, kNanoseconds / 100 * 100)) << file.name;
         EXPECT_EQ(ReadFile(path), file.contents) << file.name;
+    }
+    // SOURCE_DATE_EPOCH is the latest time recorded, whoever made the files when.
+    const std::uint64_t epoch = FiletimeFromUnix(1350000000, 0);
+    setenv("SOURCE_DATE_EPOCH", "1350000000", 1);
+    const fs::path clamped = BuildSetup("epoch.exe");
+    unsetenv("SOURCE_DATE_EPOCH");
+    const InstallerImage clamped_image = ReadInstallerImage(clamped);
+    for (std::size_t i = 0; i < kProduct.size(); ++i) {
+        const FileRecord& record = clamped_image.records[i];
+        EXPECT_EQ(std::make_tuple(record.creation_time, record.access_time, record.write_time),
+                  std::make_tuple(epoch, std::min(epoch, FiletimeFromUnix(kProduct[i].write_seconds, kNanoseconds)),
+                                  std::min(epoch, FiletimeFromUnix(kProduct[i].write_seconds, kNanoseconds))))
+            << kProduct[i].name;
     }
 }
 
@@ -123,19 +137,44 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
 {
     const std::string setup = (scratch_ / "tool-setup.exe").string();
     const auto [build, build_output] = RunTool({"build", (scratch_ / "product.toml").string(), "-o", setup, "-2"});
-    ASSERT_TRUE(build == 0 && build_output.empty()) << build_output;   // not a terminal: nothing but errors
-    const std::pair<std::vector<std::string>, std::vector<std::string>> runs[] = {
+    // Not a terminal: no progress bar, but the summary (and warnings, below) still reach a script's log.
+    ASSERT_TRUE(build == 0 && build_output.rfind("stubkit: wrote ", 0) == 0 && build_output.find('\r') == std::string::npos) << build_output;
+    WriteFile(scratch_ / "warns.toml", ConfigText("product", "[[desktop]]\nlink = \"x.lnk\"\ntarget = \"none.exe\""));
+    WriteFile(scratch_ / "stream.bin", "");
+    const std::string folder = scratch_.path.string(), too_long = folder + "/" + std::string(300, 'n'), fifo = folder + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // ARGUMENTS, texts the output holds, whether the command succeeds.
+    const std::tuple<std::vector<std::string>, std::vector<std::string>, bool> runs[] = {
         {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
-                           "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}},
-        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe\""}},
-        {{"test", setup}, {"5 files, "}},
-        {{"extract", setup, (scratch_ / "out").string()}, {}}};
-    for (const auto& [arguments, expected] : runs) {
+                           "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}, true},
+        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe /S a/b\""}, true},
+        {{"test", setup}, {"5 files, "}, true},
+        {{"extract", setup, (scratch_ / "out").string()}, {}, true},
+        {{"build", (scratch_ / "warns.toml").string(), "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, true},
+        {{"frob"}, {"unknown command 'frob'; the commands are build, list"}, false},
+        {{"list", folder}, {"is a folder, not a regular file"}, false},
+        {{"list", too_long}, {"File name too long"}, false},
+        {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, false},
+        {{"extract", setup, ""}, {"the folder to extract into is empty"}, false},
+        {{"test", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
+        {{"build", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
+        {{"decode", "--total", "12x", folder + "/stream.bin", folder + "/out.bin"}, {"'12x' is not a byte count"}, false},
+        {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, false}};
+    for (const auto& [arguments, expected, succeeds] : runs) {
         const auto [code, output] = RunTool(arguments);
-        EXPECT_EQ(code, 0) << arguments[0] << ": " << output;
+        EXPECT_EQ(code == 0, succeeds) << arguments[0] << ": " << output;
         for (const std::string& text : expected)
             EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
     }
+    // A sub-folder the user cannot read is named itself, not by the product folder that holds it.
+    fs::permissions(scratch_.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    WriteFile(scratch_ / "locked/prod/sub/x.txt", "x");
+    WriteFile(scratch_ / "locked/product.toml", ConfigText("prod"));
+    fs::permissions(scratch_ / "locked/prod/sub", fs::perms::none);
+    EXPECT_NE(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups '" STUBKIT_TOOL "' build '" + folder + "/locked/product.toml' -o /dev/null")
+                  .second.find("cannot read '" + folder + "/locked/prod/sub': Permission denied"), std::string::npos);
+    // Parameterised cases are listed by their names, not by the bytes of their parameters.
+    EXPECT_EQ(RunCommand("/proc/self/exe --gtest_list_tests").second.find("-byte object"), std::string::npos);
     EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
     for (const char* command : {"build", "list", "test", "extract", "encode", "decode"}) {
         const auto [code, output] = RunTool({command, "--help"});
@@ -215,10 +254,30 @@ protected:
         } catch (const FormatError& error) {
             judgement = {false, error.what(), {}};
         }
-        EXPECT_TRUE(!judgement.passed || judgement.files == kContents || (what == "stub only" && judgement.files.empty())) << what;
+        EXPECT_TRUE(!judgement.passed || judgement.files == kContents) << what;
         return judgement;
     }
     Bytes Cut(std::size_t size) const { return Bytes(good_.begin(), good_.begin() + static_cast<long>(size)); }
+    // The good installer with other names in its table; the stream stays as it is.
+    Bytes WithNames(const std::vector<std::string>& names) const
+    {
+        std::vector<FileRecord> records = image_.records;
+        for (std::size_t i = 0; i < records.size(); ++i)
+            records[i].name = names[i];
+        const Bytes table = SerializeFileTable(records);
+        const Bytes header = SerializeHeader({image_.header.file_count, image_.header.total_size, static_cast<std::uint32_t>(table.size())});
+        Bytes bytes = Cut(payload_);
+        bytes.insert(bytes.end(), header.begin(), header.end());
+        bytes.insert(bytes.end(), table.begin(), table.end());
+        bytes.insert(bytes.end(), good_.begin() + static_cast<long>(stream_), good_.end());
+        return bytes;
+    }
+    static void ExpectParts(const std::string& message, const std::string& parts, const std::string& what)
+    {
+        std::istringstream split(parts);
+        for (std::string part; std::getline(split, part, '|');)
+            EXPECT_NE(message.find(part), std::string::npos) << what << ": " << message;
+    }
 
     static inline ScratchFolder scratch_;
     static inline Bytes good_;
@@ -232,12 +291,12 @@ TEST_F(DamagedInstaller, HarmlessVariantsPass)
     appended.insert(appended.end(), tail.begin(), tail.end());
     EXPECT_TRUE(Judge(good_, "good").passed);
     EXPECT_TRUE(Judge(appended, "bytes after the stream").passed);
-    EXPECT_TRUE(Judge(Cut(payload_), "stub only").passed);   // ending right after the stub installs nothing and succeeds
 }
 
 TEST_F(DamagedInstaller, CutAnywhereFailsUnlessNothingUsedWasLost)
 {
-    // Every 499th byte of the stub, every byte of header and table after the stub's end, every 37th of the stream.
+    // Every 499th byte of the stub, every byte of header and table from the stub's end, every 37th of the stream.
+    EXPECT_FALSE(Judge(Cut(payload_), "stub only").passed);   // a missing header is an incomplete file, not an empty product
     for (std::size_t cut = 0; cut < good_.size(); cut = cut + 499 < payload_ ? cut + 499 : cut < payload_ ? payload_ + 1 : cut + (cut < stream_ ? 1 : 37))
         EXPECT_TRUE(!Judge(Cut(cut), "cut at " + std::to_string(cut)).passed || cut >= good_.size() - 8) << "cut at " << cut;
 }
@@ -256,6 +315,7 @@ TEST_F(DamagedInstaller, FlippedBytesNeverPassWithWrongContents)
 
 // DELTA is added to FIELD (0 file_count, 1 total_size, 2 table_size), or is its value when ABSOLUTE.
 struct HeaderBend { const char* name; std::size_t field; std::int64_t delta; bool absolute; const char* expected; };
+void PrintTo(const HeaderBend& bend, std::ostream* out) { *out << bend.name; }
 class BogusHeader : public DamagedInstaller, public ::testing::WithParamInterface<HeaderBend> {};
 TEST_P(BogusHeader, IsRejected)
 {
@@ -283,19 +343,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCrcOrHasADeviceName)
 {
-    Bytes bytes = good_;
+    Bytes bytes = good_, huge_stub = good_;
     bytes[payload_ + 12 + 33 + image_.records[0].name.size()] ^= 0x01;   // the second record's crc_value
     WriteFile(scratch_ / "variant.exe", bytes);
+    std::memcpy(&huge_stub[*FindConfigRecord(good_)], "99999999999", 12);   // beyond int: shown as written, not wrapped
+    WriteFile(scratch_ / "huge-stub.exe", huge_stub);
+    WriteFile(scratch_ / "stub-only.exe", Cut(payload_));
     Bytes device = good_;
     std::memcpy(&device[payload_ + 12 + 33], "COM0.", 5);   // the first name, "a.bin"
     WriteFile(scratch_ / "device.exe", device);
-    const std::string variant = (scratch_ / "variant.exe").string(), devices = (scratch_ / "device.exe").string();
+    const std::string variant = (scratch_ / "variant.exe").string(), devices = (scratch_ / "device.exe").string(),
+                      out = (scratch_ / "out").string();
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{"test", RealStubPath().string()}, "unconfigured installation file"},
+        {{"test", (scratch_ / "huge-stub.exe").string()}, "StubSize reads '99999999999', outside 1 to 131072 bytes"},
+        {{"test", (scratch_ / "stub-only.exe").string()}, "cut inside the payload header (0 of 12 bytes); the installer would stop with"},
+        {{"extract", (scratch_ / "stub-only.exe").string(), out}, "is incomplete: cut inside the payload header"},
         {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
-        {{"extract", variant, (scratch_ / "out").string()}, "file 'b\\b.txt' fails its CRC check"},
+        {{"extract", variant, out}, "file 'b\\b.txt' fails its CRC check"},
         {{"test", devices}, "file 'COM0.' has a name the installer refuses"},
-        {{"extract", devices, (scratch_ / "out").string()}, "file 'COM0.' has a name the installer refuses"}};
+        {{"extract", devices, out}, "file 'COM0.' has a name the installer refuses"}};
     for (const auto& [arguments, expected] : runs) {
         const auto [code, output] = RunTool(arguments);
         EXPECT_EQ(code, 1) << arguments[0];
@@ -303,10 +370,107 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
     }
 }
 
+TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndExtractWritesNothing)
+{
+    const std::string corrupted = "the installer would stop with \"This is a corrupted installation file.\"";
+    // NAMES for a.bin, b\b.txt, c.bin; parts of the message, empty when the installer takes them.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"a.bin", "b/b.txt", "x..y\\.c"}, ""},
+        {{"\\a.bin", "b\\b.txt", "c.bin"}, "file '\\a.bin' has a name the installer refuses: it starts with a separator|" + corrupted},
+        {{"a.bin", "/b.txt", "c.bin"}, "starts with a separator|" + corrupted},
+        {{"a.bin", "\\\\server\\share\\b", "c.bin"}, "starts with a separator|" + corrupted},
+        {{"a.bin", "b\\b.txt", "c:c.bin"}, "holds a ':'|" + corrupted},
+        {{"a.bin", "b\\Nul.txt", "c.bin"}, "'Nul.txt' is a device on Windows|" + corrupted},
+        {{"..\\a.bin", "b\\b.txt", "c.bin"}, "climbs out of its folder ('..')|" + corrupted},
+        {{"a.bin", "b\\ . .\\b", "c.bin"}, "climbs out of its folder (' . .')|" + corrupted},
+        {{"a.bin", "b/../../b", "c.bin"}, "climbs out|" + corrupted},
+        {{"", "b\\b.txt", "c.bin"}, "it is empty|\"Cannot create file:\""},
+        {{"a.bin", "b\\", "c.bin"}, "ends in a separator|\"Cannot create file:\""},
+        {{"a.bin", "b\\b.txt", std::string("c\0..\\x", 6)}, "holds a NUL byte; the installer would cut it there and create 'c' instead"},
+        {{"a.bin", "B\\B.TXT", "b/b.txt"}, "file 'b/b.txt' and file 'B\\B.TXT' are one file on Windows|the second would replace the first"},
+        {{"a.bin", "a.bin.", "c.bin"}, "are one file on Windows"},
+        {{"a.bin", "A.BIN\\b.txt", "c.bin"}, "file 'a.bin' is also the folder of file 'A.BIN\\b.txt'"}};
+    for (const auto& [names, expected] : cases) {
+        const std::string what = names[0] + "|" + names[1] + "|" + names[2];
+        WriteFile(scratch_ / "named.exe", WithNames(names));
+        const TestOutcome outcome = TestInstaller(scratch_ / "named.exe", Codepage(1252));
+        EXPECT_EQ(outcome.passed, expected.empty()) << what << ": " << outcome.message;
+        ExpectParts(outcome.message, expected, what);
+        const fs::path out = scratch_ / "named-out";
+        fs::remove_all(out);
+        std::string refusal;
+        try {
+            ExtractInstaller(scratch_ / "named.exe", out, Codepage(1252));
+        } catch (const std::exception& error) {
+            refusal = error.what();
+        }
+        EXPECT_EQ(refusal.empty(), expected.empty()) << what << ": " << refusal;
+        EXPECT_TRUE(expected.empty() || !fs::exists(out)) << what;
+    }
+}
+
+TEST_F(DamagedInstaller, ExtractStaysInsideItsFolderKeepsExistingFilesAndRemovesDamagedOnes)
+{
+    Bytes damaged = good_;
+    damaged[payload_ + 12 + 33 + image_.records[0].name.size()] ^= 0x01;   // b\b.txt fails its CRC
+    const fs::path out = scratch_ / "x-out", elsewhere = scratch_ / "elsewhere";
+    const auto unchanged = [&] { EXPECT_TRUE(fs::is_empty(elsewhere)); EXPECT_FALSE(fs::exists(out / "a.bin")); };
+    struct Row { const char* name; Bytes installer; std::function<void()> prepare; bool overwrite; std::string error; std::function<void()> check; };
+    const Row rows[] = {
+        {"ExistingFileStopsEverything", good_, [&] { WriteFile(out / "c.bin", "old"); }, false, "c.bin' already exists; --overwrite replaces",
+         [&] { unchanged(); EXPECT_EQ(ReadFile(out / "c.bin"), Bytes({'o', 'l', 'd'})); }},
+        {"OverwriteReplaces", good_, [&] { WriteFile(out / "c.bin", "old"); }, true, "", [&] { EXPECT_EQ(ReadFile(out / "c.bin"), kContents[2]); }},
+        {"LinkedFolderIsNotEntered", good_, [&] { fs::create_directory_symlink(elsewhere, out / "b"); }, true, "/b' is a symbolic link", unchanged},
+        {"LinkedFileIsNotWrittenThrough", good_, [&] { fs::create_symlink(elsewhere / "victim", out / "c.bin"); }, true, "c.bin' is a symbolic link",
+         unchanged},
+        {"DamagedFileIsRemoved", damaged, nullptr, false, "fails its CRC check|b.txt' was removed",
+         [&] { EXPECT_EQ(ReadFile(out / "a.bin"), kContents[0]); EXPECT_FALSE(fs::exists(out / "b/b.txt")); }},
+        {"FileCutShortIsRemoved", Cut(stream_ + 3000), nullptr, false, "' was removed", [&] {
+             for (int i = 0; i < 3; ++i) {
+                 const fs::path path = out / (i == 0 ? "a.bin" : i == 1 ? "b/b.txt" : "c.bin");
+                 EXPECT_TRUE(!fs::exists(path) || ReadFile(path) == kContents[i]) << path;
+             } }}};
+    for (const Row& row : rows) {
+        fs::remove_all(out);
+        fs::remove_all(elsewhere);
+        fs::create_directories(out);
+        fs::create_directories(elsewhere);
+        if (row.prepare)
+            row.prepare();
+        WriteFile(scratch_ / "x.exe", row.installer);
+        std::string error;
+        try {
+            ExtractInstaller(scratch_ / "x.exe", out, Codepage(1252), row.overwrite);
+        } catch (const std::exception& failure) {
+            error = failure.what();
+        }
+        EXPECT_EQ(error.empty(), row.error.empty()) << row.name << ": " << error;
+        ExpectParts(error, row.error, row.name);
+        row.check();
+    }
+}
+
+TEST_F(DamagedInstaller, ListEscapesControlCharactersAndPrintsLateYearsWhole)
+{
+    InstallerImage image = image_;
+    image.records[0].name = "a\x1B]0;owned\x07.bin";
+    WriteSlot(image.config.Title, "T\x1B[2J\x9B");
+    image.records[1].write_time = 0x7FFFFFFFFFFFFFFF;
+    for (const bool json : {false, true}) {
+        const std::string listing = DescribeInstaller(image, Codepage(1252), json);
+        EXPECT_EQ(listing.find_first_of("\x1B\x07"), std::string::npos) << listing;
+        EXPECT_NE(listing.find("30828-09-14 02:48:05"), std::string::npos) << listing;
+    }
+    const std::string text = DescribeInstaller(image, Codepage(1252), false);
+    EXPECT_NE(text.find("a\\x1B]0;owned\\x07.bin"), std::string::npos) << text;
+    EXPECT_NE(text.find("'T\\x1B[2J\xE2\x80\xBA'"), std::string::npos) << text;   // 0x9B is a printable quote in 1252
+}
+
 struct SinkCase {   // FILES: contents in table order; STREAM: what the stream decodes to
     const char* name; std::vector<std::string> files; std::string stream; std::uint32_t total_size, bytes_remaining; bool success;
     std::size_t files_reached; std::optional<std::size_t> damaged_file;
 };
+void PrintTo(const SinkCase& c, std::ostream* out) { *out << c.name; }
 class ExtractionRules : public ::testing::TestWithParam<SinkCase> {};
 TEST_P(ExtractionRules, FollowTheInstallersSink)
 {

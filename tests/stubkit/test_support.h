@@ -66,18 +66,25 @@ inline fs::path SignedBuild(const ScratchFolder& scratch, const std::string& out
 {
     return Build(scratch, output, 1, [](const std::string&) {}, stub, kDefaultCodepage, signing);
 }
-// Runs the built stubkit tool; gives its exit code and its stdout and stderr together.
-inline std::pair<int, std::string> RunTool(const std::vector<std::string>& arguments)
+// Runs a shell command (at most a minute, so a tool that blocks fails); gives its exit code and its stdout and
+// stderr together.
+inline std::pair<int, std::string> RunCommand(const std::string& command)
 {
-    std::string command = "'" STUBKIT_TOOL "'", output;
-    for (const std::string& argument : arguments)
-        command += " '" + argument + "'";
-    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    std::string output;
+    std::FILE* pipe = popen(("timeout 60 " + command + " 2>&1").c_str(), "r");
     char buffer[4096];
     while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
         output.append(buffer, got);
     const int status = pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+// Runs the built stubkit tool.
+inline std::pair<int, std::string> RunTool(const std::vector<std::string>& arguments)
+{
+    std::string command = "'" STUBKIT_TOOL "'";
+    for (const std::string& argument : arguments)
+        command += " '" + argument + "'";
+    return RunCommand(command);
 }
 
 // A throwaway signing identity made with openssl at test time (no key is

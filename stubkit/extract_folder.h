@@ -1,0 +1,59 @@
+// The folder `extract` writes into, held open so that every path below it is
+// walked one component at a time without following symbolic links: whatever
+// links already stand in the folder, nothing is written outside it.
+#ifndef STUBKIT_EXTRACT_FOLDER_H
+#define STUBKIT_EXTRACT_FOLDER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "stubkit/file_times.h"
+
+namespace stubkit {
+
+// A path below the folder: its components, none empty, ".", ".." or with '/'.
+using RelativePath = std::vector<std::string>;
+
+class ExtractFolder {
+public:
+    // Creates `folder` if it is missing (links in `folder` itself are the
+    // user's choice and are followed) and opens it.
+    explicit ExtractFolder(const std::filesystem::path& folder);
+    ~ExtractFolder();
+    ExtractFolder(const ExtractFolder&) = delete;
+    ExtractFolder& operator=(const ExtractFolder&) = delete;
+
+    // What stands in the way of creating `file`, checked before anything is
+    // written: a symbolic link or a non-folder among its folders, a link or a
+    // folder at its place, or (without `overwrite`) any existing file there.
+    // Empty when nothing does.
+    std::string Obstacle(const RelativePath& file, bool overwrite) const;
+
+    // Creates the file with its missing folders and keeps it open for Write;
+    // with `overwrite` an existing file is unlinked and made anew.
+    void Create(const RelativePath& file, bool overwrite);
+    void Write(const std::uint8_t* bytes, std::size_t size);
+    // Sets the times and closes the file.
+    void Finish(const FileTimes& times);
+    // Closes and removes the open file, if any; gives its path, or empty.
+    std::string Discard();
+
+    std::filesystem::path PathOf(const RelativePath& file) const;
+
+private:
+    [[noreturn]] void Fail(const char* what, const RelativePath& file) const;
+    int OpenFolders(const RelativePath& file, bool create) const;
+
+    std::filesystem::path folder_;
+    int folder_descriptor_ = -1;
+    int file_descriptor_ = -1;
+    int open_parent_ = -1;
+    RelativePath open_file_;
+};
+
+}  // namespace stubkit
+
+#endif
