@@ -255,7 +255,10 @@ std::vector<Row> LimitRows()
              return Patched("StubSizeOf131073IsRefused", "big-stub-setup.exe", "E2E Big Stub", Ending::Refused,
                             [](const InstallerLayout& l, std::string* bytes) {
                                 ASSERT_EQ(bytes->substr(l.titleSlot - 32, 7), std::string("131072") + '\0');
+                                // A stub really one byte longer, with a sound payload behind
+                                // it: only the limit can refuse it.
                                 (*bytes)[l.titleSlot - 32 + 5] = '3';
+                                bytes->insert(l.stubSize, 1, '\0');
                             });
          }},
     };
