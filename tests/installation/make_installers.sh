@@ -3,7 +3,8 @@
 #   make_installers.sh STUBKIT STUB SOURCE_DIR OUT_DIR DEMO_HELLO_EXE SLEEPER_EXE
 # STUB is the freshly built stub, so the installers never lag behind it.
 # OUT_DIR/product is the demo product with its program and a sleeper;
-# OUT_DIR/*.exe are the installers, one per configuration below.
+# OUT_DIR/*.exe are the installers, one per configuration below. The damage
+# suite's products lie beside it (damage, full-disk, table).
 set -eu
 stubkit=$1 stub=$2 source=$3 out=$4 hello=$5 sleeper=$6
 
@@ -37,3 +38,67 @@ TOML
 for name in demo plain sleeper missing; do
     "$stubkit" build "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
+
+# A small product for the damage sweeps: text, an empty file and a program,
+# so cuts and flips land in every kind of data without making a sweep long.
+mkdir -p "$out/damage/docs" "$out/damage/Demo Hello"
+cp "$source/examples/demo/product/readme.txt" "$out/damage/"
+cp "$source/examples/demo/product/docs/User Guide.txt" "$out/damage/docs/"
+: > "$out/damage/docs/empty.txt"
+cp "$hello" "$out/damage/Demo Hello/demo-hello.exe"
+cat > "$out/damage.toml" <<'TOML'
+title = "E2E Damage"
+source = "damage"
+TOML
+
+# A small file, then one of 1.5 MiB that cannot be compressed; it comes last
+# in the table, so a write it loses can only show in the final count.
+mkdir -p "$out/full-disk"
+echo "first" > "$out/full-disk/a first.txt"
+perl -e 'srand(16); print pack("L*", map { int(rand(2**32)) } 1 .. 393216)' > "$out/full-disk/z big.bin"
+cat > "$out/full-disk.toml" <<'TOML'
+title = "E2E Full Disk"
+source = "full-disk"
+TOML
+
+# 512 one-byte files of 223-character names: records of 256 bytes make a file
+# table of exactly 131,072 bytes, the most the installer holds.
+mkdir -p "$out/table"
+perl -e 'for my $i (0 .. 511) { my $name = sprintf("%03d", $i) . ("n" x 220);
+    open(my $f, ">", "$ARGV[0]/$name") or die; print $f chr(65 + $i % 26); }' "$out/table"
+cat > "$out/table.toml" <<'TOML'
+title = "E2E Table"
+source = "table"
+TOML
+
+# Shortcut rows whose link paths the test stretches to the limit by
+# rewriting the group (its slot holds 260 bytes).
+cat > "$out/links.toml" <<'TOML'
+title = "E2E Links"
+source = "product"
+program_group = "GROUP-PLACEHOLDER"
+
+[[start_menu]]
+link = "a.lnk"
+target = "readme.txt"
+
+[[start_menu]]
+link = "ab.lnk"
+target = "readme.txt"
+
+[[desktop]]
+link = "E2E Links Desktop.lnk"
+target = "docs/User Guide.txt"
+TOML
+
+for name in damage full-disk table links; do
+    "$stubkit" build "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
+done
+"$stubkit" test "$out/table-setup.exe" >/dev/null
+
+# The stub grown to exactly 131,072 bytes, the most the installer skips.
+cp "$stub" "$out/big-stub.exe"
+truncate -s 131072 "$out/big-stub.exe"
+sed 's/^title = .*/title = "E2E Big Stub"/' "$out/plain.toml" > "$out/big-stub.toml"
+"$stubkit" build "$out/big-stub.toml" --stub "$out/big-stub.exe" -o "$out/big-stub-setup.exe" >/dev/null
+"$stubkit" test "$out/big-stub-setup.exe" >/dev/null

@@ -49,6 +49,17 @@ Setup AddFiles(int count, std::uint64_t size, std::size_t name_length = 1)
     };
 }
 
+// Beside readme.txt and bin/app.exe (records of 43 and 44 bytes), 1139 records
+// of 115 bytes fill a file table of exactly 131,072 bytes; `extra` lengthens
+// one name by that many bytes.
+Setup TableOf131072Plus(std::size_t extra)
+{
+    return [=](const fs::path& product) {
+        AddFiles(1139, 0, 82)(product);
+        fs::rename(product / ("0" + S(81, 'n')), product / ("0" + S(81 + extra, 'n')));
+    };
+}
+
 class BuildRules : public ::testing::TestWithParam<Case> {};
 TEST_P(BuildRules, RejectNamingTheFieldOrWarnWithoutFailing)
 {
@@ -112,8 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
              "desktop[0].link: '" + kShiftJisSo + ".lnk' has a character whose code page 932", "", 932},
         Case{"NameOf255BytesFits", Config(""), AddFile(S(200, 'a') + "/" + S(54, 'b'))},
         Case{"NameOver255Bytes", Config(""), AddFile(S(200, 'a') + "/" + S(55, 'b')), "the name takes 256 bytes"},
-        Case{"FileTableOver131072", Config(""), AddFiles(570, 0, 200), "file table takes"},
-        Case{"StubOver131072", Config(""), nullptr, "bytes; the installer reads at most 131072", "", kDefaultCodepage,
+        Case{"FileTableOf131072Fits", Config(""), TableOf131072Plus(0)},
+        Case{"FileTableOf131073", Config(""), TableOf131072Plus(1), "the file table takes 131073 bytes"},
+        Case{"StubOf131072Fits", Config(""), nullptr, "", "", kDefaultCodepage,
+             [](Bytes stub) { stub.resize(kStubSizeLimit, 0); return stub; }},
+        Case{"StubOf131073", Config(""), nullptr, ": 131073 bytes; the installer reads at most 131072", "", kDefaultCodepage,
              [](Bytes stub) { stub.resize(kStubSizeLimit + 1, 0); return stub; }},
         Case{"StubWithoutRecord", Config(""), nullptr, "no configuration record found", "", kDefaultCodepage,
              [](Bytes stub) { stub.resize(0x400); return stub; }},
