@@ -232,6 +232,10 @@ bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeou
     const DWORD start = GetTickCount();
     while (MessageBoxButtons(box).empty() && GetTickCount() - start < timeoutMs)
         Sleep(kPollMs);
+    // Its caption and text can come a moment after its buttons; a box whose
+    // text is really empty is read as such after two seconds.
+    while ((WindowCaption(box).empty() || MessageBoxText(box).empty()) && GetTickCount() - start < 2000)
+        Sleep(kPollMs);
     if (seen) {
         GetWindowThreadProcessId(box, &seen->processId);
         seen->caption = WindowCaption(box);
