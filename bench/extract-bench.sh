@@ -19,8 +19,7 @@ if [ -z "${STUBKIT_WINE_SESSION:-}" ]; then
         "$0" "$out" "$stubkit" "$probe" "$level"
 fi
 
-pe_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
-text_dir=/usr/share/perl/5.36.0
+. "$here/corpus-files.sh"
 json="$out/extract.json"
 runs=3
 
@@ -43,15 +42,7 @@ best_of() {
     echo "$best"
 }
 
-list_files() {   # corpus -> relative paths, sorted
-    case $1 in
-        pe) (cd "$pe_dir" && find . -maxdepth 1 -type f -name '[abc]*') ;;
-        text) (cd "$text_dir" && find . -type f) ;;
-    esac | sed 's|^\./||' | LC_ALL=C sort
-}
 
-fold_case() { tr 'A-Z' 'a-z' | LC_ALL=C sort; }
-base_of() { [ "$1" = pe ] && echo "$pe_dir" || echo "$text_dir"; }
 
 # Packs the files named on stdin (relative to BASE) as they are, through a
 # staging folder of links: stubkit build CONFIG --stub PROBE -o OUT.

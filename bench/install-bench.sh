@@ -25,22 +25,11 @@ if [ -z "${STUBKIT_WINE_SESSION:-}" ]; then
         "$0" "$out" "$stubkit" "$timer" "$stub" "$runs"
 fi
 
-pe_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
-text_dir=/usr/share/perl/5.36.0
+. "$here/corpus-files.sh"
 json="$out/install.json"
 target="$out/target"
 
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
-base_of() { [ "$1" = pe ] && echo "$pe_dir" || echo "$text_dir"; }
-list_files() {   # corpus -> relative paths, sorted
-    case $1 in
-        pe) (cd "$pe_dir" && find . -maxdepth 1 -type f -name '[abc]*') ;;
-        text) (cd "$text_dir" && find . -type f) ;;
-    esac | sed 's|^\./||' | LC_ALL=C sort
-}
-# Windows folds names that differ only in case ("Pod" and "pod") into one
-# folder, so installed paths are compared without case.
-fold_case() { tr 'A-Z' 'a-z' | LC_ALL=C sort; }
 
 stage_corpus() {   # corpus -> $out/stage/files, real copies (makensis packs no links)
     rm -rf "$out/stage"; mkdir -p "$out/stage/files"

@@ -298,32 +298,25 @@ TEST_F(SetupWindowCode, ClassHasTheStylesIconCursorBrushAndNoExtras)
 }
 
 // Height 1 is one cyan line, 63 one line per shade 0..62, 64 the first
-// height where a shade covers two lines.
-TEST_F(SetupWindowCode, PaintsEveryLineWithItsShadeAtEachClientHeight)
+// height where a shade covers two lines; resizing to 200 and 100 repaints the
+// whole area at the new scale.
+TEST_F(SetupWindowCode, PaintsEveryLineWithItsShadeAtEachClientHeightAndAfterResizing)
 {
     HBRUSH background = CreateSolidBrush(RGB(0, 0, 255));
     ASSERT_TRUE(RegisterSetupWindowClass(background));
-    for (int height : {1, 63, 64}) {
-        HWND window = ShowWindowOfHeight(height);
+    HWND window = nullptr;
+    for (int height : {1, 63, 64, 200, 100}) {
+        if (height <= 64) {
+            if (window)
+                DestroyWindow(window);
+            window = ShowWindowOfHeight(height);
+        } else {
+            SetWindowPos(window, nullptr, 0, 0, 48, height, SWP_NOMOVE | SWP_NOZORDER);
+            UpdateWindow(window);
+        }
         capture::Picture client = capture::CaptureWindow(window);
         EXPECT_EQ(client.height, height);
         EXPECT_EQ(WrongPixels(client), 0) << "height " << height;
-        DestroyWindow(window);
-    }
-    DeleteObject(background);
-}
-
-TEST_F(SetupWindowCode, ResizingRepaintsTheWholeAreaAtTheNewScale)
-{
-    HBRUSH background = CreateSolidBrush(RGB(0, 0, 255));
-    ASSERT_TRUE(RegisterSetupWindowClass(background));
-    HWND window = ShowWindowOfHeight(64);
-    for (int height : {200, 100}) {
-        SetWindowPos(window, nullptr, 0, 0, 48, height, SWP_NOMOVE | SWP_NOZORDER);
-        UpdateWindow(window);
-        capture::Picture client = capture::CaptureWindow(window);
-        EXPECT_EQ(client.height, height);
-        EXPECT_EQ(WrongPixels(client), 0) << "resized to " << height;
     }
     DestroyWindow(window);
     DeleteObject(background);
