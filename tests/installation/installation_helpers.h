@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "folder_dialog_window.h"
 #include "window_driver.h"
 
 namespace installation {
@@ -179,34 +180,14 @@ struct InstallerRun {
         return Answer(offersNo ? IDNO : IDOK);
     }
 
-    HWND Dialog()
-    {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < driver::kDefaultTimeoutMs) {
-            HWND dialog = driver::WaitForWindow(process.id, driver::kMessageBoxClass, caption.c_str(), 1000);
-            if (dialog && GetDlgItem(dialog, 2006))
-                return dialog;
-        }
-        return nullptr;
-    }
-
     // Yes to the first question, then `folder` typed into the dialog and OK.
     bool ChooseFolder(const std::string& folder)
     {
         if (Answer(IDYES).find(" will be installed. Do you wish to continue?") == std::string::npos)
             return false;
-        HWND dialog = Dialog();
-        return dialog && driver::SetControlText(dialog, 2006, folder) && driver::PressButton(dialog, 2007) &&
-               Gone(dialog);
-    }
-
-    // The next box must not be taken for a dialog that is still closing.
-    static bool Gone(HWND dialog)
-    {
-        const DWORD start = GetTickCount();
-        while (IsWindow(dialog) && IsWindowVisible(dialog) && GetTickCount() - start < driver::kDefaultTimeoutMs)
-            Sleep(20);
-        return !IsWindow(dialog) || !IsWindowVisible(dialog);
+        HWND dialog = folderdialog::WaitForDialog(process.id);
+        return dialog && driver::SetControlText(dialog, folderdialog::kPathEdit, folder) &&
+               driver::PressButton(dialog, folderdialog::kOkButton) && driver::WaitUntilClosed(dialog);
     }
 
     DWORD ExitCode()

@@ -146,17 +146,17 @@ TEST_F(Installation, DecliningOrCancellingWritesNothing)
         EXPECT_NE(run.Answer(IDNO), "<no box>");
         EXPECT_EQ(run.ExitCode(), 1u);
     }
-    for (int how : {2008, IDCANCEL}) {   // the Cancel button; Escape and the close box
+    for (int how : {folderdialog::kCancelButton, IDCANCEL}) {   // the Cancel button; Escape and the close box
         InstallerRun run(kInstallers + "plain-setup.exe", title);
         ASSERT_NE(run.Answer(IDYES), "<no box>");
-        HWND dialog = run.Dialog();
+        HWND dialog = folderdialog::WaitForDialog(run.process.id);
         ASSERT_TRUE(dialog);
-        driver::SetControlText(dialog, 2006, folder);
+        driver::SetControlText(dialog, folderdialog::kPathEdit, folder);
         if (how == IDCANCEL)
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         else
             driver::PressButton(dialog, how);
-        InstallerRun::Gone(dialog);
+        driver::WaitUntilClosed(dialog);
         EXPECT_EQ(run.ExitCode(), 0u);
         EXPECT_TRUE(run.boxes.size() == 1) << "no box after the dialog";
     }

@@ -245,10 +245,15 @@ bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeou
     if (!PressButton(box, buttonId))
         return false;
     // Wait until the box is gone so the next query cannot find it again.
-    const DWORD pressed = GetTickCount();
-    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount() - pressed < timeoutMs)
+    return WaitUntilClosed(box, timeoutMs);
+}
+
+bool WaitUntilClosed(HWND window, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window) && GetTickCount() - start < timeoutMs)
         Sleep(kPollMs);
-    return !IsWindow(box) || !IsWindowVisible(box);
+    return !IsWindow(window) || !IsWindowVisible(window);
 }
 
 }  // namespace driver

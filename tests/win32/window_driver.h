@@ -58,6 +58,10 @@ std::string MessageBoxText(HWND box);
 // The button ids a message box offers (IDOK, IDYES, IDNO, ...).
 std::vector<int> MessageBoxButtons(HWND box);
 
+// Waits until `window` is destroyed or hidden (a dialog or box that is still
+// closing must not be taken for the next one); false on timeout.
+bool WaitUntilClosed(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
+
 // Presses the button with `buttonId` in a dialog or message box.
 bool PressButton(HWND dialog, int buttonId);
 
