@@ -137,32 +137,6 @@ TEST_F(Installation, WithoutShortcutRowsOrDesktopYesOnlyFilesAndEntryAreRecorded
     }
 }
 
-TEST_F(Installation, DecliningOrCancellingWritesNothing)
-{
-    const std::string title = "E2E Plain";
-    const std::string folder = FreshFolder("declined");
-    {
-        InstallerRun run(kInstallers + "plain-setup.exe", title);
-        EXPECT_NE(run.Answer(IDNO), "<no box>");
-        EXPECT_EQ(run.ExitCode(), 1u);
-    }
-    for (int how : {folderdialog::kCancelButton, IDCANCEL}) {   // the Cancel button; Escape and the close box
-        InstallerRun run(kInstallers + "plain-setup.exe", title);
-        ASSERT_NE(run.Answer(IDYES), "<no box>");
-        HWND dialog = folderdialog::WaitForDialog(run.process.id);
-        ASSERT_TRUE(dialog);
-        driver::SetControlText(dialog, folderdialog::kPathEdit, folder);
-        if (how == IDCANCEL)
-            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        else
-            driver::PressButton(dialog, how);
-        driver::WaitUntilClosed(dialog);
-        EXPECT_EQ(run.ExitCode(), 0u);
-        EXPECT_TRUE(run.boxes.size() == 1) << "no box after the dialog";
-    }
-    EXPECT_FALSE(Exists(folder));
-}
-
 // ---- The uninstall entry ----------------------------------------------------
 
 // Writes `title` over the Title slot of a copy of the plain installer.
