@@ -30,9 +30,7 @@ using testpaths::WriteBytes;
 
 inline std::string WindowsPath(std::string path)
 {
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
 }
 
@@ -147,13 +145,11 @@ struct InstallerRun {
     std::string AnswerNoOrOk()
     {
         HWND box = driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr);
-        const DWORD start = GetTickCount();
         std::vector<int> buttons;
-        while (box && (buttons = driver::MessageBoxButtons(box)).empty() &&
-               GetTickCount() - start < driver::kDefaultTimeoutMs)
+        for (const DWORD start = GetTickCount(); box && (buttons = driver::MessageBoxButtons(box)).empty() &&
+                                                 GetTickCount() - start < driver::kDefaultTimeoutMs;)
             Sleep(20);
-        const bool offersNo = std::find(buttons.begin(), buttons.end(), IDNO) != buttons.end();
-        return Answer(offersNo ? IDNO : IDOK);
+        return Answer(std::count(buttons.begin(), buttons.end(), IDNO) ? IDNO : IDOK);
     }
 
     // Yes to the first question, then `folder` typed into the dialog and OK.
