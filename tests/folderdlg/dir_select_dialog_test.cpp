@@ -347,21 +347,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- While it is open ----
 
-TEST_F(DirSelectDialog, CollapsingDropsGrandchildrenAndExpandingReadsThemAgain)
-{
-    OpenDialog open("C:\\");
-    ASSERT_NE(open.tree, nullptr);
-    HTREEITEM drive = Selected(open.tree);
-    ASSERT_TRUE(IsExpanded(open.tree, drive));
-    // The keys a user presses on the selected drive.
-    SendMessageA(open.tree, WM_KEYDOWN, VK_LEFT, 0);
-    EXPECT_FALSE(IsExpanded(open.tree, drive));
-    ExpectTreeMatchesDisk(open.tree);   // children kept, grandchildren gone
-    SendMessageA(open.tree, WM_KEYDOWN, VK_RIGHT, 0);
-    EXPECT_TRUE(IsExpanded(open.tree, drive));
-    ExpectTreeMatchesDisk(open.tree);
-}
-
 int ItemPicture(HWND tree, HTREEITEM item, bool selected)
 {
     TVITEMA request = {};
@@ -371,9 +356,9 @@ int ItemPicture(HWND tree, HTREEITEM item, bool selected)
     return selected ? request.iSelectedImage : request.iImage;
 }
 
-TEST_F(DirSelectDialog, ShowsFivePicturesWritesADrivesRootAndDisablesOkExactlyWhileTheEditBoxIsEmpty)
+TEST_F(DirSelectDialog, ShowsFivePicturesCollapsesAndExpandsWritesTheSelectedPathAndDisablesOkWhileTheEditIsEmpty)
 {
-    OpenDialog open(kProgramFiles);
+    OpenDialog open("C:\\");
     ASSERT_NE(open.tree, nullptr);
     auto images = reinterpret_cast<HIMAGELIST>(SendMessageA(open.tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
     ASSERT_NE(images, nullptr);
@@ -381,12 +366,24 @@ TEST_F(DirSelectDialog, ShowsFivePicturesWritesADrivesRootAndDisablesOkExactlyWh
     int width = 0, height = 0;
     ImageList_GetIconSize(images, &width, &height);
     EXPECT_EQ(std::make_pair(width, height), std::make_pair(16, 14));
-    HTREEITEM drive = ChildNamed(open.tree, nullptr, "C:");
+    HTREEITEM drive = Selected(open.tree);
     HTREEITEM folder = ChildNamed(open.tree, drive, "Program Files");
     EXPECT_EQ(std::vector<int>({ItemPicture(open.tree, drive, false), ItemPicture(open.tree, drive, true),
                                 ItemPicture(open.tree, folder, false), ItemPicture(open.tree, folder, true)}),
               std::vector<int>({0, 0, 3, 4}));
 
+    // The keys a user presses on the selected drive: collapsing keeps the
+    // children and drops the grandchildren, expanding reads them again.
+    ASSERT_TRUE(IsExpanded(open.tree, drive));
+    SendMessageA(open.tree, WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_FALSE(IsExpanded(open.tree, drive));
+    ExpectTreeMatchesDisk(open.tree);
+    SendMessageA(open.tree, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_TRUE(IsExpanded(open.tree, drive));
+    ExpectTreeMatchesDisk(open.tree);
+
+    SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(folder));
+    EXPECT_EQ(Lower(open.EditText()), "c:\\program files\\");
     SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(drive));
     EXPECT_EQ(open.EditText(), "C:\\");
     Type(open, "");
