@@ -1,6 +1,6 @@
-// Built installers read back: build, list, test and extract give back what went in, times included; the shortcut
-// tables end where the installer looks. Damaged installers are judged without a crash or a hang, and one that
-// passes gives back the product; the installer's extraction rules in memory.
+// Built installers read back: build, list, test and extract (and the Windows side's own extraction code) give back
+// what went in, times included; the shortcut tables end where the installer looks. Damaged installers are judged
+// without a crash or a hang, and one that passes gives back the product; the installer's extraction rules in memory.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,8 +53,8 @@ protected:
                       std::to_string(i % ShortcutRows) + ".lnk\"\ntarget = \"Program Files Like/bin/app.exe\"\n";
         WriteFile(scratch_ / "product.toml", ConfigText("product", config));
     }
-    fs::path BuildSetup(const std::string& output, int level = 1)
-    { return Build(scratch_, output, level, [](const std::string& warning) { ADD_FAILURE() << warning; }); }
+    fs::path BuildSetup(const std::string& output, int level = 1, const fs::path& stub = {})
+    { return Build(scratch_, output, level, [](const std::string& warning) { ADD_FAILURE() << warning; }, stub); }
     ScratchFolder scratch_;
 };
 
@@ -103,6 +103,33 @@ TEST_F(RoundTrip, SameBytesEachTimeAndTableRecordTestAndExtractKeepNamesSizesCrc
                   std::make_tuple(epoch, std::min(epoch, FiletimeFromUnix(kProduct[i].write_seconds, kNanoseconds)),
                                   std::min(epoch, FiletimeFromUnix(kProduct[i].write_seconds, kNanoseconds))))
             << kProduct[i].name;
+    }
+}
+
+// The extract-probe program carries the configuration record like the stub,
+// so it makes an installer whose reader, decoder and sink are the installer's;
+// signed, it must install exactly as unsigned.
+TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimesSignedOrNot)
+{
+    const fs::path probe = fs::path(STUBKIT_WIN32_DIR) / "tests/extract/extract-probe.exe";
+    if (!fs::exists(probe))
+        GTEST_SKIP() << "no " << probe;
+    const ThrowawayKey key(scratch_ / "keys");
+    for (const bool sign : {false, true}) {
+        const std::string kind = sign ? "signed" : "unsigned";
+        const fs::path setup = sign ? SignedBuild(scratch_, kind + "-probe-setup.exe", key.Pem(), probe)
+                                    : BuildSetup(kind + "-probe-setup.exe", 5, probe);
+        ASSERT_EQ(InspectSignature(setup, key.certificate).verified, sign) << kind;
+        const fs::path out = scratch_ / ("out-" + kind);
+        fs::create_directories(out);
+        // A failing extraction shows a message box that nobody closes: the time limit makes it a failure.
+        const std::string command = "timeout 120 '" STUBKIT_SOURCE_DIR "/cmake/wine-run' --wine-dir '" STUBKIT_WIN32_DIR
+                                    "/wine' '" + setup.string() + "' 'Z:" + out.string() + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << kind;
+        for (const ProductFile& file : kProduct) {
+            EXPECT_EQ(ReadFileTimes(out / fs::u8path(file.name)).write, FiletimeFromUnix(file.write_seconds, kNanoseconds)) << kind << " " << file.name;
+            EXPECT_EQ(ReadFile(out / fs::u8path(file.name)), file.contents) << kind << " " << file.name;
+        }
     }
 }
 

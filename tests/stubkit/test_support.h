@@ -62,9 +62,9 @@ inline fs::path Build(const ScratchFolder& scratch, const std::string& output, i
     BuildInstaller(options, warn);
     return scratch / output;
 }
-inline fs::path SignedBuild(const ScratchFolder& scratch, const std::string& output, const SigningOptions& signing)
+inline fs::path SignedBuild(const ScratchFolder& scratch, const std::string& output, const SigningOptions& signing, const fs::path& stub = {})
 {
-    return Build(scratch, output, 1, [](const std::string&) {}, {}, kDefaultCodepage, signing);
+    return Build(scratch, output, 1, [](const std::string&) {}, stub, kDefaultCodepage, signing);
 }
 // Runs a shell command (at most a minute, so a tool that blocks fails); gives its exit code and its stdout and
 // stderr together.
