@@ -9,6 +9,9 @@
 # STUB is the installer stub to pack with (the freshly built one, so the figures
 # never lag behind it).
 #   usage: install-bench.sh OUTDIR STUBKIT TIMER STUB [RUNS]
+# While developing, INSTALL_BENCH_CORPORA (e.g. "text") and
+# INSTALL_BENCH_INSTALLERS (e.g. "stubkit") narrow the run; reported figures
+# come from the full run.
 set -eu
 out=${1:?usage: install-bench.sh OUTDIR STUBKIT TIMER STUB [RUNS]}
 stubkit=${2:?} timer=${3:?} stub=${4:?}
@@ -85,15 +88,19 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 : > "$json.tmp"
 printf '%-6s %-22s %10s %8s %8s %8s %8s\n' corpus installer bytes "vs lzma" median fastest slowest
-for corpus in pe text; do
+for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
     stage_corpus "$corpus"
     build_stubkit "$corpus" "$out/$corpus-stubkit.exe"
     for compressor in lzma zlib bzip2; do
+        case " ${INSTALL_BENCH_INSTALLERS:-stubkit nsis-lzma nsis-zlib nsis-bzip2} " in
+            *" nsis-$compressor "*) ;;
+            *) continue ;;
+        esac
         solid=""; [ "$compressor" = lzma ] && solid="/SOLID "
         build_nsis "$corpus" "$solid$compressor" "$out/$corpus-nsis-$compressor.exe"
     done
-    lzma_size=$(stat -c %s "$out/$corpus-nsis-lzma.exe")
-    for name in stubkit nsis-lzma nsis-zlib nsis-bzip2; do
+    lzma_size=$(stat -c %s "$out/$corpus-nsis-lzma.exe" 2>/dev/null || stat -c %s "$out/$corpus-stubkit.exe")
+    for name in ${INSTALL_BENCH_INSTALLERS:-stubkit nsis-lzma nsis-zlib nsis-bzip2}; do
         installer="$out/$corpus-$name.exe"
         kind=${name%%-*}
         install_once "$kind" "$installer" > /dev/null   # warms the caches, then checked

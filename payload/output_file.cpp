@@ -71,11 +71,31 @@ static void ComposeContainingFolder(const char* path, char* folder)
     _makepath(folder, drive, directory, 0, 0);
 }
 
+static HANDLE CreateFileForWriting(const char* path, DWORD disposition)
+{
+    return CreateFileA(path, GENERIC_WRITE, 0, 0, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+}
+
+// A file that is not there yet is created as new. Replacing (CREATE_ALWAYS)
+// truncates even a file just made, and Linux's ext4, under Wine, writes a
+// file that was truncated to empty out to the disk as soon as it is closed,
+// so that a replaced file is never left empty by a crash: one disk write per
+// file that an installation of many small files would wait for. Any failure
+// is answered by the replacing call, whose outcome is then the result, so an
+// existing file is replaced and a refusal is the same refusal as ever.
+static HANDLE CreateOrReplaceFile(const char* path)
+{
+    HANDLE file = CreateFileForWriting(path, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE)
+        file = CreateFileForWriting(path, CREATE_ALWAYS);
+    return file;
+}
+
 static HANDLE CreateInFolder(const char* path, char* folder, unsigned known)
 {
     unsigned firstCreated = CreateMissingFolders(folder, known);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    HANDLE file = CreateOrReplaceFile(path);
     if (file == INVALID_HANDLE_VALUE)
         RemoveFoldersCreated(folder, firstCreated);
     return file;

@@ -44,31 +44,22 @@ double SecondsSince(const Clock* clock)
     return static_cast<double>(now.QuadPart - clock->start.QuadPart) / static_cast<double>(clock->frequency.QuadPart);
 }
 
-struct WindowSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK TakeVisibleBoxOfProcess(HWND window, LPARAM parameter)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !IsWindowVisible(window))
-        return TRUE;
-    char windowClass[16];
-    if (!GetClassNameA(window, windowClass, sizeof windowClass) || lstrcmpA(windowClass, "#32770") != 0)
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-// The visible dialog or message box of the process, or null.
+// The visible dialog or message box of the process, or null. The system
+// filters the top-level windows by class, so a poll costs a request or two
+// to the window server however many windows exist: the driver polls every
+// few milliseconds while the installer works, and must not load the server
+// that the installer's file calls go through (a walk over every window with
+// per-window queries cost more server requests than the installation itself).
 HWND VisibleBox(DWORD processId)
 {
-    WindowSearch search = {processId, nullptr};
-    EnumWindows(TakeVisibleBoxOfProcess, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window))
+            return window;
+    }
+    return nullptr;
 }
 
 // Waits for a box of the process that is not `previous` (a box that is still
