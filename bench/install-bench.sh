@@ -67,9 +67,12 @@ NSI
     (cd "$out/stage" && makensis -V1 bench.nsi)
 }
 
-# One installation into a fresh folder; prints its seconds.
+# One installation into a fresh folder; prints its seconds. The previous
+# run's files are removed and written back first, so their disk work never
+# lands inside the next timed run.
 install_once() {   # kind, installer
     rm -rf "$target"
+    sync
     case $1 in
         stubkit) wine "$timer" drive "$(windows_path "$2")" "$(windows_path "$target")" ;;
         nsis) wine "$timer" silent "\"$(windows_path "$2")\" /S /D=$(windows_path "$target")" ;;
