@@ -23,7 +23,8 @@ enum {
     NoZeroRun = -1
 };
 
-static ReadCallback read_input;
+static ReadCallback read_input;     // DecodeStream's input, one byte per call
+static FillCallback fill_input;     // DecodeStreamBuffered's input, a run per call
 static WriteCallback write_output;
 
 static unsigned char window[DecoderWindowSize];
@@ -36,24 +37,36 @@ static uint16_t branch1[TreeSize];
 static uint16_t block_left;
 
 // The decode loop's view of the literal/length and position tables: each
-// entry with its symbol's code length beside it, so a short code costs one
-// load instead of two dependent ones. Rebuilt from the tables above whenever
-// a block starts; the tables themselves stay as they are, so a malformed
-// block decodes exactly as it would without these.
+// short code's symbol with its length beside it, so a short code costs one
+// load instead of two dependent ones. Every other entry (tree roots, and what
+// a malformed table leaves: symbols without a fitting length) is 0 and sends
+// the loop to the full lookup. Rebuilt from the tables above whenever a block
+// starts; the tables themselves stay as they are, so a malformed block
+// decodes exactly as it would without these.
 enum { LookupSymbolMask = 1023, LookupLengthShift = 10 };
 static uint16_t symbol_lookup[1 << SymbolTableBits];
 static uint16_t position_lookup[1 << ShortTableBits];
 
 // ---------------------------------------------------------------------------
 // Bit input. Bits leave each byte most significant first. `bits` holds the
-// 16-bit bit window in its top half and, just below it, the unused rest of the
-// last byte fetched (spare_bits of them); everything lower is zero. A byte is
-// fetched only when a skip needs it, so the reader never runs more than two
-// bytes ahead of the last bit in use.
+// next `count` bits of the stream from its top bit down; the 16-bit bit window
+// is its top 16 bits, and count never drops below 16 between steps. Below the
+// counted bits lie zeros or, after a word-wide refill, the very stream bits
+// that will be counted next, so adding a byte with OR leaves them right.
+//
+// DecodeStream fetches a byte only when a skip needs it, so it never runs
+// more than two bytes ahead of the last bit in use. DecodeStreamBuffered
+// refills a whole machine word at a time from its caller's runs; the bits it
+// sees are the same, and so is everything decoded from them.
+
+typedef uintptr_t BitBuffer;   // 32 bits in the stub, 64 on the host
+enum { BufferBits = sizeof(BitBuffer) * 8, WindowBits = 16 };
 
 struct BitReader {
-    uint32_t bits;
-    uint32_t spare_bits;
+    BitBuffer bits;
+    unsigned count;
+    const unsigned char* next;   // the rest of the current run (buffered input)
+    const unsigned char* end;
 };
 
 static BitReader reader;
@@ -67,28 +80,89 @@ static unsigned char FetchByte(void)
     return byte;
 }
 
-static inline unsigned BitWindow(const BitReader& r)
+static inline void AppendByte(BitReader& r, unsigned byte)
 {
-    return r.bits >> 16;
+    r.bits |= (BitBuffer)byte << (BufferBits - 8 - r.count);
+    r.count += 8;
 }
 
-static inline void SkipBits(BitReader& r, uint32_t n)
+static void FetchForWindow(BitReader& r)
 {
-    while (n > r.spare_bits) {
-        n -= r.spare_bits;
-        r.bits <<= r.spare_bits;
-        r.bits |= (uint32_t)FetchByte() << 8;
-        r.spare_bits = 8;
+    while (r.count < WindowBits)
+        AppendByte(r, FetchByte());
+}
+
+// A failed fill is one zero byte, as a failed one-byte read is.
+static unsigned NextRunByte(BitReader& r)
+{
+    if (r.next == r.end) {
+        const unsigned char* run = 0;
+        int size = fill_input(&run);
+        if (size <= 0)
+            return 0;
+        r.next = run;
+        r.end = run + size;
     }
-    r.spare_bits -= n;
+    return *r.next++;
+}
+
+static inline BitBuffer LoadBigEndian(const unsigned char* bytes)
+{
+    BitBuffer word = 0;
+    for (unsigned i = 0; i < sizeof word; ++i)
+        word = (word << 8) | bytes[i];
+    return word;
+}
+
+// Tops the buffer up to at least BufferBits - 8 bits. Inside a run, one word
+// load adds every whole byte that fits; the part of the next byte that comes
+// along lies below the count, where the next refill puts the same bits.
+static void RefillFromRuns(BitReader& r)
+{
+    if ((size_t)(r.end - r.next) >= sizeof(BitBuffer)) {
+        r.bits |= LoadBigEndian(r.next) >> r.count;
+        r.next += (BufferBits - 1 - r.count) >> 3;
+        r.count |= BufferBits - 8;
+        return;
+    }
+    while (r.count < BufferBits - 8)
+        AppendByte(r, NextRunByte(r));
+}
+
+static inline unsigned BitWindow(const BitReader& r)
+{
+    return (unsigned)(r.bits >> (BufferBits - WindowBits));
+}
+
+// Drops n bits, any n from 0 up (only malformed tables skip more than 16),
+// and refills so that the bit window is whole again.
+static void SkipBits(BitReader& r, unsigned n)
+{
+    while (n > r.count) {
+        n -= r.count;
+        r.bits = 0;
+        r.count = 0;
+        if (fill_input)
+            RefillFromRuns(r);
+        else
+            FetchForWindow(r);
+    }
     r.bits <<= n;
+    r.count -= n;
+    if (r.count < WindowBits) {
+        if (fill_input)
+            RefillFromRuns(r);
+        else
+            FetchForWindow(r);
+    }
 }
 
 static void StartBits(BitReader& r)
 {
     r.bits = 0;
-    r.spare_bits = 0;
-    SkipBits(r, 16);
+    r.count = 0;
+    r.next = r.end = 0;
+    SkipBits(r, 0);
 }
 
 // n from 0 to 16; the first bit read is the most significant.
@@ -205,10 +279,15 @@ static unsigned WalkOverflowTree(BitReader& r, unsigned node, unsigned table_bit
     return node;
 }
 
-static inline unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigned table_bits,
-                                    unsigned n, const unsigned char* lengths)
+static inline unsigned LookupIndex(const BitReader& r, unsigned table_bits)
 {
-    unsigned symbol = table[r.bits >> (32 - table_bits)];
+    return (unsigned)(r.bits >> (BufferBits - table_bits));
+}
+
+static unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigned table_bits,
+                             unsigned n, const unsigned char* lengths)
+{
+    unsigned symbol = table[LookupIndex(r, table_bits)];
     if (symbol < n) {
         SkipBits(r, lengths[symbol]);
         return symbol;
@@ -216,27 +295,25 @@ static inline unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigne
     return WalkOverflowTree(r, symbol, table_bits, n, lengths);
 }
 
-// Entries hold symbols below n (lengths of at most 20 bits) or tree nodes
-// below TreeSize, so symbol and length share 16 bits.
 static void BuildLookup(unsigned n, const unsigned char* lengths, const uint16_t* table,
-                        unsigned size, uint16_t* lookup)
+                        unsigned table_bits, uint16_t* lookup)
 {
-    for (unsigned i = 0; i < size; ++i) {
-        unsigned entry = table[i] & LookupSymbolMask;
-        lookup[i] = (uint16_t)(entry < n ? entry | (lengths[entry] << LookupLengthShift) : entry);
+    for (unsigned i = 0; i < (1u << table_bits); ++i) {
+        unsigned symbol = table[i];
+        unsigned length = symbol < n ? lengths[symbol] : 0;
+        lookup[i] = (uint16_t)(length != 0 && length <= table_bits
+                                   ? symbol | (length << LookupLengthShift) : 0);
     }
 }
 
-static inline unsigned DecodeWithLookup(BitReader& r, const uint16_t* lookup, unsigned table_bits,
-                                        unsigned n, const unsigned char* lengths)
+static inline unsigned DecodeWithLookup(BitReader& r, const uint16_t* lookup, const uint16_t* table,
+                                        unsigned table_bits, unsigned n, const unsigned char* lengths)
 {
-    unsigned entry = lookup[r.bits >> (32 - table_bits)];
-    unsigned symbol = entry & LookupSymbolMask;
-    if (symbol < n) {
-        SkipBits(r, entry >> LookupLengthShift);
-        return symbol;
-    }
-    return WalkOverflowTree(r, symbol, table_bits, n, lengths);
+    unsigned entry = lookup[LookupIndex(r, table_bits)];
+    if (entry == 0)
+        return DecodeSymbol(r, table, table_bits, n, lengths);
+    SkipBits(r, entry >> LookupLengthShift);
+    return entry & LookupSymbolMask;
 }
 
 // ---------------------------------------------------------------------------
@@ -328,8 +405,8 @@ static unsigned StartBlock(void)
     ReadShortLengths(LengthCodeCount, 5, LengthCodeZeroRunIndex);
     ReadSymbolLengths();
     ReadShortLengths(PositionCount, 14, NoZeroRun);
-    BuildLookup(SymbolCount, symbol_lengths, symbol_table, 1u << SymbolTableBits, symbol_lookup);
-    BuildLookup(PositionCount, short_lengths, short_table, 1u << ShortTableBits, position_lookup);
+    BuildLookup(SymbolCount, symbol_lengths, symbol_table, SymbolTableBits, symbol_lookup);
+    BuildLookup(PositionCount, short_lengths, short_table, ShortTableBits, position_lookup);
     return count;
 }
 
@@ -342,7 +419,8 @@ static unsigned StartBlock(void)
 // position + 1.
 static inline uint32_t NextPosition(BitReader& r)
 {
-    unsigned code = DecodeWithLookup(r, position_lookup, ShortTableBits, PositionCount, short_lengths);
+    unsigned code = DecodeWithLookup(r, position_lookup, short_table, ShortTableBits, PositionCount,
+                                     short_lengths);
     if (code <= 3)
         return code;
     unsigned extra_bits = code / 2 - 1;
@@ -445,8 +523,8 @@ static void DecodeSymbols(uint32_t total)
                 break;
         }
         --left;
-        unsigned symbol = DecodeWithLookup(r, symbol_lookup, SymbolTableBits, SymbolCount,
-                                           symbol_lengths);
+        unsigned symbol = DecodeWithLookup(r, symbol_lookup, symbol_table, SymbolTableBits,
+                                           SymbolCount, symbol_lengths);
         if (symbol < 256) {
             window[write_pos++] = (unsigned char)symbol;
             ++produced;
@@ -466,9 +544,140 @@ static void DecodeSymbols(uint32_t total)
         write_output(window, (int)write_pos);
 }
 
-int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total)
+// ---------------------------------------------------------------------------
+// The same loop over buffered input. Bits are taken straight from the buffer,
+// which is refilled a word at a time only when a step could run short; the
+// full lookup, the tree walk and the block headers go through the shared
+// reader, whose skips refill the same way.
+
+static inline void NeedBits(BitReader& r, unsigned n)
 {
-    read_input = read;
+    if (r.count < n)
+        RefillFromRuns(r);
+}
+
+// n at most the count of bits in the buffer.
+static inline void DropBits(BitReader& r, unsigned n)
+{
+    r.bits <<= n;
+    r.count -= n;
+}
+
+static inline unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, const uint16_t* table,
+                                        unsigned table_bits, unsigned n, const unsigned char* lengths)
+{
+    NeedBits(r, WindowBits);
+    unsigned entry = lookup[LookupIndex(r, table_bits)];
+    if (entry == 0)
+        return DecodeSymbol(r, table, table_bits, n, lengths);
+    DropBits(r, entry >> LookupLengthShift);
+    return entry & LookupSymbolMask;
+}
+
+// n from 1 to 21: the refill leaves at least 24 bits, so one peek takes all
+// of them; a value wider than 16 bits then swaps its halves into place.
+static inline uint32_t TakeExtraFromBuffer(BitReader& r, unsigned n)
+{
+    NeedBits(r, n);
+    uint32_t value = (uint32_t)(r.bits >> (BufferBits - n));
+    DropBits(r, n);
+    if (n <= 16)
+        return value;
+    unsigned high_bits = n - 16;
+    return ((value & ((1u << high_bits) - 1)) << 16) | (value >> high_bits);
+}
+
+static inline uint32_t DistanceFromBuffer(BitReader& r)
+{
+    unsigned code = DecodeFromBuffer(r, position_lookup, short_table, ShortTableBits, PositionCount,
+                                     short_lengths);
+    if (code <= 3)
+        return code + 1;
+    unsigned extra_bits = code / 2 - 1;
+    return ((2u + (code & 1)) << extra_bits) + TakeExtraFromBuffer(r, extra_bits) + 1;
+}
+
+static inline void CopyWord(unsigned char* to, const unsigned char* source)
+{
+    uint32_t word[2];
+    memcpy(word, source, 8);
+    memcpy(to, word, 8);
+}
+
+// A match of 3 to 256 bytes whose source ends at least 8 bytes before its
+// destination starts, so every word read holds only final bytes: the words
+// step forward, and the last one, which may overlap the one before, reads
+// behind everything still to be written.
+static inline void CopyBehind(unsigned char* to, const unsigned char* source, uint32_t length)
+{
+    if (length >= 8) {
+        uint32_t i = 0;
+        for (; i + 8 <= length; i += 8)
+            CopyWord(to + i, source + i);
+        if (i < length)
+            CopyWord(to + length - 8, source + length - 8);
+    } else if (length >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, source, 4);
+        memcpy(&tail, source + length - 4, 4);
+        memcpy(to, &head, 4);
+        memcpy(to + length - 4, &tail, 4);
+    } else {
+        to[0] = source[0];
+        to[1] = source[1];
+        to[2] = source[2];
+    }
+}
+
+static void DecodeSymbolsFromBuffer(uint32_t total)
+{
+    BitReader r = reader;
+    uint32_t produced = 0;
+    uint32_t write_pos = 0;
+    unsigned left = block_left;
+    while (produced < total) {
+        if (left == 0) {
+            // The header is read through the shared reader, which expects a
+            // whole bit window.
+            NeedBits(r, WindowBits);
+            reader = r;
+            left = StartBlock();
+            r = reader;
+            if (left == 0)
+                break;
+        }
+        --left;
+        unsigned symbol = DecodeFromBuffer(r, symbol_lookup, symbol_table, SymbolTableBits,
+                                           SymbolCount, symbol_lengths);
+        if (symbol < 256) {
+            window[write_pos++] = (unsigned char)symbol;
+            ++produced;
+            FlushFullWindow(&write_pos);
+            continue;
+        }
+        uint32_t length = symbol - MatchLengthBias;
+        uint32_t distance = DistanceFromBuffer(r);
+        produced += length;
+        uint32_t from = (write_pos - distance) & WindowMask;
+        // Most matches lie behind the write position, clear of it and of the
+        // window end; the rest take the general copy.
+        if (from < write_pos && write_pos - from >= 8 && write_pos + length < DecoderWindowSize) {
+            CopyBehind(window + write_pos, window + from, length);
+            write_pos += length;
+        } else {
+            CopyMatch(&write_pos, distance, length);
+        }
+    }
+    reader = r;
+    block_left = (uint16_t)left;
+    if (write_pos != 0)
+        write_output(window, (int)write_pos);
+}
+
+// ---------------------------------------------------------------------------
+
+static void StartDecoding(WriteCallback write)
+{
     write_output = write;
     // Matches may reach back before the first byte; they copy spaces.
     memset(window, ' ', sizeof window);
@@ -482,6 +691,22 @@ int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total)
     memset(short_lengths, 0, sizeof short_lengths);
     block_left = 0;
     StartBits(reader);
+}
+
+int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total)
+{
+    read_input = read;
+    fill_input = 0;
+    StartDecoding(write);
     DecodeSymbols(total);
+    return 0;
+}
+
+int DecodeStreamBuffered(FillCallback fill, WriteCallback write, uint32_t total)
+{
+    read_input = 0;
+    fill_input = fill;
+    StartDecoding(write);
+    DecodeSymbolsFromBuffer(total);
     return 0;
 }
