@@ -36,13 +36,13 @@ static uint16_t branch0[TreeSize];
 static uint16_t branch1[TreeSize];
 static uint16_t block_left;
 
-// The decode loop's view of the literal/length and position tables: each
-// short code's symbol with its length beside it, so a short code costs one
-// load instead of two dependent ones. Every other entry (tree roots, and what
-// a malformed table leaves: symbols without a fitting length) is 0 and sends
-// the loop to the full lookup. Rebuilt from the tables above whenever a block
-// starts; the tables themselves stay as they are, so a malformed block
-// decodes exactly as it would without these.
+// The buffered decode loop's view of the literal/length and position tables:
+// each short code's symbol with its length beside it, so a short code costs
+// one load instead of two dependent ones. Every other entry (tree roots, and
+// what a malformed table leaves: stale or wrapped entries) is 0 and sends the
+// loop to the tables themselves. Built beside the tables, which stay as they
+// are: the one-byte loop decodes from them alone, so comparing the two entry
+// points checks these views too.
 enum { LookupSymbolMask = 1023, LookupLengthShift = 10 };
 static uint16_t symbol_lookup[1 << SymbolTableBits];
 static uint16_t position_lookup[1 << ShortTableBits];
@@ -106,23 +106,35 @@ static unsigned NextRunByte(BitReader& r)
     return *r.next++;
 }
 
+// Both targets are little-endian.
 static inline BitBuffer LoadBigEndian(const unsigned char* bytes)
 {
-    BitBuffer word = 0;
-    for (unsigned i = 0; i < sizeof word; ++i)
-        word = (word << 8) | bytes[i];
-    return word;
+    BitBuffer word;
+    memcpy(&word, bytes, sizeof word);
+    return sizeof word == 8 ? (BitBuffer)__builtin_bswap64(word) : (BitBuffer)__builtin_bswap32((uint32_t)word);
 }
 
-// Tops the buffer up to at least BufferBits - 8 bits. Inside a run, one word
-// load adds every whole byte that fits; the part of the next byte that comes
-// along lies below the count, where the next refill puts the same bits.
+static inline bool WordLeftInRun(const BitReader& r)
+{
+    return (size_t)(r.end - r.next) >= sizeof(BitBuffer);
+}
+
+// One word load adds every whole byte that fits; the part of the next byte
+// that comes along lies below the count, where the next refill puts the same
+// bits. Leaves at least BufferBits - 8 bits.
+static inline void RefillWord(BitReader& r)
+{
+    r.bits |= LoadBigEndian(r.next) >> r.count;
+    r.next += (BufferBits - 1 - r.count) >> 3;
+    r.count |= BufferBits - 8;
+}
+
+// Tops the buffer up to at least BufferBits - 8 bits; near the end of a run,
+// byte by byte.
 static void RefillFromRuns(BitReader& r)
 {
-    if ((size_t)(r.end - r.next) >= sizeof(BitBuffer)) {
-        r.bits |= LoadBigEndian(r.next) >> r.count;
-        r.next += (BufferBits - 1 - r.count) >> 3;
-        r.count |= BufferBits - 8;
+    if (WordLeftInRun(r)) {
+        RefillWord(r);
         return;
     }
     while (r.count < BufferBits - 8)
@@ -195,10 +207,11 @@ static inline uint32_t TakeLongBits(BitReader& r, unsigned n)
 // codes wrap in 16 bits, and node allocation stops at the end of the tree
 // arrays, so every write stays inside the tables whatever the input.
 
-static void PlaceLongCode(uint16_t* table, unsigned table_bits, unsigned length,
+static void PlaceLongCode(uint16_t* table, uint16_t* lookup, unsigned table_bits, unsigned length,
                           uint16_t code, unsigned symbol, unsigned* next_node)
 {
-    uint16_t* slot = &table[code >> (16 - table_bits)];
+    unsigned root = code >> (16 - table_bits);
+    uint16_t* slot = &table[root];
     uint16_t path = (uint16_t)(code << table_bits);
     for (unsigned depth = table_bits; depth < length; ++depth) {
         if (*slot == 0) {
@@ -207,6 +220,9 @@ static void PlaceLongCode(uint16_t* table, unsigned table_bits, unsigned length,
             branch0[*next_node] = 0;
             branch1[*next_node] = 0;
             *slot = (uint16_t)(*next_node)++;
+            // A malformed code can root a tree where symbol 0 sat.
+            if (lookup && slot == &table[root])
+                lookup[root] = 0;
         }
         unsigned node = *slot & (TreeSize - 1);
         slot = (path & 0x8000) ? &branch1[node] : &branch0[node];
@@ -215,9 +231,12 @@ static void PlaceLongCode(uint16_t* table, unsigned table_bits, unsigned length,
     *slot = (uint16_t)symbol;
 }
 
+// `lookup`, when given, receives the decode loop's view of the table.
 static void BuildDecodeTable(unsigned n, const unsigned char* lengths,
-                             unsigned table_bits, uint16_t* table)
+                             unsigned table_bits, uint16_t* table, uint16_t* lookup)
 {
+    if (lookup)
+        memset(lookup, 0, (1u << table_bits) * sizeof lookup[0]);
     unsigned count[MaxCodeLength + 1] = {0};
     for (unsigned symbol = 0; symbol < n; ++symbol)
         if (lengths[symbol] <= MaxCodeLength)
@@ -240,21 +259,28 @@ static void BuildDecodeTable(unsigned n, const unsigned char* lengths,
         unsigned entries = 1u << (table_bits - length);
         for (unsigned i = 0; i < entries; ++i)
             table[first + i] = (uint16_t)symbol;
+        if (lookup) {
+            for (unsigned i = 0; i < entries; ++i)
+                lookup[first + i] = (uint16_t)(symbol | (length << LookupLengthShift));
+        }
         next_code[length] = (uint16_t)(next_code[length] + (1u << (16 - length)));
     }
 
     // The entries past the short codes become roots of the overflow tree; a
     // zero there means "no node yet".
     unsigned end = next_code[table_bits] >> (16 - table_bits);
-    if (end != 0)
+    if (end != 0) {
         memset(&table[end], 0, ((1u << table_bits) - end) * sizeof table[0]);
+        if (lookup)
+            memset(&lookup[end], 0, ((1u << table_bits) - end) * sizeof lookup[0]);
+    }
 
     unsigned next_node = n;
     for (unsigned symbol = 0; symbol < n; ++symbol) {
         unsigned length = lengths[symbol];
         if (length <= table_bits || length > MaxCodeLength)
             continue;
-        PlaceLongCode(table, table_bits, length, next_code[length], symbol, &next_node);
+        PlaceLongCode(table, lookup, table_bits, length, next_code[length], symbol, &next_node);
         next_code[length] = (uint16_t)(next_code[length] + (1u << (16 - length)));
     }
 }
@@ -295,51 +321,32 @@ static unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigned table
     return WalkOverflowTree(r, symbol, table_bits, n, lengths);
 }
 
-static void BuildLookup(unsigned n, const unsigned char* lengths, const uint16_t* table,
-                        unsigned table_bits, uint16_t* lookup)
-{
-    for (unsigned i = 0; i < (1u << table_bits); ++i) {
-        unsigned symbol = table[i];
-        unsigned length = symbol < n ? lengths[symbol] : 0;
-        lookup[i] = (uint16_t)(length != 0 && length <= table_bits
-                                   ? symbol | (length << LookupLengthShift) : 0);
-    }
-}
-
-static inline unsigned DecodeWithLookup(BitReader& r, const uint16_t* lookup, const uint16_t* table,
-                                        unsigned table_bits, unsigned n, const unsigned char* lengths)
-{
-    unsigned entry = lookup[LookupIndex(r, table_bits)];
-    if (entry == 0)
-        return DecodeSymbol(r, table, table_bits, n, lengths);
-    SkipBits(r, entry >> LookupLengthShift);
-    return entry & LookupSymbolMask;
-}
-
 // ---------------------------------------------------------------------------
 // Block tables.
 
 // A count field of 0 means the alphabet has a single symbol, given next, that
 // costs no bits at all. Out-of-range symbols there are malformed and become 0.
 static void SetSingleSymbol(unsigned n, unsigned symbol, unsigned char* lengths,
-                            uint16_t* table, unsigned table_size)
+                            unsigned table_bits, uint16_t* table, uint16_t* lookup)
 {
     if (symbol >= n)
         symbol = 0;
     memset(lengths, 0, n);
-    for (unsigned i = 0; i < table_size; ++i)
+    for (unsigned i = 0; i < (1u << table_bits); ++i)
         table[i] = (uint16_t)symbol;
+    if (lookup)
+        memset(lookup, 0, (1u << table_bits) * sizeof lookup[0]);
 }
 
 // Lengths of the length-code and position alphabets: 3 bits each, where 7
 // continues in unary (111, then one 1 per extra unit, then a 0). In the
 // length-code alphabet a 2-bit zero run follows the third length.
-static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index)
+static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index, uint16_t* lookup)
 {
     unsigned k = TakeBits(reader, width);
     if (k == 0) {
-        SetSingleSymbol(size, TakeBits(reader, width), short_lengths, short_table,
-                        1u << ShortTableBits);
+        SetSingleSymbol(size, TakeBits(reader, width), short_lengths, ShortTableBits, short_table,
+                        lookup);
         return;
     }
     if (k > size)
@@ -361,7 +368,7 @@ static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index)
     }
     while (i < size)
         short_lengths[i++] = 0;
-    BuildDecodeTable(size, short_lengths, ShortTableBits, short_table);
+    BuildDecodeTable(size, short_lengths, ShortTableBits, short_table, lookup);
 }
 
 // Literal/length lengths, coded with the length-code alphabet: 0 is one zero
@@ -371,8 +378,8 @@ static void ReadSymbolLengths(void)
 {
     unsigned k = TakeBits(reader, 9);
     if (k == 0) {
-        SetSingleSymbol(SymbolCount, TakeBits(reader, 9), symbol_lengths, symbol_table,
-                        1u << SymbolTableBits);
+        SetSingleSymbol(SymbolCount, TakeBits(reader, 9), symbol_lengths, SymbolTableBits,
+                        symbol_table, symbol_lookup);
         return;
     }
     if (k > SymbolCount)
@@ -392,7 +399,7 @@ static void ReadSymbolLengths(void)
     }
     while (i < SymbolCount)
         symbol_lengths[i++] = 0;
-    BuildDecodeTable(SymbolCount, symbol_lengths, SymbolTableBits, symbol_table);
+    BuildDecodeTable(SymbolCount, symbol_lengths, SymbolTableBits, symbol_table, symbol_lookup);
 }
 
 // Block header: the symbol count, then the three tables in stream order.
@@ -402,11 +409,9 @@ static unsigned StartBlock(void)
     unsigned count = TakeBits(reader, 16);
     if (count == 0)
         return 0;
-    ReadShortLengths(LengthCodeCount, 5, LengthCodeZeroRunIndex);
+    ReadShortLengths(LengthCodeCount, 5, LengthCodeZeroRunIndex, 0);
     ReadSymbolLengths();
-    ReadShortLengths(PositionCount, 14, NoZeroRun);
-    BuildLookup(SymbolCount, symbol_lengths, symbol_table, SymbolTableBits, symbol_lookup);
-    BuildLookup(PositionCount, short_lengths, short_table, ShortTableBits, position_lookup);
+    ReadShortLengths(PositionCount, 14, NoZeroRun, position_lookup);
     return count;
 }
 
@@ -419,8 +424,7 @@ static unsigned StartBlock(void)
 // position + 1.
 static inline uint32_t NextPosition(BitReader& r)
 {
-    unsigned code = DecodeWithLookup(r, position_lookup, short_table, ShortTableBits, PositionCount,
-                                     short_lengths);
+    unsigned code = DecodeSymbol(r, short_table, ShortTableBits, PositionCount, short_lengths);
     if (code <= 3)
         return code;
     unsigned extra_bits = code / 2 - 1;
@@ -462,21 +466,21 @@ static inline void CopyShortMatch(unsigned char* to, const unsigned char* source
 // bytes being written repeats them. The window is circular, so the copy runs
 // in pieces that stop wherever source or destination meets the window end;
 // a full window is written out at once, even in the middle of a match.
-static void CopyMatch(uint32_t* write_pos, uint32_t distance, uint32_t length)
+static uint32_t CopyMatch(uint32_t write_pos, uint32_t distance, uint32_t length)
 {
-    uint32_t from = (*write_pos - distance) & WindowMask;
+    uint32_t from = (write_pos - distance) & WindowMask;
     while (length > 0) {
         uint32_t piece = length;
-        if (piece > DecoderWindowSize - *write_pos)
-            piece = DecoderWindowSize - *write_pos;
+        if (piece > DecoderWindowSize - write_pos)
+            piece = DecoderWindowSize - write_pos;
         if (piece > DecoderWindowSize - from)
             piece = DecoderWindowSize - from;
-        unsigned char* to = window + *write_pos;
+        unsigned char* to = window + write_pos;
         const unsigned char* source = window + from;
-        uint32_t gap = *write_pos - from;
-        if (from < *write_pos && gap >= piece && piece <= 16) {
+        uint32_t gap = write_pos - from;
+        if (from < write_pos && gap >= piece && piece <= 16) {
             CopyShortMatch(to, source, piece);
-        } else if (from > *write_pos || gap >= piece) {
+        } else if (from > write_pos || gap >= piece) {
             // Source ahead of or clear of the destination: a forward copy
             // reads nothing it has written.
             memmove(to, source, piece);
@@ -496,11 +500,12 @@ static void CopyMatch(uint32_t* write_pos, uint32_t distance, uint32_t length)
             for (uint32_t i = 0; i < piece; ++i)
                 to[i] = source[i];
         }
-        *write_pos += piece;
+        write_pos += piece;
         from = (from + piece) & WindowMask;
         length -= piece;
-        FlushFullWindow(write_pos);
+        FlushFullWindow(&write_pos);
     }
+    return write_pos;
 }
 
 // ---------------------------------------------------------------------------
@@ -523,8 +528,7 @@ static void DecodeSymbols(uint32_t total)
                 break;
         }
         --left;
-        unsigned symbol = DecodeWithLookup(r, symbol_lookup, symbol_table, SymbolTableBits,
-                                           SymbolCount, symbol_lengths);
+        unsigned symbol = DecodeSymbol(r, symbol_table, SymbolTableBits, SymbolCount, symbol_lengths);
         if (symbol < 256) {
             window[write_pos++] = (unsigned char)symbol;
             ++produced;
@@ -535,7 +539,7 @@ static void DecodeSymbols(uint32_t total)
             // The whole length counts before copying: a match that crosses
             // `total` is still copied and written out in full.
             produced += length;
-            CopyMatch(&write_pos, position + 1, length);
+            write_pos = CopyMatch(write_pos, position + 1, length);
         }
     }
     reader = r;
@@ -550,10 +554,19 @@ static void DecodeSymbols(uint32_t total)
 // full lookup, the tree walk and the block headers go through the shared
 // reader, whose skips refill the same way.
 
+// The slow paths work on the shared reader, so that the loop's own copy
+// never has its address taken and stays in registers.
 static inline void NeedBits(BitReader& r, unsigned n)
 {
-    if (r.count < n)
-        RefillFromRuns(r);
+    if (r.count >= n)
+        return;
+    if (WordLeftInRun(r)) {
+        RefillWord(r);
+        return;
+    }
+    reader = r;
+    RefillFromRuns(reader);
+    r = reader;
 }
 
 // n at most the count of bits in the buffer.
@@ -568,8 +581,12 @@ static inline unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, co
 {
     NeedBits(r, WindowBits);
     unsigned entry = lookup[LookupIndex(r, table_bits)];
-    if (entry == 0)
-        return DecodeSymbol(r, table, table_bits, n, lengths);
+    if (entry == 0) {
+        reader = r;
+        unsigned symbol = DecodeSymbol(reader, table, table_bits, n, lengths);
+        r = reader;
+        return symbol;
+    }
     DropBits(r, entry >> LookupLengthShift);
     return entry & LookupSymbolMask;
 }
@@ -665,7 +682,7 @@ static void DecodeSymbolsFromBuffer(uint32_t total)
             CopyBehind(window + write_pos, window + from, length);
             write_pos += length;
         } else {
-            CopyMatch(&write_pos, distance, length);
+            write_pos = CopyMatch(write_pos, distance, length);
         }
     }
     reader = r;
