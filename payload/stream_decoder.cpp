@@ -24,8 +24,20 @@ enum {
 };
 
 static ReadCallback read_input;     // DecodeStream's input, one byte per call
-static FillCallback fill_input;     // DecodeStreamBuffered's input, a run per call
+static FillCallback fill_input;     // the input as runs; for DecodeStream, runs of one byte
 static WriteCallback write_output;
+
+// Table building and block headers run once a block; built for size, they
+// keep the installer stub small, and the decode loops stay built for speed.
+// The buffered loop's steps are inlined whatever the stub's inlining limit,
+// so its reader lives in registers.
+#if defined(__GNUC__)
+#define COLD_PATH __attribute__((cold))
+#define HOT_STEP inline __attribute__((always_inline))
+#else
+#define COLD_PATH
+#define HOT_STEP inline
+#endif
 
 static unsigned char window[DecoderWindowSize];
 static unsigned char symbol_lengths[SymbolCount];
@@ -71,25 +83,28 @@ struct BitReader {
 
 static BitReader reader;
 
-static unsigned char FetchByte(void)
+// DecodeStream's input as runs of one byte. A read that delivers nothing
+// leaves the zero, so a cut stream goes on as zero bits and ends at the next
+// block header.
+static unsigned char single_byte;
+
+static int FillOneByte(const unsigned char** bytes)
 {
-    // A read that delivers nothing leaves the zero, so a cut stream goes on
-    // as zero bits and ends at the next block header.
-    unsigned char byte = 0;
-    read_input(&byte, 1);
-    return byte;
+    single_byte = 0;
+    read_input(&single_byte, 1);
+    *bytes = &single_byte;
+    return 1;
 }
+
+// A refill stops once the buffer holds this many bits: 16 when input comes a
+// byte at a time, so no byte is fetched before a skip needs it; a word less a
+// byte for runs.
+static unsigned refill_target;
 
 static inline void AppendByte(BitReader& r, unsigned byte)
 {
     r.bits |= (BitBuffer)byte << (BufferBits - 8 - r.count);
     r.count += 8;
-}
-
-static void FetchForWindow(BitReader& r)
-{
-    while (r.count < WindowBits)
-        AppendByte(r, FetchByte());
 }
 
 // A failed fill is one zero byte, as a failed one-byte read is.
@@ -106,15 +121,14 @@ static unsigned NextRunByte(BitReader& r)
     return *r.next++;
 }
 
-// Both targets are little-endian.
-static inline BitBuffer LoadBigEndian(const unsigned char* bytes)
+static HOT_STEP BitBuffer LoadBigEndian(const unsigned char* bytes)
 {
     BitBuffer word;
     memcpy(&word, bytes, sizeof word);
     return sizeof word == 8 ? (BitBuffer)__builtin_bswap64(word) : (BitBuffer)__builtin_bswap32((uint32_t)word);
 }
 
-static inline bool WordLeftInRun(const BitReader& r)
+static HOT_STEP bool WordLeftInRun(const BitReader& r)
 {
     return (size_t)(r.end - r.next) >= sizeof(BitBuffer);
 }
@@ -122,22 +136,22 @@ static inline bool WordLeftInRun(const BitReader& r)
 // One word load adds every whole byte that fits; the part of the next byte
 // that comes along lies below the count, where the next refill puts the same
 // bits. Leaves at least BufferBits - 8 bits.
-static inline void RefillWord(BitReader& r)
+static HOT_STEP void RefillWord(BitReader& r)
 {
     r.bits |= LoadBigEndian(r.next) >> r.count;
     r.next += (BufferBits - 1 - r.count) >> 3;
     r.count |= BufferBits - 8;
 }
 
-// Tops the buffer up to at least BufferBits - 8 bits; near the end of a run,
-// byte by byte.
+// Tops the buffer up to refill_target bits; near the end of a run, and for
+// runs of one byte, byte by byte.
 static void RefillFromRuns(BitReader& r)
 {
     if (WordLeftInRun(r)) {
         RefillWord(r);
         return;
     }
-    while (r.count < BufferBits - 8)
+    while (r.count < refill_target)
         AppendByte(r, NextRunByte(r));
 }
 
@@ -154,19 +168,12 @@ static void SkipBits(BitReader& r, unsigned n)
         n -= r.count;
         r.bits = 0;
         r.count = 0;
-        if (fill_input)
-            RefillFromRuns(r);
-        else
-            FetchForWindow(r);
+        RefillFromRuns(r);
     }
     r.bits <<= n;
     r.count -= n;
-    if (r.count < WindowBits) {
-        if (fill_input)
-            RefillFromRuns(r);
-        else
-            FetchForWindow(r);
-    }
+    if (r.count < WindowBits)
+        RefillFromRuns(r);
 }
 
 static void StartBits(BitReader& r)
@@ -207,7 +214,7 @@ static inline uint32_t TakeLongBits(BitReader& r, unsigned n)
 // codes wrap in 16 bits, and node allocation stops at the end of the tree
 // arrays, so every write stays inside the tables whatever the input.
 
-static void PlaceLongCode(uint16_t* table, uint16_t* lookup, unsigned table_bits, unsigned length,
+COLD_PATH static void PlaceLongCode(uint16_t* table, uint16_t* lookup, unsigned table_bits, unsigned length,
                           uint16_t code, unsigned symbol, unsigned* next_node)
 {
     unsigned root = code >> (16 - table_bits);
@@ -232,7 +239,7 @@ static void PlaceLongCode(uint16_t* table, uint16_t* lookup, unsigned table_bits
 }
 
 // `lookup`, when given, receives the decode loop's view of the table.
-static void BuildDecodeTable(unsigned n, const unsigned char* lengths,
+COLD_PATH static void BuildDecodeTable(unsigned n, const unsigned char* lengths,
                              unsigned table_bits, uint16_t* table, uint16_t* lookup)
 {
     if (lookup)
@@ -288,7 +295,7 @@ static void BuildDecodeTable(unsigned n, const unsigned char* lengths,
 // Codes longer than the direct table: drop the table bits, then one bit per
 // tree level. A walk that finds no symbol within 16 bits can only come from
 // a malformed table; it yields symbol 0.
-static unsigned WalkOverflowTree(BitReader& r, unsigned node, unsigned table_bits,
+COLD_PATH static unsigned WalkOverflowTree(BitReader& r, unsigned node, unsigned table_bits,
                                  unsigned n, const unsigned char* lengths)
 {
     SkipBits(r, table_bits);
@@ -305,7 +312,7 @@ static unsigned WalkOverflowTree(BitReader& r, unsigned node, unsigned table_bit
     return node;
 }
 
-static inline unsigned LookupIndex(const BitReader& r, unsigned table_bits)
+static HOT_STEP unsigned LookupIndex(const BitReader& r, unsigned table_bits)
 {
     return (unsigned)(r.bits >> (BufferBits - table_bits));
 }
@@ -326,7 +333,7 @@ static unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigned table
 
 // A count field of 0 means the alphabet has a single symbol, given next, that
 // costs no bits at all. Out-of-range symbols there are malformed and become 0.
-static void SetSingleSymbol(unsigned n, unsigned symbol, unsigned char* lengths,
+COLD_PATH static void SetSingleSymbol(unsigned n, unsigned symbol, unsigned char* lengths,
                             unsigned table_bits, uint16_t* table, uint16_t* lookup)
 {
     if (symbol >= n)
@@ -341,7 +348,7 @@ static void SetSingleSymbol(unsigned n, unsigned symbol, unsigned char* lengths,
 // Lengths of the length-code and position alphabets: 3 bits each, where 7
 // continues in unary (111, then one 1 per extra unit, then a 0). In the
 // length-code alphabet a 2-bit zero run follows the third length.
-static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index, uint16_t* lookup)
+COLD_PATH static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index, uint16_t* lookup)
 {
     unsigned k = TakeBits(reader, width);
     if (k == 0) {
@@ -374,7 +381,7 @@ static void ReadShortLengths(unsigned size, unsigned width, int zero_run_index, 
 // Literal/length lengths, coded with the length-code alphabet: 0 is one zero
 // length, 1 and 2 are runs of 3-18 and 20-531 zero lengths, 3-18 are the
 // lengths 1-16.
-static void ReadSymbolLengths(void)
+COLD_PATH static void ReadSymbolLengths(void)
 {
     unsigned k = TakeBits(reader, 9);
     if (k == 0) {
@@ -404,7 +411,7 @@ static void ReadSymbolLengths(void)
 
 // Block header: the symbol count, then the three tables in stream order.
 // Returns the count; 0 ends the stream and nothing more is read.
-static unsigned StartBlock(void)
+COLD_PATH static unsigned StartBlock(void)
 {
     unsigned count = TakeBits(reader, 16);
     if (count == 0)
@@ -431,7 +438,7 @@ static inline uint32_t NextPosition(BitReader& r)
     return ((2u + (code & 1)) << extra_bits) + TakeLongBits(r, extra_bits);
 }
 
-static inline void FlushFullWindow(uint32_t* write_pos)
+static HOT_STEP void FlushFullWindow(uint32_t* write_pos)
 {
     if (*write_pos == DecoderWindowSize) {
         write_output(window, DecoderWindowSize);
@@ -513,7 +520,7 @@ static uint32_t CopyMatch(uint32_t write_pos, uint32_t distance, uint32_t length
 // registers across the output callback; the block tables are read through the
 // shared reader.
 
-static void DecodeSymbols(uint32_t total)
+COLD_PATH static void DecodeSymbols(uint32_t total)
 {
     BitReader r = reader;
     uint32_t produced = 0;
@@ -556,7 +563,7 @@ static void DecodeSymbols(uint32_t total)
 
 // The slow paths work on the shared reader, so that the loop's own copy
 // never has its address taken and stays in registers.
-static inline void NeedBits(BitReader& r, unsigned n)
+static HOT_STEP void NeedBits(BitReader& r, unsigned n)
 {
     if (r.count >= n)
         return;
@@ -570,13 +577,13 @@ static inline void NeedBits(BitReader& r, unsigned n)
 }
 
 // n at most the count of bits in the buffer.
-static inline void DropBits(BitReader& r, unsigned n)
+static HOT_STEP void DropBits(BitReader& r, unsigned n)
 {
     r.bits <<= n;
     r.count -= n;
 }
 
-static inline unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, const uint16_t* table,
+static HOT_STEP unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, const uint16_t* table,
                                         unsigned table_bits, unsigned n, const unsigned char* lengths)
 {
     NeedBits(r, WindowBits);
@@ -593,7 +600,7 @@ static inline unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, co
 
 // n from 1 to 21: the refill leaves at least 24 bits, so one peek takes all
 // of them; a value wider than 16 bits then swaps its halves into place.
-static inline uint32_t TakeExtraFromBuffer(BitReader& r, unsigned n)
+static HOT_STEP uint32_t TakeExtraFromBuffer(BitReader& r, unsigned n)
 {
     NeedBits(r, n);
     uint32_t value = (uint32_t)(r.bits >> (BufferBits - n));
@@ -604,7 +611,7 @@ static inline uint32_t TakeExtraFromBuffer(BitReader& r, unsigned n)
     return ((value & ((1u << high_bits) - 1)) << 16) | (value >> high_bits);
 }
 
-static inline uint32_t DistanceFromBuffer(BitReader& r)
+static HOT_STEP uint32_t DistanceFromBuffer(BitReader& r)
 {
     unsigned code = DecodeFromBuffer(r, position_lookup, short_table, ShortTableBits, PositionCount,
                                      short_lengths);
@@ -614,7 +621,7 @@ static inline uint32_t DistanceFromBuffer(BitReader& r)
     return ((2u + (code & 1)) << extra_bits) + TakeExtraFromBuffer(r, extra_bits) + 1;
 }
 
-static inline void CopyWord(unsigned char* to, const unsigned char* source)
+static HOT_STEP void CopyWord(unsigned char* to, const unsigned char* source)
 {
     uint32_t word[2];
     memcpy(word, source, 8);
@@ -625,7 +632,7 @@ static inline void CopyWord(unsigned char* to, const unsigned char* source)
 // destination starts, so every word read holds only final bytes: the words
 // step forward, and the last one, which may overlap the one before, reads
 // behind everything still to be written.
-static inline void CopyBehind(unsigned char* to, const unsigned char* source, uint32_t length)
+static HOT_STEP void CopyBehind(unsigned char* to, const unsigned char* source, uint32_t length)
 {
     if (length >= 8) {
         uint32_t i = 0;
@@ -693,7 +700,7 @@ static void DecodeSymbolsFromBuffer(uint32_t total)
 
 // ---------------------------------------------------------------------------
 
-static void StartDecoding(WriteCallback write)
+COLD_PATH static void StartDecoding(WriteCallback write)
 {
     write_output = write;
     // Matches may reach back before the first byte; they copy spaces.
@@ -713,7 +720,8 @@ static void StartDecoding(WriteCallback write)
 int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total)
 {
     read_input = read;
-    fill_input = 0;
+    fill_input = FillOneByte;
+    refill_target = WindowBits;
     StartDecoding(write);
     DecodeSymbols(total);
     return 0;
@@ -721,8 +729,8 @@ int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total)
 
 int DecodeStreamBuffered(FillCallback fill, WriteCallback write, uint32_t total)
 {
-    read_input = 0;
     fill_input = fill;
+    refill_target = BufferBits - 8;
     StartDecoding(write);
     DecodeSymbolsFromBuffer(total);
     return 0;
