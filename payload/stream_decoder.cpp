@@ -446,33 +446,12 @@ static HOT_STEP void FlushFullWindow(uint32_t* write_pos)
     }
 }
 
-// Most matches are short and far from the window end: copy them with a few
-// word moves instead of a library call. Source and destination must not
-// overlap; n is at most 16.
-static inline void CopyShortMatch(unsigned char* to, const unsigned char* source, uint32_t n)
-{
-    if (n >= 8) {
-        uint32_t head[2], tail[2];
-        memcpy(head, source, 8);
-        memcpy(tail, source + n - 8, 8);
-        memcpy(to, head, 8);
-        memcpy(to + n - 8, tail, 8);
-    } else if (n >= 4) {
-        uint32_t head, tail;
-        memcpy(&head, source, 4);
-        memcpy(&tail, source + n - 4, 4);
-        memcpy(to, &head, 4);
-        memcpy(to + n - 4, &tail, 4);
-    } else {
-        for (uint32_t i = 0; i < n; ++i)
-            to[i] = source[i];
-    }
-}
-
 // Copies as the byte-by-byte definition does: a source that overlaps the
 // bytes being written repeats them. The window is circular, so the copy runs
 // in pieces that stop wherever source or destination meets the window end;
-// a full window is written out at once, even in the middle of a match.
+// a full window is written out at once, even in the middle of a match. The
+// buffered loop copies most matches itself; what comes here is mostly runs
+// of one byte, copies from ahead of the write position, and the window end.
 static uint32_t CopyMatch(uint32_t write_pos, uint32_t distance, uint32_t length)
 {
     uint32_t from = (write_pos - distance) & WindowMask;
@@ -485,24 +464,12 @@ static uint32_t CopyMatch(uint32_t write_pos, uint32_t distance, uint32_t length
         unsigned char* to = window + write_pos;
         const unsigned char* source = window + from;
         uint32_t gap = write_pos - from;
-        if (from < write_pos && gap >= piece && piece <= 16) {
-            CopyShortMatch(to, source, piece);
-        } else if (from > write_pos || gap >= piece) {
+        if (from > write_pos || gap >= piece) {
             // Source ahead of or clear of the destination: a forward copy
             // reads nothing it has written.
             memmove(to, source, piece);
         } else if (gap == 1) {
             memset(to, *source, piece);
-        } else if (gap >= 8) {
-            // Each 8-byte step reads only bytes that are already final.
-            uint32_t i = 0;
-            for (; i + 8 <= piece; i += 8) {
-                uint32_t word[2];
-                memcpy(word, source + i, 8);
-                memcpy(to + i, word, 8);
-            }
-            for (; i < piece; ++i)
-                to[i] = source[i];
         } else {
             for (uint32_t i = 0; i < piece; ++i)
                 to[i] = source[i];
@@ -561,7 +528,7 @@ COLD_PATH static void DecodeSymbols(uint32_t total)
 // full lookup, the tree walk and the block headers go through the shared
 // reader, whose skips refill the same way.
 
-// The slow paths work on the shared reader, so that the loop's own copy
+// The slow paths work on a copy of the reader, so that the loop's own one
 // never has its address taken and stays in registers.
 static HOT_STEP void NeedBits(BitReader& r, unsigned n)
 {
@@ -571,9 +538,9 @@ static HOT_STEP void NeedBits(BitReader& r, unsigned n)
         RefillWord(r);
         return;
     }
-    reader = r;
-    RefillFromRuns(reader);
-    r = reader;
+    BitReader copy = r;
+    RefillFromRuns(copy);
+    r = copy;
 }
 
 // n at most the count of bits in the buffer.
@@ -589,9 +556,9 @@ static HOT_STEP unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, 
     NeedBits(r, WindowBits);
     unsigned entry = lookup[LookupIndex(r, table_bits)];
     if (entry == 0) {
-        reader = r;
-        unsigned symbol = DecodeSymbol(reader, table, table_bits, n, lengths);
-        r = reader;
+        BitReader copy = r;
+        unsigned symbol = DecodeSymbol(copy, table, table_bits, n, lengths);
+        r = copy;
         return symbol;
     }
     DropBits(r, entry >> LookupLengthShift);
@@ -640,16 +607,9 @@ static HOT_STEP void CopyBehind(unsigned char* to, const unsigned char* source, 
             CopyWord(to + i, source + i);
         if (i < length)
             CopyWord(to + length - 8, source + length - 8);
-    } else if (length >= 4) {
-        uint32_t head, tail;
-        memcpy(&head, source, 4);
-        memcpy(&tail, source + length - 4, 4);
-        memcpy(to, &head, 4);
-        memcpy(to + length - 4, &tail, 4);
     } else {
-        to[0] = source[0];
-        to[1] = source[1];
-        to[2] = source[2];
+        for (uint32_t i = 0; i < length; ++i)
+            to[i] = source[i];
     }
 }
 
@@ -663,8 +623,9 @@ static void DecodeSymbolsFromBuffer(uint32_t total)
         if (left == 0) {
             // The header is read through the shared reader, which expects a
             // whole bit window.
-            NeedBits(r, WindowBits);
             reader = r;
+            if (reader.count < WindowBits)
+                RefillFromRuns(reader);
             left = StartBlock();
             r = reader;
             if (left == 0)
