@@ -36,9 +36,10 @@ static int ReadDirect(unsigned char* buffer, int n)
     return static_cast<int>(got);
 }
 
+// The measurement mode refills one byte per ReadFile.
 static bool RefillReadBuffer(void)
 {
-    int got = ReadDirect(read_buffer, ReadBufferSize);
+    int got = ReadDirect(read_buffer, ReadBytesUnbuffered ? 1 : ReadBufferSize);
     read_next = read_buffer;
     read_end = read_buffer + (got > 0 ? got : 0);
     return got > 0;
@@ -71,15 +72,9 @@ int ReadBytes(unsigned char* buffer, int n)
 }
 
 // The decoder's buffered input: what is left in read_buffer, in place, then
-// the buffer refilled. The measurement mode hands out one ReadFile per byte.
-static unsigned char unbuffered_byte;
-
+// the buffer refilled.
 static int FillFromReadBuffer(const unsigned char** bytes)
 {
-    if (ReadBytesUnbuffered) {
-        *bytes = &unbuffered_byte;
-        return ReadDirect(&unbuffered_byte, 1);
-    }
     if (read_next == read_end && !RefillReadBuffer())
         return 0;
     *bytes = read_next;

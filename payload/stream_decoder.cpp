@@ -607,9 +607,16 @@ static HOT_STEP void CopyBehind(unsigned char* to, const unsigned char* source, 
             CopyWord(to + i, source + i);
         if (i < length)
             CopyWord(to + length - 8, source + length - 8);
+    } else if (length >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, source, 4);
+        memcpy(&tail, source + length - 4, 4);
+        memcpy(to, &head, 4);
+        memcpy(to + length - 4, &tail, 4);
     } else {
-        for (uint32_t i = 0; i < length; ++i)
-            to[i] = source[i];
+        to[0] = source[0];
+        to[1] = source[1];
+        to[2] = source[2];
     }
 }
 
