@@ -595,10 +595,11 @@ static HOT_STEP void CopyWord(unsigned char* to, const unsigned char* source)
     memcpy(to, word, 8);
 }
 
-// A match of 3 to 256 bytes whose source ends at least 8 bytes before its
-// destination starts, so every word read holds only final bytes: the words
-// step forward, and the last one, which may overlap the one before, reads
-// behind everything still to be written.
+// A match of 3 to 256 bytes whose source starts at least 8 bytes, or at
+// least its length, before its destination, so every word read holds only
+// final bytes: the words step forward, and the last one, which may overlap
+// the one before, reads behind everything still to be written. Below 8 bytes
+// every load comes before the first store.
 static HOT_STEP void CopyBehind(unsigned char* to, const unsigned char* source, uint32_t length)
 {
     if (length >= 8) {
@@ -651,9 +652,11 @@ static void DecodeSymbolsFromBuffer(uint32_t total)
         uint32_t distance = DistanceFromBuffer(r);
         produced += length;
         uint32_t from = (write_pos - distance) & WindowMask;
-        // Most matches lie behind the write position, clear of it and of the
-        // window end; the rest take the general copy.
-        if (from < write_pos && write_pos - from >= 8 && write_pos + length < DecoderWindowSize) {
+        // Most matches lie behind the write position, clear of the window
+        // end, and either clear of the bytes they write or at least 8 bytes
+        // back; the rest take the general copy.
+        uint32_t gap = write_pos - from;
+        if (from < write_pos && (gap >= 8 || gap >= length) && write_pos + length < DecoderWindowSize) {
             CopyBehind(window + write_pos, window + from, length);
             write_pos += length;
         } else {
