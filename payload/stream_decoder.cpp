@@ -655,8 +655,8 @@ static void DecodeSymbolsFromBuffer(uint32_t total)
         // Most matches lie behind the write position, clear of the window
         // end, and either clear of the bytes they write or at least 8 bytes
         // back; the rest take the general copy.
-        uint32_t gap = write_pos - from;
-        if (from < write_pos && (gap >= 8 || gap >= length) && write_pos + length < DecoderWindowSize) {
+        uint32_t clear = length < 8 ? length : 8;
+        if (from + clear <= write_pos && write_pos + length < DecoderWindowSize) {
             CopyBehind(window + write_pos, window + from, length);
             write_pos += length;
         } else {
