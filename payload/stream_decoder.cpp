@@ -317,9 +317,13 @@ static HOT_STEP unsigned LookupIndex(const BitReader& r, unsigned table_bits)
     return (unsigned)(r.bits >> (BufferBits - table_bits));
 }
 
+// The buffered loop comes here with as few bits in hand as its lookup needs;
+// the tree walk wants a whole bit window.
 static unsigned DecodeSymbol(BitReader& r, const uint16_t* table, unsigned table_bits,
                              unsigned n, const unsigned char* lengths)
 {
+    if (r.count < WindowBits)
+        RefillFromRuns(r);
     unsigned symbol = table[LookupIndex(r, table_bits)];
     if (symbol < n) {
         SkipBits(r, lengths[symbol]);
@@ -553,7 +557,7 @@ static HOT_STEP void DropBits(BitReader& r, unsigned n)
 static HOT_STEP unsigned DecodeFromBuffer(BitReader& r, const uint16_t* lookup, const uint16_t* table,
                                         unsigned table_bits, unsigned n, const unsigned char* lengths)
 {
-    NeedBits(r, WindowBits);
+    NeedBits(r, table_bits);
     unsigned entry = lookup[LookupIndex(r, table_bits)];
     if (entry == 0) {
         BitReader copy = r;
