@@ -62,9 +62,11 @@ static uint16_t position_lookup[1 << ShortTableBits];
 // ---------------------------------------------------------------------------
 // Bit input. Bits leave each byte most significant first. `bits` holds the
 // next `count` bits of the stream from its top bit down; the 16-bit bit window
-// is its top 16 bits, and count never drops below 16 between steps. Below the
-// counted bits lie zeros or, after a word-wide refill, the very stream bits
-// that will be counted next, so adding a byte with OR leaves them right.
+// is its top 16 bits, and the shared steps below leave count at 16 or more
+// (the buffered loop, which takes bits itself, refills only before a step
+// that could run short). Below the counted bits lie zeros or, after a
+// word-wide refill, the very stream bits that will be counted next, so adding
+// a byte with OR leaves them right.
 //
 // DecodeStream fetches a byte only when a skip needs it, so it never runs
 // more than two bytes ahead of the last bit in use. DecodeStreamBuffered
