@@ -43,7 +43,20 @@ function(stubkit_write_merged_linker_script path)
     if(NOT block OR before EQUAL after)
         message(FATAL_ERROR "the default linker script has no .rdata rule to move into .text")
     endif()
-    file(WRITE ${path} "${merged}")
+    # The few initialised variables (handles that start invalid, pointers into
+    # buffers) go behind the import tables, which are writable too: a .data
+    # section of its own would cost a whole 512-byte block for a few words.
+    set(data_section "\n  \\.data BLOCK\\(__section_alignment__\\) :\n  {\n([^}]*)}")
+    string(REGEX MATCH "${data_section}" block "${merged}")
+    set(data_rules "${CMAKE_MATCH_1}")
+    string(REPLACE "${block}" "" moved "${merged}")
+    string(REPLACE "KEEP (SORT(*)(.idata$7))" "KEEP (SORT(*)(.idata$7))\n${data_rules}" moved "${moved}")
+    string(LENGTH "${merged}" before)
+    string(LENGTH "${moved}" after)
+    if(NOT block OR before EQUAL after)
+        message(FATAL_ERROR "the default linker script has no .data rule to move into .idata")
+    endif()
+    file(WRITE ${path} "${moved}")
 endfunction()
 
 set(STUBKIT_LINKER_SCRIPT ${CMAKE_BINARY_DIR}/stubkit-programs.ld)
