@@ -20,9 +20,9 @@ static const char IncompleteFileText[] =
     "This is an incomplete installation file\n(possibly from an incomplete download).";
 
 // ---------------------------------------------------------------------------
-// Reading. The decoder asks for one byte per call; one ReadFile per byte runs
-// at about 1 MB/s under Wine, so bytes come from read_buffer, refilled with
-// large reads. The file position the caller sees is read_next.
+// Reading. One ReadFile per byte runs at about 1 MB/s under Wine, so bytes
+// come from read_buffer, refilled with large reads; the decoder takes them
+// from there in place. The file position the caller sees is read_next.
 
 static unsigned char read_buffer[ReadBufferSize];
 static const unsigned char* read_next = read_buffer;
@@ -36,9 +36,10 @@ static int ReadDirect(unsigned char* buffer, int n)
     return static_cast<int>(got);
 }
 
+// The measurement mode refills one byte per ReadFile.
 static bool RefillReadBuffer(void)
 {
-    int got = ReadDirect(read_buffer, ReadBufferSize);
+    int got = ReadDirect(read_buffer, ReadBytesUnbuffered ? 1 : ReadBufferSize);
     read_next = read_buffer;
     read_end = read_buffer + (got > 0 ? got : 0);
     return got > 0;
@@ -63,15 +64,23 @@ static int ReadBuffered(unsigned char* buffer, int n)
 
 int ReadBytes(unsigned char* buffer, int n)
 {
-    if (n == 1 && read_next != read_end) {
-        *buffer = *read_next++;
-        return 1;
-    }
     if (n <= 0)
         return 0;
     if (ReadBytesUnbuffered)
         return ReadDirect(buffer, n);
     return ReadBuffered(buffer, n);
+}
+
+// The decoder's buffered input: what is left in read_buffer, in place, then
+// the buffer refilled.
+static int FillFromReadBuffer(const unsigned char** bytes)
+{
+    if (read_next == read_end && !RefillReadBuffer())
+        return 0;
+    *bytes = read_next;
+    int size = static_cast<int>(read_end - read_next);
+    read_next = read_end;
+    return size;
 }
 
 bool OpenInstallerFile(const char* path)
@@ -163,7 +172,7 @@ static void DecodeIntoSink(void)
 {
     SinkStart(file_count);
     BytesRemaining = total_size;
-    DecodeStream(ReadBytes, SinkWrite, total_size);
+    DecodeStreamBuffered(FillFromReadBuffer, SinkWrite, total_size);
     SinkFinish();
 }
 

@@ -40,7 +40,8 @@ extern uint32_t table_size;
 extern uint32_t BytesRemaining;
 
 // When set, ReadBytes issues one ReadFile per call instead of serving bytes
-// from its buffer. For measurements only; the installer never sets it.
+// from its buffer, and the decoder gets its input one ReadFile per byte. For
+// measurements only; the installer never sets it.
 extern bool ReadBytesUnbuffered;
 
 // Opens the installer's own file for reading as InstallerFile, from its
@@ -49,8 +50,8 @@ bool OpenInstallerFile(const char* path);
 
 // Reads n bytes from the current position of InstallerFile into `buffer` and
 // returns the count read: fewer at the end of the file, 0 at the end or when
-// reading fails. Bytes are served from a buffer refilled with large reads, so
-// the decoder's one-byte calls are cheap. Also the decoder's ReadCallback.
+// reading fails. Bytes are served from a buffer refilled with large reads,
+// which the decoder then reads in place.
 int ReadBytes(unsigned char* buffer, int n);
 
 // A little-endian u32 by ReadBytes; bytes a short read leaves out stay 0.

@@ -23,6 +23,21 @@ typedef int (*WriteCallback)(const unsigned char* bytes, int length);
 // count) is met. Output leaves in window-sized chunks straight from the window,
 // plus one final partial chunk. A match that carries the output past `total`
 // is copied and written in full. Never fails, always terminates, returns 0.
+// Input comes one byte per read call, never more than two bytes ahead of the
+// last bit a symbol uses.
 int DecodeStream(ReadCallback read, WriteCallback write, uint32_t total);
+
+// Hands the decoder the next run of input bytes where they lie: sets *bytes to
+// their start and returns their count. The bytes must stay in place until the
+// next call. A result of 0 stands for one missing byte, read as zero, just as
+// a read that delivers nothing does for DecodeStream; the following byte is
+// asked for again.
+typedef int (*FillCallback)(const unsigned char** bytes);
+
+// DecodeStream for callers that hold their input in a buffer: the same output
+// in the same write calls for every input (cut, damaged and random streams
+// too), but the input is taken a run at a time and read ahead by up to a
+// machine word, several bytes per refill.
+int DecodeStreamBuffered(FillCallback fill, WriteCallback write, uint32_t total);
 
 #endif

@@ -13,27 +13,17 @@ struct DecodeOptions {
     std::string output;
 };
 
-// DecodeStream takes plain function pointers, as in the installer, and asks
-// for one byte per call; the bytes come from a buffer refilled in large reads.
+// The decoder takes plain function pointers, as in the installer, and reads
+// its input in place from a buffer refilled in large reads.
 File* decode_input;
 File* decode_output;
 uint8_t input_buffer[1 << 16];
-size_t input_size;
-size_t input_next;
 uint64_t bytes_written;
 
-int ReadByte(unsigned char* buffer, int count)
+int FillInput(const unsigned char** bytes)
 {
-    if (count != 1)
-        return 0;
-    if (input_next == input_size) {
-        input_size = decode_input->Read(input_buffer, sizeof input_buffer);
-        input_next = 0;
-        if (input_size == 0)
-            return 0;
-    }
-    buffer[0] = input_buffer[input_next++];
-    return 1;
+    *bytes = input_buffer;
+    return static_cast<int>(decode_input->Read(input_buffer, sizeof input_buffer));
 }
 
 int WriteBytes(const unsigned char* bytes, int length)
@@ -49,10 +39,9 @@ void RunDecode(const DecodeOptions& options)
     File out(options.output, "wb");
     decode_input = &in;
     decode_output = &out;
-    input_size = input_next = 0;
     bytes_written = 0;
     const uint32_t total = static_cast<uint32_t>(std::stoul(options.total));
-    DecodeStream(ReadByte, WriteBytes, total);
+    DecodeStreamBuffered(FillInput, WriteBytes, total);
     out.Close();
     // The decoder stops early at an end block; the installer would then be
     // missing bytes, which is a failure, not a shorter success.

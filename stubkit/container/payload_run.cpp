@@ -13,13 +13,13 @@
 namespace stubkit {
 namespace {
 
-// The stream's bytes, one at a time as the decoder asks. Past the end, and
-// once the outcome is settled, it delivers nothing, which the decoder reads
-// as zero bits until it ends.
+// The stream's bytes, a run at a time, read by the decoder in place. Past the
+// end, and once the outcome is settled, it delivers nothing, which the
+// decoder reads as zero bits until it ends.
 class StreamInput {
 public:
     virtual ~StreamInput() = default;
-    virtual int ReadByte(unsigned char* byte) = 0;
+    virtual int Fill(const unsigned char** bytes) = 0;
     void Stop() { stopped_ = true; }
 
 protected:
@@ -30,12 +30,15 @@ class MemoryInput : public StreamInput {
 public:
     MemoryInput(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
 
-    int ReadByte(unsigned char* byte) override
+    int Fill(const unsigned char** bytes) override
     {
         if (stopped_ || position_ >= size_)
             return 0;
-        *byte = bytes_[position_++];
-        return 1;
+        // Runs stay within what an int counts.
+        const std::size_t run = std::min<std::size_t>(size_ - position_, 1u << 30);
+        *bytes = bytes_ + position_;
+        position_ += run;
+        return static_cast<int>(run);
     }
 
 private:
@@ -44,7 +47,7 @@ private:
     std::size_t position_ = 0;
 };
 
-// Reading the file in large pieces keeps the byte-at-a-time calls cheap.
+// The file is read in large pieces.
 class FileInput : public StreamInput {
 public:
     FileInput(const std::filesystem::path& path, std::uint64_t offset)
@@ -54,12 +57,14 @@ public:
             throw std::runtime_error("cannot read '" + path.string() + "'");
     }
 
-    int ReadByte(unsigned char* byte) override
+    int Fill(const unsigned char** bytes) override
     {
         if (position_ == filled_ && !Refill())
             return 0;
-        *byte = buffer_[position_++];
-        return 1;
+        *bytes = buffer_.data() + position_;
+        const std::size_t run = filled_ - position_;
+        position_ = filled_;
+        return static_cast<int>(run);
     }
 
 private:
@@ -171,11 +176,11 @@ struct ActiveRun {
 };
 ActiveRun* active_run = nullptr;
 
-int ReadCallbackForRun(unsigned char* buffer, int count)
+int FillCallbackForRun(const unsigned char** bytes)
 {
-    if (count < 1 || active_run->host_failure)
+    if (active_run->host_failure)
         return 0;
-    return active_run->input->ReadByte(buffer);
+    return active_run->input->Fill(bytes);
 }
 
 int WriteCallbackForRun(const unsigned char* bytes, int length)
@@ -219,7 +224,7 @@ PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* 
     Sink sink(image, output);
     ActiveRun run{&input, &sink, &progress, 0, nullptr};
     active_run = &run;
-    DecodeStream(ReadCallbackForRun, WriteCallbackForRun, image.header.total_size);
+    DecodeStreamBuffered(FillCallbackForRun, WriteCallbackForRun, image.header.total_size);
     active_run = nullptr;
     if (run.host_failure)
         std::rethrow_exception(run.host_failure);

@@ -1,8 +1,11 @@
-// DecodeStream run over bytes, recording what it did; and a raw stream writer,
+// DecodeStream run over bytes, recording what it did and checking the
+// buffered entry point against it; and a raw stream writer,
 // bit by bit (sharing only the product's canonical and position codes, which the decoder
 // does not use), that keeps beside the stream the output the byte-by-byte definition gives.
 #ifndef STUBKIT_TESTS_CODEC_TEST_H
 #define STUBKIT_TESTS_CODEC_TEST_H
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
@@ -20,24 +23,49 @@ struct Decoded {
     size_t fetches = 0;   // one-byte reads, including those past the stream's end
 };
 
-struct Harness { const std::vector<uint8_t>* input; Decoded* result; };
+struct Harness { const std::vector<uint8_t>* input; Decoded* result; size_t next, run; };
 inline Harness harness;
 
+inline int RecordChunk(const unsigned char* bytes, int length)
+{
+    harness.result->chunk_sizes.push_back(length);
+    harness.result->output.insert(harness.result->output.end(), bytes, bytes + length);
+    return length;
+}
+
+// The buffered entry point over the same stream in runs of `run` bytes.
+inline Decoded DecodeInRuns(const std::vector<uint8_t>& stream, uint32_t total, size_t run)
+{
+    Decoded result;
+    harness = {&stream, &result, 0, run};
+    DecodeStreamBuffered([](const unsigned char** bytes) {
+        size_t size = std::min(harness.run, harness.input->size() - harness.next);
+        *bytes = harness.input->data() + harness.next;
+        harness.next += size;
+        return static_cast<int>(size);
+    }, RecordChunk, total);
+    return result;
+}
+
+// DecodeStream, checked against the buffered entry point, which must write
+// the same bytes in the same chunks whether its runs are shorter or longer
+// than its refills.
 inline Decoded Decode(const std::vector<uint8_t>& stream, uint32_t total)
 {
     Decoded result;
-    harness = {&stream, &result};
+    harness = {&stream, &result, 0, 0};
     DecodeStream([](unsigned char* buffer, int) {
         size_t index = harness.result->fetches++;
         if (index >= harness.input->size())
             return 0;
         buffer[0] = (*harness.input)[index];
         return 1;
-    }, [](const unsigned char* bytes, int length) {
-        harness.result->chunk_sizes.push_back(length);
-        harness.result->output.insert(harness.result->output.end(), bytes, bytes + length);
-        return length;
-    }, total);
+    }, RecordChunk, total);
+    for (size_t run : {size_t{3}, size_t{1} << 30}) {
+        Decoded buffered = DecodeInRuns(stream, total, run);
+        EXPECT_EQ(buffered.chunk_sizes, result.chunk_sizes) << "runs of " << run;
+        EXPECT_TRUE(buffered.output == result.output) << "runs of " << run;
+    }
     return result;
 }
 
