@@ -11,13 +11,15 @@
 #include "installer/setup_globals.h"
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
-#include "scratch_files.h"
+#include "test_paths.h"
 #include "uninstall/log_writer.h"
 #include "uninstall/uninstall_log.h"
 
 namespace {
 
-using namespace scratchfiles;
+using Bytes = std::string;
+using testpaths::ScratchFolder;
+using testpaths::WriteBytes;
 
 bool OpenByOthers(const std::string& path)
 {
@@ -27,7 +29,8 @@ bool OpenByOthers(const std::string& path)
     return file != INVALID_HANDLE_VALUE;
 }
 
-TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedFailsWhereAFolderStandsAndWritesAtADriveRoot)
+// Where a folder stands in a file's way is judged end to end, on the real installer.
+TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedAndWritesAtADriveRoot)
 {
     ScratchFolder scratch;
     const std::string path = scratch.path + "\\Level one\\level two\\ three\\file name.txt";
@@ -36,50 +39,30 @@ TEST(CreateOutputFile, MakesMissingLevelsHoldsTheFileUnsharedFailsWhereAFolderSt
     EXPECT_FALSE(OpenByOthers(path));
     CloseHandle(file);
     EXPECT_TRUE(OpenByOthers(path));
-    EXPECT_EQ(CreateOutputFile((scratch.path + "\\Level one").c_str()), INVALID_HANDLE_VALUE);
     const std::string atRoot = scratch.path.substr(0, 3) + "stubkit-root-" + std::to_string(GetCurrentProcessId());
     CloseHandle(file = CreateOutputFile(atRoot.c_str()));
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << atRoot;
     EXPECT_TRUE(DeleteFileA(atRoot.c_str()));
 }
 
-class UninstallLogWriter : public ::testing::Test {
-protected:
-    void SetUp() override { std::strcpy(InstallDir, (scratch_.path + "\\new folder\\deeper\\").c_str()); }
-    void TearDown() override { CloseUninstallLog(); }
-    Bytes Log() { return ReadFileBytes(std::string(InstallDir) + "davirado.dat"); }
-    ScratchFolder scratch_;
-};
-
-TEST_F(UninstallLogWriter, ReplacesAnEarlierLogAndWritesEachRecordAtOnceUnshared)
+// The title is one character over what is kept; the log's folders do not exist yet.
+TEST(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitleAndWritesEachRecordAtOnceUnshared)
 {
-    ASSERT_TRUE(CreateUninstallLog("Earlier"));
-    WriteLogRecord(FileRecordType, "C:\\old");
-    CloseUninstallLog();
-    ASSERT_TRUE(CreateUninstallLog("Korvan Suite 3"));
+    ScratchFolder scratch;
+    std::strcpy(InstallDir, (scratch.path + "\\new folder\\deeper\\").c_str());
+    ASSERT_TRUE(CreateUninstallLog(std::string(260, 't').c_str()));
     WriteLogRecord(FileRecordType, "C:\\Korvan\\bin\\korvan.exe");
     WriteLogRecord(StartMenuShortcutRecordType, "C:\\Menu\\Korvan.lnk");
     WriteLogRecord(DesktopShortcutRecordType, "C:\\Desk\\Korvan.lnk");
     WriteLogRecord(RegistryKeyRecordType, "Software\\Korvan");
-    const Bytes expected = "Korvan Suite 3\n0C:\\Korvan\\bin\\korvan.exe\n1C:\\Menu\\Korvan.lnk\n"
-                           "2C:\\Desk\\Korvan.lnk\n3Software\\Korvan\n";
+    const Bytes expected = std::string(259, 't') + "\n0C:\\Korvan\\bin\\korvan.exe\n1C:\\Menu\\Korvan.lnk\n"
+                                                  "2C:\\Desk\\Korvan.lnk\n3Software\\Korvan\n";
     EXPECT_EQ(GetFileSize(UninstallLog, nullptr), expected.size()) << "bytes held back";
     EXPECT_FALSE(OpenByOthers(std::string(InstallDir) + "davirado.dat"));
     EXPECT_EQ(WriteLogText("four"), 4);
     CloseUninstallLog();
     EXPECT_EQ(WriteLogText("four"), 0) << "without an open log";
-    EXPECT_EQ(Log(), expected + "four");
-}
-
-TEST_F(UninstallLogWriter, KeepsAtMost259CharactersOfTheTitleAndFailsWhereAFolderStands)
-{
-    ASSERT_TRUE(CreateUninstallLog(std::string(300, 't').c_str()));
-    CloseUninstallLog();
-    EXPECT_EQ(Log(), std::string(259, 't') + "\n");
-    const std::string log = std::string(InstallDir) + "davirado.dat";
-    ASSERT_TRUE(DeleteFileA(log.c_str()) && CreateDirectoryA(log.c_str(), nullptr));
-    EXPECT_FALSE(CreateUninstallLog("T"));
-    EXPECT_EQ(UninstallLog, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(testpaths::ReadBytes(std::string(InstallDir) + "davirado.dat"), expected + "four");
 }
 
 struct LogShape {
@@ -96,7 +79,7 @@ TEST_P(ReadLogLineOn, ReturnsEachLineAndTheEndFlagAtTheRightCallWithoutReadingAh
 {
     ScratchFolder scratch;
     const std::string path = scratch.path + "\\davirado.dat", &contents = GetParam().contents;
-    WriteFileBytes(path, contents);
+    ASSERT_TRUE(WriteBytes(path, contents));
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     std::vector<std::string> lines;
     for (size_t consumed = 0, end = 0; !end && lines.size() < 20;) {
@@ -145,8 +128,10 @@ class ReadBytesContract : public InstallerFileRead, public ::testing::WithParamI
 
 TEST_P(ReadBytesContract, DeliversTheFileInOrderAndZeroAtItsEnd)
 {
-    const Bytes contents = SampleContents(std::get<0>(GetParam()).fileSize, 21);
-    WriteFileBytes(scratch_.path + "\\input.bin", contents);
+    Bytes contents(std::get<0>(GetParam()).fileSize, 0);
+    for (size_t i = 0; i < contents.size(); ++i)   // no period a misplaced read could hide in
+        contents[i] = static_cast<char>((i * 2654435761u) >> 24);
+    ASSERT_TRUE(WriteBytes(scratch_.path + "\\input.bin", contents));
     ASSERT_TRUE(OpenInstallerFile((scratch_.path + "\\input.bin").c_str()));
     ReadBytesUnbuffered = std::get<1>(GetParam());
     size_t position = 0;
@@ -177,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(InstallerFileRead, ReadU32ReadsLittleEndianAndLeavesMissingBytesZero)
 {
-    WriteFileBytes(scratch_.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
+    WriteBytes(scratch_.path + "\\u32.bin", "\x78\x56\x34\x12\xAB\xCD");
     ASSERT_TRUE(OpenInstallerFile((scratch_.path + "\\u32.bin").c_str()));
     EXPECT_EQ(ReadU32(), 0x12345678u);
     EXPECT_EQ(ReadU32(), 0xCDABu);

@@ -14,18 +14,17 @@
 #include "installer/setup_globals.h"
 #include "shell/shortcuts.h"
 #include "test_paths.h"
-#include "tests/extract/scratch_files.h"
 #include "uninstall/log_writer.h"
 #include "uninstall/uninstall_log.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using scratchfiles::ReadFileBytes;
-using scratchfiles::ScratchFolder;
-using scratchfiles::WriteFileBytes;
 using testpaths::Exists;
+using testpaths::ReadBytes;
 using testpaths::ReadLink;
+using testpaths::ScratchFolder;
+using testpaths::WriteBytes;
 
 std::string Environment(const char* name)
 {
@@ -96,7 +95,7 @@ protected:
         GetSystemDirectoryA(system, MAX_PATH);
         ASSERT_TRUE(CopyFileA((std::string(system) + "\\notepad.exe").c_str(),
                               (std::string(InstallDir) + "bin\\korvan.exe").c_str(), FALSE));
-        WriteFileBytes(std::string(InstallDir) + "readme.txt", "no icon here");
+        WriteBytes(std::string(InstallDir) + "readme.txt", "no icon here");
         ASSERT_TRUE(CreateDirectoryA((kPrograms + kOurs + " Korvan").c_str(), nullptr));
     }
     void TearDown() override
@@ -139,7 +138,7 @@ TEST_F(Shortcuts, EachRowMakesItsLinkWithTargetArgumentsAndIconAndRecordsItBefor
             EXPECT_EQ(ReadLink(linkPath), target + "|" + (row.arguments ? row.arguments : "") + "|" + target + ",0");
     }
     CloseUninstallLog();
-    EXPECT_EQ(ReadFileBytes(std::string(InstallDir) + "davirado.dat"), expectedLog);
+    EXPECT_EQ(ReadBytes(std::string(InstallDir) + "davirado.dat"), expectedLog);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // What the Windows tests share about files, folders and the registry: where
 // they find the programs they drive (beside the test executable's build
 // folder, as the build lays them out), and whole files, shell folders and
-// keys read and written in one call.
+// keys read and written in one call, and scratch folders.
 #ifndef STUBKIT_TEST_PATHS_H
 #define STUBKIT_TEST_PATHS_H
 
@@ -50,6 +50,16 @@ inline bool WriteBytes(const std::string& path, const std::string& bytes)
     std::ofstream out(path, std::ios::binary);
     return static_cast<bool>(out << bytes);
 }
+
+// A fresh folder under TEMP, removed with everything in it when the object goes.
+struct ScratchFolder {
+    ScratchFolder() { std::filesystem::create_directory(path); }
+    ~ScratchFolder() { std::filesystem::remove_all(path, ignored); }
+    std::error_code ignored;
+    const std::string path = (std::filesystem::temp_directory_path() / "stubkit-test-").string() +
+                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++made);
+    static inline int made = 0;
+};
 
 inline std::string ShellFolder(int csidl)
 {
