@@ -30,14 +30,17 @@ namespace stubkit {
 constexpr int kFastestLevel = 1;
 constexpr int kBestLevel = 9;
 constexpr int kDefaultLevel = 9;
+constexpr int kMaxThreads = 64;
 
 class StreamEncoder {
 public:
     // Receives the compressed stream piece by piece, in order.
     using Output = std::function<void(const std::uint8_t* bytes, std::size_t size)>;
 
-    // level: kFastestLevel (fast) .. kBestLevel (smallest).
-    StreamEncoder(int level, Output output);
+    // level: kFastestLevel (fast) .. kBestLevel (smallest). threads (1 ..
+    // kMaxThreads) search matches at the levels that parse optimally (5-9);
+    // the stream is the same for every thread count.
+    StreamEncoder(int level, Output output, int threads = 1);
     ~StreamEncoder();
     StreamEncoder(const StreamEncoder&) = delete;
     StreamEncoder& operator=(const StreamEncoder&) = delete;
@@ -54,7 +57,8 @@ private:
 };
 
 // Convenience for tests and small inputs.
-std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level);
+std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level,
+                                       int threads = 1);
 
 // Slice-by-8 form of the payload CRC for the host tool: same register and
 // results as UpdateCrc, eight bytes per step. Same contract as UpdateCrc: no
