@@ -33,9 +33,12 @@ void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths
     if (n > (1 << max_length))
         throw std::invalid_argument("too many symbols for the code length limit");
     std::sort(keys, keys + n);
-    uint64_t leaf_weight[kMaxAlphabet];
+    // A sentinel past the last leaf; the merge below takes the lighter
+    // item without branching, which the unpredictable choice needs.
+    uint64_t leaf_weight[kMaxAlphabet + 1];
     for (int i = 0; i < n; ++i)
         leaf_weight[i] = keys[i] >> 10;
+    leaf_weight[n] = UINT64_MAX;
 
     // Package-merge: level l holds the leaves merged with the pairs of level
     // l - 1. Choosing the 2n - 2 lightest items of the top level gives each
@@ -43,31 +46,33 @@ void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths
     // keeps its leaves in weight order, so a chosen prefix of it holds the
     // lightest leaves; only which items are leaves needs remembering.
     static_assert(kMaxCodeLength <= 16, "work space sized for 16 levels");
-    uint64_t weight[2][2 * kMaxAlphabet];
+    uint64_t weight[2][2 * kMaxAlphabet + 2];
     uint8_t is_leaf[kMaxCodeLength][2 * kMaxAlphabet];
     int size[kMaxCodeLength];
     std::copy(leaf_weight, leaf_weight + n, weight[0]);
     std::fill(is_leaf[0], is_leaf[0] + n, 1);
     size[0] = n;
     for (int level = 1; level < max_length; ++level) {
-        const uint64_t* below = weight[(level - 1) & 1];
+        uint64_t* below = weight[(level - 1) & 1];
         uint64_t* merged = weight[level & 1];
         uint8_t* leaf_flags = is_leaf[level];
         const int packages = size[level - 1] / 2;
-        int leaf = 0, package = 0, out = 0;
-        while (leaf < n || package < packages) {
-            uint64_t package_weight = package < packages
-                ? below[2 * package] + below[2 * package + 1] : UINT64_MAX;
-            if (leaf < n && leaf_weight[leaf] <= package_weight) {
-                merged[out] = leaf_weight[leaf++];
-                leaf_flags[out++] = 1;
-            } else {
-                merged[out] = package_weight;
-                leaf_flags[out++] = 0;
-                ++package;
-            }
+        // A sentinel package heavier than any leaf but lighter than the
+        // leaves' sentinel; the level below is not needed any more.
+        below[2 * packages] = UINT64_MAX / 2;
+        below[2 * packages + 1] = UINT64_MAX / 2;
+        const int total = n + packages;
+        int leaf = 0, package = 0;
+        for (int out = 0; out < total; ++out) {
+            const uint64_t package_weight = below[2 * package] + below[2 * package + 1];
+            const uint64_t next_leaf = leaf_weight[leaf];
+            const bool take_leaf = next_leaf <= package_weight;
+            merged[out] = take_leaf ? next_leaf : package_weight;
+            leaf_flags[out] = take_leaf;
+            leaf += take_leaf;
+            package += !take_leaf;
         }
-        size[level] = out;
+        size[level] = total;
     }
     // The chosen packages of a level are always its first ones, so each level
     // down chooses a prefix twice as long as the packages above it.

@@ -5,26 +5,21 @@
 
 namespace stubkit {
 
-void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size, int groups)
+void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size)
 {
-    if (size > kConcurrentSpan || groups < 1 || groups >= kNoGroup)
-        throw std::invalid_argument("segment search: bad segment size or group count");
+    if (size > kConcurrentSpan)
+        throw std::invalid_argument("segment search: segment too long");
     start_ = start;
     size_ = size;
     end_ = input.End();
-    group_of_.assign(size, kNoGroup);
+    group_of_.assign(size, 0);
     match_count_.assign(size, 0);
-    group_positions_.resize(groups);
-    group_matches_.resize(groups);
-    for (int group = 0; group < groups; ++group) {
-        group_positions_[group].clear();
-        group_positions_[group].reserve(size / groups + size / 8);
-        group_matches_[group].clear();
-    }
+    for (std::vector<uint32_t>& positions : group_positions_)
+        positions.clear();
     for (size_t offset = 0; offset < size; ++offset) {
         if (end_ - (start + offset) < kMinMatch)
             break;
-        uint32_t group = BinaryTreeFinder::Bucket(input, start + offset) % groups;
+        uint32_t group = BinaryTreeFinder::Bucket(input, start + offset) % kGroups;
         group_of_[offset] = static_cast<uint8_t>(group);
         group_positions_[group].push_back(static_cast<uint32_t>(offset));
     }
@@ -32,30 +27,33 @@ void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size, 
 
 void SegmentSearch::SearchGroup(BinaryTreeFinder& finder, const InputWindow& input, int group)
 {
+    const std::vector<uint32_t>& positions = group_positions_[group];
+    std::vector<uint32_t>& matches = group_matches_[group];
+    const size_t budget = kMatchesPerPosition * positions.size();
+    // Room for the budget and one match per position past it: nothing moves.
+    matches.clear();
+    matches.reserve(budget + positions.size() + kMaxMatch);
     Match found[kMaxMatch + 1];
-    std::vector<Match>& matches = group_matches_[group];
-    for (uint32_t offset : group_positions_[group]) {
+    for (uint32_t offset : positions) {
         uint64_t position = start_ + offset;
         uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, end_ - position));
         int count = finder.SearchAt(input, position, limit, found);
-        match_count_[offset] = static_cast<uint8_t>(count);
-        matches.insert(matches.end(), found, found + count);
+        int first = matches.size() + count > budget ? std::max(count - 1, 0) : 0;
+        for (int i = first; i < count; ++i)
+            matches.push_back(PackMatch(found[i].length, found[i].distance));
+        match_count_[offset] = static_cast<uint8_t>(count - first);
     }
 }
 
-SegmentSearch::Reader::Reader(const SegmentSearch& search)
-    : search_(search), cursor_(search.group_positions_.size(), 0) {}
-
-const Match* SegmentSearch::Reader::Next(int* count)
+void SegmentSearch::Index()
 {
-    size_t offset = offset_++;
-    *count = search_.match_count_[offset];
-    if (*count == 0)
-        return nullptr;
-    uint8_t group = search_.group_of_[offset];
-    const Match* matches = search_.group_matches_[group].data() + cursor_[group];
-    cursor_[group] += *count;
-    return matches;
+    first_match_.resize(size_);
+    uint32_t next[kGroups] = {};
+    for (size_t offset = 0; offset < size_; ++offset) {
+        uint8_t group = group_of_[offset];
+        first_match_[offset] = next[group];
+        next[group] += match_count_[offset];
+    }
 }
 
 }  // namespace stubkit

@@ -1,10 +1,11 @@
 // Matches of every position of one segment from the binary-tree finder,
 // searched by several threads at once.
 //
-// The segment's positions are dealt out by bucket into groups; each group is
-// searched on its own (any thread, one group per call), and the matches are
-// then read back in position order. Since a suffix only meets suffixes of its
-// own bucket, the result does not depend on the number of groups or threads.
+// The segment's positions are dealt out by bucket into a fixed number of
+// groups; each group is searched on its own (any thread, one group per call),
+// and the matches are then read by position. Since a suffix only meets
+// suffixes of its own bucket, and each group keeps to its own budget, the
+// result does not depend on how many threads share the groups.
 #ifndef STUBKIT_SEGMENT_SEARCH_H
 #define STUBKIT_SEGMENT_SEARCH_H
 
@@ -16,43 +17,50 @@
 
 namespace stubkit {
 
+// A match in four bytes: the length in the low 9 bits, the distance above.
+inline uint32_t PackMatch(uint32_t length, uint32_t distance) { return distance << 9 | length; }
+inline uint32_t PackedLength(uint32_t packed) { return packed & 511; }
+inline uint32_t PackedDistance(uint32_t packed) { return packed >> 9; }
+
 class SegmentSearch {
 public:
-    // Deals out the positions of [start, start + size) into `groups` groups;
+    static constexpr int kGroups = 16;
+    // Matches a group keeps per position on average: more than real data
+    // needs (random text of two letters needs 10). Past that share a group
+    // keeps only the longest match of each position, so memory stays bounded
+    // whatever the input.
+    static constexpr size_t kMatchesPerPosition = 16;
+
+    // Deals out the positions of [start, start + size) into the groups;
     // matches are limited to the input known now (input.End()). size is at
-    // most kConcurrentSpan, groups at most 255.
-    void Plan(const InputWindow& input, uint64_t start, size_t size, int groups);
-    int Groups() const { return static_cast<int>(group_positions_.size()); }
+    // most kConcurrentSpan.
+    void Plan(const InputWindow& input, uint64_t start, size_t size);
     // Searches one group's positions in order; calls for different groups
     // may run at the same time while the input stays unchanged.
     void SearchGroup(BinaryTreeFinder& finder, const InputWindow& input, int group);
+    // After every group is done: indexes the matches by position.
+    void Index();
 
     uint64_t Start() const { return start_; }
     size_t Size() const { return size_; }
-
-    // Reads the matches back in position order, after every group is done.
-    class Reader {
-    public:
-        explicit Reader(const SegmentSearch& search);
-        // The matches at the next position (increasing lengths); count may be 0.
-        const Match* Next(int* count);
-
-    private:
-        const SegmentSearch& search_;
-        std::vector<size_t> cursor_;
-        size_t offset_ = 0;
-    };
+    // The packed matches at offset (increasing lengths), after Index; the
+    // caller may rewrite them in place and shorten the count.
+    uint32_t* MatchesAt(size_t offset, int* count)
+    {
+        *count = match_count_[offset];
+        return group_matches_[group_of_[offset]].data() + first_match_[offset];
+    }
+    void SetCount(size_t offset, int count) { match_count_[offset] = static_cast<uint8_t>(count); }
 
 private:
-    static constexpr uint8_t kNoGroup = 255;   // too near the end for a match
-
     uint64_t start_ = 0;
     size_t size_ = 0;
     uint64_t end_ = 0;
     std::vector<uint8_t> group_of_;                      // per position
     std::vector<uint8_t> match_count_;                   // per position
-    std::vector<std::vector<uint32_t>> group_positions_; // offsets, increasing
-    std::vector<std::vector<Match>> group_matches_;      // in position order
+    std::vector<uint32_t> first_match_;                  // per position, in its group's matches
+    std::vector<uint32_t> group_positions_[kGroups];     // offsets, increasing
+    std::vector<uint32_t> group_matches_[kGroups];       // packed, in position order
 };
 
 }  // namespace stubkit

@@ -157,8 +157,6 @@ struct StreamEncoder::State {
     bool parse_waiting = false;
 
     // Per segment work space of the optimal parser.
-    std::vector<uint32_t> match_start;
-    std::vector<Match> matches;
     std::vector<float> cost;
     std::vector<uint32_t> arrival;   // packed, see PackArrival
     std::vector<Symbol> parsed;
@@ -168,9 +166,9 @@ struct StreamEncoder::State {
     void ParseWaitingSegment();
     void FlushIfFull();
     void ParseLazy(size_t size);
-    void ParseOptimal(const SegmentSearch& search);
-    void GatherMatches(const SegmentSearch& search);
-    void ShortestPath(const uint8_t* bytes, size_t size, const Prices& prices);
+    void ParseOptimal(SegmentSearch& search);
+    void GatherMatches(SegmentSearch& search);
+    void ShortestPath(SegmentSearch& search, const uint8_t* bytes, const Prices& prices);
     void FlushBlocks(bool final);
     void Emit();
 };
@@ -246,9 +244,9 @@ void StreamEncoder::State::SearchSegment(size_t size)
 {
     SegmentSearch& search = searches[1 - searched];
     // More groups than threads: the thread that parses takes the ones left.
-    search.Plan(input, input.Position(), size, threads == 1 ? 1 : 2 * threads);
+    search.Plan(input, input.Position(), size);
     RunAlongside(
-        threads, search.Groups(), [&](int group) { search.SearchGroup(*tree, input, group); },
+        threads, SegmentSearch::kGroups, [&](int group) { search.SearchGroup(*tree, input, group); },
         [&] { ParseWaitingSegment(); });
     input.Advance(size);
     searched = 1 - searched;
@@ -320,38 +318,34 @@ void StreamEncoder::State::ParseLazy(size_t size)
     }
 }
 
-// Collects the matches at every position of the segment, clipped to its end.
-// After a match of at least the nice length the positions it covers are
-// passed over, since the parse takes such a match whole.
-void StreamEncoder::State::GatherMatches(const SegmentSearch& search)
+// Prepares the matches of every position for the parse: clipped to the
+// segment's end, and none at the positions that a match of at least the nice
+// length covers, since the parse takes such a match whole.
+void StreamEncoder::State::GatherMatches(SegmentSearch& search)
 {
+    search.Index();
     const size_t size = search.Size();
-    match_start.assign(size + 1, 0);
-    matches.clear();
-    SegmentSearch::Reader reader(search);
     size_t i = 0;
     while (i < size) {
-        match_start[i] = static_cast<uint32_t>(matches.size());
         int count = 0;
-        const Match* found = reader.Next(&count);
+        uint32_t* found = search.MatchesAt(i, &count);
         uint32_t room = static_cast<uint32_t>(size - i);
         uint32_t longest = 0;
+        int kept = 0;
         for (int k = 0; k < count; ++k) {
-            uint32_t length = std::min(found[k].length, room);
+            uint32_t length = std::min(PackedLength(found[k]), room);
             if (length < kMinMatch || length <= longest)
                 continue;
-            matches.push_back({length, found[k].distance});
+            found[kept++] = PackMatch(length, PackedDistance(found[k]));
             longest = length;
         }
+        search.SetCount(i, kept);
         ++i;
         if (longest >= settings.nice_length) {
-            for (uint32_t skip = 1; skip < longest; ++skip, ++i) {
-                match_start[i] = static_cast<uint32_t>(matches.size());
-                reader.Next(&count);
-            }
+            for (uint32_t skip = 1; skip < longest; ++skip, ++i)
+                search.SetCount(i, 0);
         }
     }
-    match_start[size] = static_cast<uint32_t>(matches.size());
 }
 
 namespace {
@@ -400,8 +394,9 @@ void OfferLengths(const float* length_prices, float distance_price, uint32_t fir
 
 // Cheapest way through the segment under the given prices: cost[i] is the
 // cost of the first i bytes, arrival[i] the last symbol on that path.
-void StreamEncoder::State::ShortestPath(const uint8_t* bytes, size_t size, const Prices& prices)
+void StreamEncoder::State::ShortestPath(SegmentSearch& search, const uint8_t* bytes, const Prices& prices)
 {
+    const size_t size = search.Size();
     cost.assign(size + 1, INFINITY);
     arrival.assign(size + 1, PackArrival(1, 0));
     cost[0] = 0;
@@ -415,12 +410,13 @@ void StreamEncoder::State::ShortestPath(const uint8_t* bytes, size_t size, const
             arrival[i + 1] = PackArrival(1, 0);
         }
         uint32_t shorter = kMinMatch - 1;
-        for (uint32_t k = match_start[i]; k < match_start[i + 1]; ++k) {
-            const Match& match = matches[k];
-            float distance_price = here + prices.position[PositionCode(match.distance - 1)];
-            OfferLengths(length_prices, distance_price, shorter + 1, match.length, match.distance,
-                         &cost[i], &arrival[i]);
-            shorter = match.length;
+        int count = 0;
+        const uint32_t* matches = search.MatchesAt(i, &count);
+        for (int k = 0; k < count; ++k) {
+            uint32_t length = PackedLength(matches[k]), distance = PackedDistance(matches[k]);
+            float distance_price = here + prices.position[PositionCode(distance - 1)];
+            OfferLengths(length_prices, distance_price, shorter + 1, length, distance, &cost[i], &arrival[i]);
+            shorter = length;
         }
     }
     parsed.clear();
@@ -434,12 +430,11 @@ void StreamEncoder::State::ShortestPath(const uint8_t* bytes, size_t size, const
 
 // Optimal parse: shortest paths under prices from the previous output, then
 // again under the prices of the path just found.
-void StreamEncoder::State::ParseOptimal(const SegmentSearch& search)
+void StreamEncoder::State::ParseOptimal(SegmentSearch& search)
 {
     // The window keeps a full window of history behind the segment searched
     // now, so the bytes of the one before it are still there.
     const uint8_t* bytes = input.At(search.Start());
-    const size_t size = search.Size();
     GatherMatches(search);
     Prices prices;
     if (have_recent)
@@ -447,7 +442,7 @@ void StreamEncoder::State::ParseOptimal(const SegmentSearch& search)
     else
         prices.Defaults();
     for (int pass = 0; pass < settings.optimal_passes; ++pass) {
-        ShortestPath(bytes, size, prices);
+        ShortestPath(search, bytes, prices);
         Histogram histogram;
         histogram.Add(parsed.data(), parsed.size());
         prices.From(histogram);
