@@ -42,7 +42,8 @@ void AddThreadsOption(CLI::App& command, int& threads)
         .add_option("-T,--threads", threads,
                     "Threads that search for matches at -5 .. -9 (default: the machine's hardware threads); "
                     "the output is the same for every count")
-        ->check(CLI::Range(1, kMaxThreads));
+        ->check(CLI::Range(1, kMaxThreads).description(""))
+        ->type_name("N");
 }
 
 void AddEncodeCommand(CLI::App& app)
