@@ -111,20 +111,21 @@ void RunAlongside(int threads, int jobs, const std::function<void(int)>& job,
     std::mutex failure_lock;
     std::exception_ptr failure;
     std::vector<std::thread> helpers;
-    for (int helper = 1; helper < std::min(threads, jobs + 1); ++helper) {
-        helpers.emplace_back([&] {
-            try {
-                take_jobs();
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(failure_lock);
-                failure = std::current_exception();
-            }
-        });
-    }
     try {
+        for (int helper = 1; helper < std::min(threads, jobs + 1); ++helper) {
+            helpers.emplace_back([&] {
+                try {
+                    take_jobs();
+                } catch (...) {
+                    std::lock_guard<std::mutex> lock(failure_lock);
+                    failure = std::current_exception();
+                }
+            });
+        }
         main_work();
         take_jobs();
     } catch (...) {
+        // The helpers use this frame: they finish their job and stop first.
         next_job = jobs;
         for (std::thread& helper : helpers)
             helper.join();
