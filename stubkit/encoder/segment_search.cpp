@@ -4,6 +4,17 @@
 #include <stdexcept>
 
 namespace stubkit {
+namespace {
+
+// A group's share of the match buffer: its budget plus one match for every
+// position past it.
+size_t GroupShare(size_t positions) { return (SegmentSearch::kMatchesPerPosition + 1) * positions; }
+
+}  // namespace
+
+SegmentSearch::SegmentSearch()
+    : group_of_(kConcurrentSpan), match_count_(kConcurrentSpan), first_match_(kConcurrentSpan),
+      positions_(kConcurrentSpan), matches_(new uint32_t[GroupShare(kConcurrentSpan)]) {}
 
 void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size)
 {
@@ -12,46 +23,52 @@ void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size)
     start_ = start;
     size_ = size;
     end_ = input.End();
-    group_of_.assign(size, 0);
-    match_count_.assign(size, 0);
-    for (std::vector<uint32_t>& positions : group_positions_)
-        positions.clear();
-    for (size_t offset = 0; offset < size; ++offset) {
-        if (end_ - (start + offset) < kMinMatch)
-            break;
-        uint32_t group = BinaryTreeFinder::Bucket(input, start + offset) % kGroups;
-        group_of_[offset] = static_cast<uint8_t>(group);
-        group_positions_[group].push_back(static_cast<uint32_t>(offset));
+    // Positions too near the end for a match belong to no group.
+    const size_t searched = static_cast<size_t>(std::min<uint64_t>(size, end_ - start < kMinMatch ? 0 : end_ - start - kMinMatch + 1));
+    size_t counts[kGroups] = {};
+    for (size_t offset = 0; offset < searched; ++offset) {
+        uint8_t group = static_cast<uint8_t>(BinaryTreeFinder::Bucket(input, start + offset) % kGroups);
+        group_of_[offset] = group;
+        ++counts[group];
     }
+    std::fill(match_count_.begin(), match_count_.begin() + size, 0);
+    std::fill(group_of_.begin() + searched, group_of_.begin() + size, 0);
+    group_positions_[0] = 0;
+    for (int group = 0; group < kGroups; ++group)
+        group_positions_[group + 1] = group_positions_[group] + counts[group];
+    size_t next[kGroups];
+    std::copy(group_positions_, group_positions_ + kGroups, next);
+    for (size_t offset = 0; offset < searched; ++offset)
+        positions_[next[group_of_[offset]]++] = static_cast<uint32_t>(offset);
 }
 
 void SegmentSearch::SearchGroup(BinaryTreeFinder& finder, const InputWindow& input, int group)
 {
-    const std::vector<uint32_t>& positions = group_positions_[group];
-    std::vector<uint32_t>& matches = group_matches_[group];
-    const size_t budget = kMatchesPerPosition * positions.size();
-    // Room for the budget and one match per position past it: nothing moves.
-    matches.clear();
-    matches.reserve(budget + positions.size() + kMaxMatch);
+    const size_t first = group_positions_[group], last = group_positions_[group + 1];
+    const size_t budget = kMatchesPerPosition * (last - first);
+    uint32_t* const share = matches_.get() + GroupShare(first);
+    size_t stored = 0;
     Match found[kMaxMatch + 1];
-    for (uint32_t offset : positions) {
-        uint64_t position = start_ + offset;
-        uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, end_ - position));
-        int count = finder.SearchAt(input, position, limit, found);
-        int first = matches.size() + count > budget ? std::max(count - 1, 0) : 0;
-        for (int i = first; i < count; ++i)
-            matches.push_back(PackMatch(found[i].length, found[i].distance));
-        match_count_[offset] = static_cast<uint8_t>(count - first);
+    for (size_t i = first; i < last; ++i) {
+        const uint32_t offset = positions_[i];
+        const uint64_t position = start_ + offset;
+        const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, end_ - position));
+        const int count = finder.SearchAt(input, position, limit, found);
+        const int keep_from = stored + count > budget ? std::max(count - 1, 0) : 0;
+        for (int k = keep_from; k < count; ++k)
+            share[stored++] = PackMatch(found[k].length, found[k].distance);
+        match_count_[offset] = static_cast<uint8_t>(count - keep_from);
     }
 }
 
 void SegmentSearch::Index()
 {
-    first_match_.resize(size_);
-    uint32_t next[kGroups] = {};
+    size_t next[kGroups];
+    for (int group = 0; group < kGroups; ++group)
+        next[group] = GroupShare(group_positions_[group]);
     for (size_t offset = 0; offset < size_; ++offset) {
         uint8_t group = group_of_[offset];
-        first_match_[offset] = next[group];
+        first_match_[offset] = static_cast<uint32_t>(next[group]);
         next[group] += match_count_[offset];
     }
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "stubkit/encoder/match_finder.h"
@@ -26,10 +27,12 @@ class SegmentSearch {
 public:
     static constexpr int kGroups = 16;
     // Matches a group keeps per position on average: more than real data
-    // needs (random text of two letters needs 10). Past that share a group
-    // keeps only the longest match of each position, so memory stays bounded
-    // whatever the input.
-    static constexpr size_t kMatchesPerPosition = 16;
+    // needs (executables and text need 5, random text of two letters 10).
+    // Past that share a group keeps only the longest match of each position,
+    // so every group fits its fixed share of one buffer whatever the input.
+    static constexpr size_t kMatchesPerPosition = 12;
+
+    SegmentSearch();
 
     // Deals out the positions of [start, start + size) into the groups;
     // matches are limited to the input known now (input.End()). size is at
@@ -48,7 +51,7 @@ public:
     uint32_t* MatchesAt(size_t offset, int* count)
     {
         *count = match_count_[offset];
-        return group_matches_[group_of_[offset]].data() + first_match_[offset];
+        return matches_.get() + first_match_[offset];
     }
     void SetCount(size_t offset, int count) { match_count_[offset] = static_cast<uint8_t>(count); }
 
@@ -56,11 +59,14 @@ private:
     uint64_t start_ = 0;
     size_t size_ = 0;
     uint64_t end_ = 0;
-    std::vector<uint8_t> group_of_;                      // per position
-    std::vector<uint8_t> match_count_;                   // per position
-    std::vector<uint32_t> first_match_;                  // per position, in its group's matches
-    std::vector<uint32_t> group_positions_[kGroups];     // offsets, increasing
-    std::vector<uint32_t> group_matches_[kGroups];       // packed, in position order
+    std::vector<uint8_t> group_of_;       // per position
+    std::vector<uint8_t> match_count_;    // per position
+    std::vector<uint32_t> first_match_;   // per position, in matches_
+    std::vector<uint32_t> positions_;     // offsets by group, increasing within each
+    size_t group_positions_[kGroups + 1] = {};   // where each group's offsets begin
+    // Packed matches, each group in its own share in position order; left
+    // uninitialised so that only what is written takes memory.
+    std::unique_ptr<uint32_t[]> matches_;
 };
 
 }  // namespace stubkit
