@@ -8,9 +8,11 @@
 // Encoder of the payload's compressed stream (host side, used by the packer).
 //
 // Writes streams that the installer's DecodeStream reads back exactly. Memory
-// use depends on the window and the level only, never on the input size
-// (about 30-35 MB at the hash-chain levels 1-4, 60 MB at the binary-tree
-// levels 5-9).
+// use depends on the window and the level only, never on the input or the
+// thread count (about 30 MB at the hash-chain levels 1-4, 85 MB at the
+// binary-tree levels 5-9). At levels 5-9 threads search the matches of one
+// segment while the one before it is parsed; the stream is the same for any
+// number of them.
 //
 // Levels: 1-2 greedy/lazy parsing over 4-byte hash chains; 3-4 lazy parsing
 // over longer 3-byte chains; 5-9 shortest-path parsing over binary trees with
