@@ -139,6 +139,15 @@ uint32_t BinaryTreeFinder::Bucket(const InputWindow& input, uint64_t position)
     return Hash3(input.At(position));
 }
 
+void BinaryTreeFinder::Prefetch(const InputWindow& input, uint64_t position, uint32_t candidate) const
+{
+    uint64_t from = candidate - 1;
+    if (candidate == 0 || from >= position || position - from > kMaxDistance)
+        return;
+    __builtin_prefetch(&tree_[2 * TreeSlot(from)]);
+    __builtin_prefetch(input.At(from));
+}
+
 int BinaryTreeFinder::SearchAt(const InputWindow& input, uint64_t position, uint32_t limit, Match* out)
 {
     const uint8_t* current = input.At(position);
@@ -160,6 +169,10 @@ int BinaryTreeFinder::SearchAt(const InputWindow& input, uint64_t position, uint
         }
         uint32_t* pair = &tree_[2 * TreeSlot(from)];
         const uint8_t* earlier = input.At(from);
+        // The walk goes on to one of the two children: fetch both while this
+        // node's bytes are compared.
+        Prefetch(input, position, pair[0]);
+        Prefetch(input, position, pair[1]);
         uint32_t length = CommonLength(earlier, current, std::min(smaller_length, larger_length), nice);
         if (length > best && out != nullptr) {
             best = length;

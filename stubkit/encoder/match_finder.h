@@ -99,6 +99,7 @@ public:
     int SearchAt(const InputWindow& input, uint64_t position, uint32_t limit, Match* out);
 
 private:
+    void Prefetch(const InputWindow& input, uint64_t position, uint32_t candidate) const;
     std::vector<uint32_t> head_;
     std::vector<uint32_t> tree_;   // two children (smaller, larger) per position, in a ring
     int max_depth_;

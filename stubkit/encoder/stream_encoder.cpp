@@ -153,7 +153,7 @@ struct StreamEncoder::State {
     bool finished = false;
 
     // The optimal levels search one segment while the one before it is parsed.
-    SegmentSearch searches[2];
+    std::unique_ptr<SegmentSearch[]> searches;   // two, at those levels only
     int searched = 0;              // searches[searched] waits for its parse
     bool parse_waiting = false;
 
@@ -182,11 +182,13 @@ StreamEncoder::StreamEncoder(int level, Output output, int threads) : state_(std
         throw std::invalid_argument("thread count must be 1 to " + std::to_string(kMaxThreads));
     state_->threads = threads;
     const LevelSettings& settings = state_->settings;
-    if (settings.optimal_passes > 0)
+    if (settings.optimal_passes > 0) {
         state_->tree = std::make_unique<BinaryTreeFinder>(settings.search_depth, kMaxMatch);
-    else
+        state_->searches = std::make_unique<SegmentSearch[]>(2);
+    } else {
         state_->finder = std::make_unique<HashChainFinder>(
             settings.search_depth, settings.nice_length, settings.hash_bits, settings.hash_bytes);
+    }
 }
 
 StreamEncoder::~StreamEncoder() = default;
