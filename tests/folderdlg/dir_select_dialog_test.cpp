@@ -47,14 +47,17 @@ std::string ItemText(HWND tree, HTREEITEM item)
     return text;
 }
 
+// The item `how` (TVGN_CHILD, TVGN_NEXT, TVGN_PARENT, TVGN_CARET, ...) of `from`.
+HTREEITEM Next(HWND tree, UINT how, HTREEITEM from = nullptr)
+{
+    return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
+}
+
 std::vector<HTREEITEM> ChildrenOf(HWND tree, HTREEITEM parent)
 {
     std::vector<HTREEITEM> children;
-    auto next = [&](UINT how, HTREEITEM from) {
-        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
-    };
-    for (HTREEITEM item = parent ? next(TVGN_CHILD, parent) : next(TVGN_ROOT, nullptr); item;
-         item = next(TVGN_NEXT, item))
+    for (HTREEITEM item = parent ? Next(tree, TVGN_CHILD, parent) : Next(tree, TVGN_ROOT); item;
+         item = Next(tree, TVGN_NEXT, item))
         children.push_back(item);
     return children;
 }
@@ -68,10 +71,7 @@ std::vector<std::string> NamesOf(HWND tree, const std::vector<HTREEITEM>& items)
     return names;
 }
 
-HTREEITEM Selected(HWND tree)
-{
-    return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-}
+HTREEITEM Selected(HWND tree) { return Next(tree, TVGN_CARET); }
 
 bool IsExpanded(HWND tree, HTREEITEM item)
 {
@@ -81,8 +81,7 @@ bool IsExpanded(HWND tree, HTREEITEM item)
 std::string PathOf(HWND tree, HTREEITEM item)
 {
     std::string path;
-    for (; item; item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT,
-                                                                   reinterpret_cast<LPARAM>(item))))
+    for (; item; item = Next(tree, TVGN_PARENT, item))
         path = ItemText(tree, item) + "\\" + path;
     return path;
 }
@@ -220,7 +219,7 @@ struct OpeningCase {
     const char* name;
     std::string proposed;
     std::string edit;       // expected edit text
-    std::string selected;   // expected path of the selected item; empty: as the disk has it
+    std::string selected;   // expected path of the selected item; "...\\*": that level's first; "-": any
 };
 
 void PrintTo(const OpeningCase& row, std::ostream* out) { *out << row.name; }
@@ -238,12 +237,18 @@ TEST_P(DialogOpening, ProposesDefaultFolderAndOpensTheTreeAlongThePath)
     EXPECT_TRUE(open.OkEnabled());
     HTREEITEM selected = Selected(open.tree);
     ASSERT_NE(selected, nullptr);
-    if (!row.selected.empty())
+    if (row.selected.back() == '*') {   // the first item of that level
+        HTREEITEM parent = Next(open.tree, TVGN_PARENT, selected);
+        EXPECT_EQ(PathOf(open.tree, parent) + "*", row.selected);
+        EXPECT_EQ(selected, ChildrenOf(open.tree, parent).front());
+    } else if (row.selected != "-") {
         EXPECT_EQ(PathOf(open.tree, selected), row.selected);
-    ExpectTreeMatchesDisk(open.tree);
+    }
+    ExpectTreeMatchesDisk(open.tree);   // also: a name differing only in case listed once, paths over 260 left out
 }
 
 const std::string kTooLong = "C:\\" + std::string(252, 'a');   // 255 characters
+const std::string kLongFixture = FixtureFolder("long\\" + std::string(150, 'a'));   // its sub-folder's path is over 260
 
 INSTANTIATE_TEST_SUITE_P(
     Proposals, DialogOpening,
@@ -255,40 +260,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "C:\\Program Files\\"},
         // The walk stops at the first missing folder with that level's first item selected.
         OpeningCase{"MissingLastFolders", "C:\\Program Files\\No Such\\Deeper",
-                    "C:\\Program Files\\No Such\\Deeper\\" + kDefaultFolder, ""},
+                    "C:\\Program Files\\No Such\\Deeper\\" + kDefaultFolder, "C:\\Program Files\\*"},
         OpeningCase{"NamesDifferingInCase", FixtureFolder(""), FixtureFolder("") + "\\" + kDefaultFolder,
                     FixtureFolder("") + "\\"},
-        OpeningCase{"ProposalTooLongIsCut", kTooLong, (kTooLong + "\\" + kDefaultFolder).substr(0, kMaxPath),
-                    ""}),
+        OpeningCase{"PathsOver260AreNotListed", kLongFixture, (kLongFixture + "\\" + kDefaultFolder).substr(0, kMaxPath),
+                    kLongFixture + "\\"},
+        OpeningCase{"ProposalTooLongIsCut", kTooLong, (kTooLong + "\\" + kDefaultFolder).substr(0, kMaxPath), "-"}),
     [](const ::testing::TestParamInfo<OpeningCase>& info) { return std::string(info.param.name); });
-
-// The missing-folder row's selection depends on the disk; checked here.
-TEST_F(DirSelectDialog, WalkStopsAtAMissingFolderWithThatLevelsFirstItemSelected)
-{
-    OpenDialog open("C:\\Program Files\\No Such\\Deeper");
-    ASSERT_NE(open.tree, nullptr);
-    HTREEITEM programFiles = ChildNamed(open.tree, ChildNamed(open.tree, nullptr, "C:"), "Program Files");
-    ASSERT_NE(programFiles, nullptr);
-    std::vector<HTREEITEM> level = ChildrenOf(open.tree, programFiles);
-    ASSERT_FALSE(level.empty());
-    EXPECT_EQ(Selected(open.tree), level.front());
-}
-
-TEST_F(DirSelectDialog, ListsANameDifferingOnlyInCaseOnceAndSkipsPathsTooLong)
-{
-    OpenDialog open(FixtureFolder("long\\" + std::string(150, 'a')));
-    ASSERT_NE(open.tree, nullptr);
-    HTREEITEM longItem = Selected(open.tree);
-    ASSERT_NE(longItem, nullptr);
-    EXPECT_EQ(ItemText(open.tree, longItem), std::string(150, 'a'));
-    EXPECT_TRUE(ChildrenOf(open.tree, longItem).empty()) << "a path over 260 characters was listed";
-    HTREEITEM long_ = reinterpret_cast<HTREEITEM>(
-        SendMessageA(open.tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(longItem)));
-    HTREEITEM caseTree = reinterpret_cast<HTREEITEM>(
-        SendMessageA(open.tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(long_)));
-    EXPECT_EQ(NamesOf(open.tree, ChildrenOf(open.tree, caseTree)),
-              (std::vector<std::string>{"long", "other", "same"}));
-}
 
 // ---- How the dialog ends ----
 
@@ -369,31 +347,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- While it is open ----
 
-TEST_F(DirSelectDialog, OkIsDisabledExactlyWhileTheEditBoxIsEmpty)
-{
-    OpenDialog open(kProgramFiles);
-    ASSERT_NE(open.dialog, nullptr);
-    Type(open, "");
-    EXPECT_FALSE(open.OkEnabled());
-    Type(open, "D");
-    EXPECT_TRUE(open.OkEnabled());
-}
-
-TEST_F(DirSelectDialog, CollapsingDropsGrandchildrenAndExpandingReadsThemAgain)
-{
-    OpenDialog open("C:\\");
-    ASSERT_NE(open.tree, nullptr);
-    HTREEITEM drive = Selected(open.tree);
-    ASSERT_TRUE(IsExpanded(open.tree, drive));
-    // The keys a user presses on the selected drive.
-    SendMessageA(open.tree, WM_KEYDOWN, VK_LEFT, 0);
-    EXPECT_FALSE(IsExpanded(open.tree, drive));
-    ExpectTreeMatchesDisk(open.tree);   // children kept, grandchildren gone
-    SendMessageA(open.tree, WM_KEYDOWN, VK_RIGHT, 0);
-    EXPECT_TRUE(IsExpanded(open.tree, drive));
-    ExpectTreeMatchesDisk(open.tree);
-}
-
 int ItemPicture(HWND tree, HTREEITEM item, bool selected)
 {
     TVITEMA request = {};
@@ -403,32 +356,40 @@ int ItemPicture(HWND tree, HTREEITEM item, bool selected)
     return selected ? request.iSelectedImage : request.iImage;
 }
 
-TEST_F(DirSelectDialog, SelectingADriveWritesItsRootIntoTheEditBox)
+TEST_F(DirSelectDialog, ShowsFivePicturesCollapsesAndExpandsWritesTheSelectedPathAndDisablesOkWhileTheEditIsEmpty)
 {
-    OpenDialog open(kProgramFiles);
-    ASSERT_NE(open.tree, nullptr);
-    SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET,
-                 reinterpret_cast<LPARAM>(ChildNamed(open.tree, nullptr, "C:")));
-    EXPECT_EQ(open.EditText(), "C:\\");
-}
-
-TEST_F(DirSelectDialog, ItemsShowTheirPicturesFromTheFivePictureList)
-{
-    OpenDialog open(kProgramFiles);
+    OpenDialog open("C:\\");
     ASSERT_NE(open.tree, nullptr);
     auto images = reinterpret_cast<HIMAGELIST>(SendMessageA(open.tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
     ASSERT_NE(images, nullptr);
     EXPECT_EQ(ImageList_GetImageCount(images), 5);
     int width = 0, height = 0;
     ImageList_GetIconSize(images, &width, &height);
-    EXPECT_EQ(width, 16);
-    EXPECT_EQ(height, 14);
-    HTREEITEM drive = ChildNamed(open.tree, nullptr, "C:");
+    EXPECT_EQ(std::make_pair(width, height), std::make_pair(16, 14));
+    HTREEITEM drive = Selected(open.tree);
     HTREEITEM folder = ChildNamed(open.tree, drive, "Program Files");
-    EXPECT_EQ(ItemPicture(open.tree, drive, false), 0);
-    EXPECT_EQ(ItemPicture(open.tree, drive, true), 0);
-    EXPECT_EQ(ItemPicture(open.tree, folder, false), 3);
-    EXPECT_EQ(ItemPicture(open.tree, folder, true), 4);
+    EXPECT_EQ(std::vector<int>({ItemPicture(open.tree, drive, false), ItemPicture(open.tree, drive, true),
+                                ItemPicture(open.tree, folder, false), ItemPicture(open.tree, folder, true)}),
+              std::vector<int>({0, 0, 3, 4}));
+
+    // The keys a user presses on the selected drive: collapsing keeps the
+    // children and drops the grandchildren, expanding reads them again.
+    ASSERT_TRUE(IsExpanded(open.tree, drive));
+    SendMessageA(open.tree, WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_FALSE(IsExpanded(open.tree, drive));
+    ExpectTreeMatchesDisk(open.tree);
+    SendMessageA(open.tree, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_TRUE(IsExpanded(open.tree, drive));
+    ExpectTreeMatchesDisk(open.tree);
+
+    SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(folder));
+    EXPECT_EQ(Lower(open.EditText()), "c:\\program files\\");
+    SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(drive));
+    EXPECT_EQ(open.EditText(), "C:\\");
+    Type(open, "");
+    EXPECT_FALSE(open.OkEnabled());
+    Type(open, "D");
+    EXPECT_TRUE(open.OkEnabled());
 }
 
 }  // namespace

@@ -148,20 +148,16 @@ TEST(ShippedProgramSize, StaysWithinItsBudget)
 std::size_t CountOccurrences(const std::vector<std::uint8_t>& bytes, const std::string& text)
 {
     std::size_t count = 0;
-    auto it = bytes.begin();
-    while ((it = std::search(it, bytes.end(), text.begin(), text.end())) != bytes.end()) {
+    for (auto it = bytes.begin(); (it = std::search(it, bytes.end(), text.begin(), text.end())) != bytes.end(); ++it)
         ++count;
-        ++it;
-    }
     return count;
 }
 
 // Expects the slot to hold `marker` and its NUL, then only zero bytes.
-void ExpectSlot(const std::uint8_t* slot, std::size_t size, const std::string& marker,
-                const std::string& where)
+void ExpectSlot(const char* slot, std::size_t size, const std::string& marker, const std::string& where)
 {
     ASSERT_LT(marker.size(), size);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(slot), marker.size()), marker) << where;
+    EXPECT_EQ(std::string(slot, marker.size()), marker) << where;
     for (std::size_t i = marker.size(); i < size; ++i)
         if (slot[i] != 0) {
             ADD_FAILURE() << where << ": byte " << i << " of the slot is not zero";
@@ -169,12 +165,7 @@ void ExpectSlot(const std::uint8_t* slot, std::size_t size, const std::string& m
         }
 }
 
-std::string RowMarker(const char* prefix, int row)
-{
-    char number[3];
-    std::snprintf(number, sizeof number, "%02d", row);
-    return std::string(prefix) + number;
-}
+std::string RowMarker(const char* prefix, int row) { return prefix + std::string(row < 10 ? "0" : "") + std::to_string(row); }
 
 TEST(StubConfigurationRecord, HoldsEveryMarkerAtItsOffsetExactlyOnce)
 {
@@ -186,37 +177,27 @@ TEST(StubConfigurationRecord, HoldsEveryMarkerAtItsOffsetExactlyOnce)
     const std::string stubSizeMarker = std::string(CONFIG_MARKER_STUB_SIZE) + '\0';
     EXPECT_EQ(CountOccurrences(image.bytes, stubSizeMarker), 1u);
 
-    const std::uint8_t* record = &image.bytes[section->file_offset];
     InstallerConfig config;
-    std::memcpy(&config, record, sizeof config);
-    auto slot = [&](const char* field) { return reinterpret_cast<const std::uint8_t*>(field); };
-    ExpectSlot(slot(config.StubSize), sizeof config.StubSize, CONFIG_MARKER_STUB_SIZE, "StubSize");
-    ExpectSlot(slot(config.Title), sizeof config.Title, CONFIG_MARKER_TITLE, "Title");
-    ExpectSlot(slot(config.DefaultFolder), sizeof config.DefaultFolder,
-               CONFIG_MARKER_DEFAULT_FOLDER, "DefaultFolder");
-    ExpectSlot(slot(config.ProgramGroup), sizeof config.ProgramGroup,
-               CONFIG_MARKER_PROGRAM_GROUP, "ProgramGroup");
-    ExpectSlot(slot(config.RunAfterInstall), sizeof config.RunAfterInstall,
-               CONFIG_MARKER_RUN_AFTER_INSTALL, "RunAfterInstall");
+    std::memcpy(&config, &image.bytes[section->file_offset], sizeof config);
+    const struct { const char* field; std::size_t size; const char* marker; } slots[] = {
+        {config.StubSize, sizeof config.StubSize, CONFIG_MARKER_STUB_SIZE},
+        {config.Title, sizeof config.Title, CONFIG_MARKER_TITLE},
+        {config.DefaultFolder, sizeof config.DefaultFolder, CONFIG_MARKER_DEFAULT_FOLDER},
+        {config.ProgramGroup, sizeof config.ProgramGroup, CONFIG_MARKER_PROGRAM_GROUP},
+        {config.RunAfterInstall, sizeof config.RunAfterInstall, CONFIG_MARKER_RUN_AFTER_INSTALL}};
+    for (const auto& s : slots)
+        ExpectSlot(s.field, s.size, s.marker, s.marker);
 
-    struct Table {
-        const ShortcutEntry* rows;
-        int marked;
-        const char* link;
-        const char* file;
-    } tables[] = {
-        {config.StartMenuShortcuts, StartMenuMarkedRows, CONFIG_MARKER_START_MENU_LINK,
-         CONFIG_MARKER_START_MENU_FILE},
-        {config.DesktopShortcuts, DesktopMarkedRows, CONFIG_MARKER_DESKTOP_LINK,
-         CONFIG_MARKER_DESKTOP_FILE},
-    };
-    for (const Table& table : tables)
+    const struct { const ShortcutEntry* rows; int marked; const char *link, *file; } tables[] = {
+        {config.StartMenuShortcuts, StartMenuMarkedRows, CONFIG_MARKER_START_MENU_LINK, CONFIG_MARKER_START_MENU_FILE},
+        {config.DesktopShortcuts, DesktopMarkedRows, CONFIG_MARKER_DESKTOP_LINK, CONFIG_MARKER_DESKTOP_FILE}};
+    for (const auto& table : tables)
         for (int row = 0; row < ShortcutRows; ++row) {
             const bool marked = row < table.marked;
-            ExpectSlot(slot(table.rows[row].LinkName), ShortcutTextSize,
-                       marked ? RowMarker(table.link, row) : "", RowMarker(table.link, row));
-            ExpectSlot(slot(table.rows[row].TargetFile), ShortcutTextSize,
-                       marked ? RowMarker(table.file, row) : "", RowMarker(table.file, row));
+            ExpectSlot(table.rows[row].LinkName, ShortcutTextSize, marked ? RowMarker(table.link, row) : "",
+                       RowMarker(table.link, row));
+            ExpectSlot(table.rows[row].TargetFile, ShortcutTextSize, marked ? RowMarker(table.file, row) : "",
+                       RowMarker(table.file, row));
         }
     // The quoted example marker is where the layout says.
     EXPECT_STREQ(config.DesktopShortcuts[7].LinkName, "$$DesktopShortcutLink-07");

@@ -65,8 +65,6 @@ const InstallerLayout& DamageLayout()
 
 std::string WriteInstaller(const std::string& name, const std::string& bytes)
 {
-    std::error_code ignored;
-    fs::create_directories(kScratch, ignored);
     WriteBytes(kScratch + name + ".exe", bytes);
     return kScratch + name + ".exe";
 }
@@ -160,40 +158,34 @@ std::string FirstInFolder()
     return "";
 }
 
-void PutFile(const std::string& path, const std::string& text)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    WriteBytes(path, text);
-}
+void PutFolder(const std::string& path) { WriteBytes(path + "\\inside.txt", "was here"); }
 
-void PutFolder(const std::string& path) { PutFile(path + "\\inside.txt", "was here"); }
+Row CutRow(const std::string& name, size_t at) { return {name, [name, at] { return Cut(name, at); }}; }
+Row FlipRow(const std::string& name, size_t at) { return {name, [name, at] { return Flip(name, at); }}; }
 
 std::vector<Row> BoundaryRows()
 {
     const InstallerLayout& l = DamageLayout();
-    const size_t streamLength = l.bytes.size() - l.streamStart;
-    return {
-        {"UnconfiguredStub", [] {
-             Case c{WriteInstaller("UnconfiguredStub", ReadBytes(kInstallers + "..\\..\\..\\installer\\setup-stub.exe")),
-                    FreshFolder("UnconfiguredStub"), Ending::Refused, "Error: Unconfigured installation file."};
-             c.title = "$$Title";
-             return c;
-         }},
-        {"CutInsideTheStub", [&l] { return Cut("CutInsideTheStub", l.stubSize - 100); }},
-        {"CutAtTheStubsEnd", [&l] { return Cut("CutAtTheStubsEnd", l.stubSize); }},
-        {"CutInsideTheHeader", [&l] { return Cut("CutInsideTheHeader", l.stubSize + 11); }},
-        {"CutAfterTheHeader", [&l] { return Cut("CutAfterTheHeader", l.tableStart); }},
-        {"CutInsideTheTable", [&l] { return Cut("CutInsideTheTable", l.streamStart - 1); }},
-        {"CutAtTheStreamsStart", [&l] { return Cut("CutAtTheStreamsStart", l.streamStart); }},
-        {"CutInsideTheStream", [&l, streamLength] { return Cut("CutInsideTheStream", l.streamStart + streamLength / 2); }},
-        {"CutOneByteShort", [&l] { return Cut("CutOneByteShort", l.bytes.size() - 1); }},
-        // The low bytes of file_count, total_size and table_size.
-        {"FlipInFileCount", [&l] { return Flip("FlipInFileCount", l.stubSize); }},
-        {"FlipInTotalSize", [&l] { return Flip("FlipInTotalSize", l.stubSize + 4); }},
-        {"FlipInTableSize", [&l] { return Flip("FlipInTableSize", l.stubSize + 8); }},
-        {"FlipInTheStreamsFirstByte", [&l] { return Flip("FlipInTheStreamsFirstByte", l.streamStart); }},
-        {"FlipInTheStreamsLastByte", [&l] { return Flip("FlipInTheStreamsLastByte", l.bytes.size() - 1); }},
-    };
+    std::vector<Row> rows = {{"UnconfiguredStub", [] {
+        Case c{WriteInstaller("UnconfiguredStub", ReadBytes(kInstallers + "..\\..\\..\\installer\\setup-stub.exe")),
+               FreshFolder("UnconfiguredStub"), Ending::Refused, "Error: Unconfigured installation file."};
+        c.title = "$$Title";
+        return c;
+    }}};
+    const std::pair<const char*, size_t> cuts[] = {
+        {"CutInsideTheStub", l.stubSize - 100}, {"CutAtTheStubsEnd", l.stubSize}, {"CutInsideTheHeader", l.stubSize + 11},
+        {"CutAfterTheHeader", l.tableStart}, {"CutInsideTheTable", l.streamStart - 1},
+        {"CutAtTheStreamsStart", l.streamStart}, {"CutInsideTheStream", (l.streamStart + l.bytes.size()) / 2},
+        {"CutOneByteShort", l.bytes.size() - 1}};
+    // The low bytes of file_count, total_size and table_size, and the stream's ends.
+    const std::pair<const char*, size_t> flips[] = {
+        {"FlipInFileCount", l.stubSize}, {"FlipInTotalSize", l.stubSize + 4}, {"FlipInTableSize", l.stubSize + 8},
+        {"FlipInTheStreamsFirstByte", l.streamStart}, {"FlipInTheStreamsLastByte", l.bytes.size() - 1}};
+    for (const auto& [name, at] : cuts)
+        rows.push_back(CutRow(name, at));
+    for (const auto& [name, at] : flips)
+        rows.push_back(FlipRow(name, at));
+    return rows;
 }
 
 // Points drawn once from a fixed seed, so every run tries the same ones.
@@ -208,14 +200,11 @@ std::vector<Row> RandomRows(int cuts, int flips)
     // covers those): the random cuts fall into the payload.
     for (int i = 0; i < cuts; ++i) {
         const size_t at = l.stubSize + random() % (l.bytes.size() - l.stubSize);
-        const std::string name = "CutAt" + std::to_string(at);
-        rows.push_back({name, [name, at] { return Cut(name, at); }});
+        rows.push_back(CutRow("CutAt" + std::to_string(at), at));
     }
-    const size_t streamLength = l.bytes.size() - l.streamStart;
     for (int i = 0; i < flips; ++i) {
-        const size_t at = l.streamStart + random() % streamLength;
-        const std::string name = "FlipAt" + std::to_string(at);
-        rows.push_back({name, [name, at] { return Flip(name, at); }});
+        const size_t at = l.streamStart + random() % (l.bytes.size() - l.streamStart);
+        rows.push_back(FlipRow("FlipAt" + std::to_string(at), at));
     }
     return rows;
 }
@@ -226,14 +215,10 @@ std::vector<Row> SweepRows()
     std::vector<Row> rows;
     if (l.streamStart >= l.bytes.size())
         return rows;
-    for (size_t at = 97; at < l.bytes.size(); at += 97) {
-        const std::string name = "SweepCutAt" + std::to_string(at);
-        rows.push_back({name, [name, at] { return Cut(name, at); }});
-    }
-    for (size_t at = l.stubSize; at < l.bytes.size(); at = at + 1 == l.tableStart ? l.streamStart : at + 1) {
-        const std::string name = "SweepFlipAt" + std::to_string(at);
-        rows.push_back({name, [name, at] { return Flip(name, at); }});
-    }
+    for (size_t at = 97; at < l.bytes.size(); at += 97)
+        rows.push_back(CutRow("SweepCutAt" + std::to_string(at), at));
+    for (size_t at = l.stubSize; at < l.bytes.size(); at = at + 1 == l.tableStart ? l.streamStart : at + 1)
+        rows.push_back(FlipRow("SweepFlipAt" + std::to_string(at), at));
     return rows;
 }
 
@@ -269,13 +254,13 @@ std::vector<Row> TargetRows()
     return {
         {"ReadOnlyFileIsKept", [] {
              return Target("ReadOnlyFileIsKept", Ending::CannotCreate, FirstFile(), [](const std::string& dir) {
-                 PutFile(dir + FirstFile(), "was here");
+                 WriteBytes(dir + FirstFile(), "was here");
                  SetFileAttributesA((dir + FirstFile()).c_str(), FILE_ATTRIBUTE_READONLY);
              }, FirstFile());
          }},
         {"FileInUseIsKept", [] {
              Case c = Target("FileInUseIsKept", Ending::CannotCreate, FirstFile(),
-                             [](const std::string& dir) { PutFile(dir + FirstFile(), "was here"); }, FirstFile());
+                             [](const std::string& dir) { WriteBytes(dir + FirstFile(), "was here"); }, FirstFile());
              c.holdKept = true;
              return c;
          }},
@@ -286,7 +271,7 @@ std::vector<Row> TargetRows()
         {"FileWhereAFolderGoesIsKept", [] {
              const std::string folder = FirstInFolder().substr(0, FirstInFolder().find('\\'));
              return Target("FileWhereAFolderGoesIsKept", Ending::CannotCreate, FirstInFolder(),
-                           [folder](const std::string& dir) { PutFile(dir + folder, "was here"); }, folder);
+                           [folder](const std::string& dir) { WriteBytes(dir + folder, "was here"); }, folder);
          }},
         {"FolderWhereTheUninstallerGoesIsKept", [] {
              return Target("FolderWhereTheUninstallerGoesIsKept", Ending::NoUninstaller, kCannotCreateUninstaller,
@@ -462,23 +447,10 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
     EXPECT_EQ(asked, complete) << "the desktop question comes only after a whole payload";
     if (!c.kept.empty())
         EXPECT_EQ(Snapshot(c.kept), keptBefore) << "what was there before";
-    switch (c.ending) {
-    case Ending::Complete:
-        EXPECT_EQ(text, kCompleteText);
-        break;
-    case Ending::Refused:
-        EXPECT_EQ(text, c.message.empty() ? kIncomplete : c.message);
-        break;
-    case Ending::Damaged:
+    if (c.ending == Ending::Damaged)
         EXPECT_TRUE(text == kIncomplete || text == kCorrupted || complete) << text;
-        break;
-    case Ending::CannotCreate:
-        EXPECT_EQ(text, c.message);
-        break;
-    case Ending::NoUninstaller:
-        EXPECT_EQ(text, c.message);
-        break;
-    }
+    else
+        EXPECT_EQ(text, c.ending == Ending::Complete ? kCompleteText : c.message.empty() ? kIncomplete : c.message);
     EXPECT_EQ(code, text == kCorrupted || text.find("Cannot create file") != std::string::npos ? 1u : 0u) << text;
 
     if (complete) {

@@ -6,30 +6,31 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "folder_dialog_window.h"
+#include "test_paths.h"
 #include "window_driver.h"
 
 namespace installation {
 
 namespace fs = std::filesystem;
+using testpaths::Exists;
+using testpaths::KeyExists;
+using testpaths::ReadBytes;
+using testpaths::ShellFolder;
+using testpaths::WriteBytes;
 
 inline std::string WindowsPath(std::string path)
 {
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
 }
 
@@ -42,20 +43,6 @@ inline const std::string kCompleteText = "Installation Complete.";
 inline const std::string kDesktopQuestion = "Do you wish to create desktop shortcut icons?";
 inline constexpr char kSetupClass[] = "Mini Setup Window Class";
 
-inline std::string ReadBytes(const std::string& path)
-{
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 inline std::string FreshFolder(const std::string& name)   // removed, not created; ends in a backslash
 {
     const std::string folder = "C:\\e2e run\\" + name + "\\";
@@ -65,13 +52,6 @@ inline std::string FreshFolder(const std::string& name)   // removed, not create
     return folder;
 }
 
-inline std::string ShellFolder(int csidl)
-{
-    char path[MAX_PATH] = {0};
-    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
 inline std::string RegistryText(const std::string& key, const char* name, DWORD* type)
 {
     char data[1024] = {0};
@@ -79,12 +59,6 @@ inline std::string RegistryText(const std::string& key, const char* name, DWORD*
     if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY, type, data, &size) != ERROR_SUCCESS)
         return "<missing>";
     return std::string(data, size);   // with its NUL: the stored size is checked too
-}
-
-inline bool KeyExists(const std::string& path)
-{
-    HKEY key;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS && !RegCloseKey(key);
 }
 
 // ---- The installer's own layout, read as the installer reads it ----------
@@ -171,13 +145,11 @@ struct InstallerRun {
     std::string AnswerNoOrOk()
     {
         HWND box = driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr);
-        const DWORD start = GetTickCount();
         std::vector<int> buttons;
-        while (box && (buttons = driver::MessageBoxButtons(box)).empty() &&
-               GetTickCount() - start < driver::kDefaultTimeoutMs)
+        for (const DWORD start = GetTickCount(); box && (buttons = driver::MessageBoxButtons(box)).empty() &&
+                                                 GetTickCount() - start < driver::kDefaultTimeoutMs;)
             Sleep(20);
-        const bool offersNo = std::find(buttons.begin(), buttons.end(), IDNO) != buttons.end();
-        return Answer(offersNo ? IDNO : IDOK);
+        return Answer(std::count(buttons.begin(), buttons.end(), IDNO) ? IDNO : IDOK);
     }
 
     // Yes to the first question, then `folder` typed into the dialog and OK.

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 const char* const kCaption = "$$Title Setup";   // the unpatched stub's title
 
 std::uint32_t Shade(int y, int height)
@@ -46,20 +49,13 @@ int WrongPixels(const capture::Picture& picture, const RECT& skip = RECT{0, 0, 0
 class StubFolder {
 public:
     StubFolder()
+        : folder_((fs::temp_directory_path() / ("stubkit-setup-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                                std::to_string(counter_++))).string())
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder_ = std::string(temp) + "stubkit-setup-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  std::to_string(counter_++);
-        CreateDirectoryA(folder_.c_str(), nullptr);
+        fs::create_directories(folder_);
         Add(testpaths::BuildTreeFile("installer\\setup-stub.exe"), "setup-stub.exe");
     }
-    ~StubFolder()
-    {
-        for (const std::string& name : Contents())
-            DeleteFileA((folder_ + "\\" + name).c_str());
-        RemoveDirectoryA(folder_.c_str());
-    }
+    ~StubFolder() { std::error_code ignored; fs::remove_all(folder_, ignored); }
     void Add(const std::string& source, const char* name) const
     {
         EXPECT_TRUE(CopyFileA(source.c_str(), (folder_ + "\\" + name).c_str(), FALSE)) << source;
@@ -67,22 +63,12 @@ public:
     std::vector<std::string> Contents() const
     {
         std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA((folder_ + "\\*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            std::string name = entry.cFileName;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
         return names;
     }
-    bool Has(const char* name) const
-    {
-        return GetFileAttributesA((folder_ + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
+    bool Has(const char* name) const { return testpaths::Exists(folder_ + "\\" + name); }
     const std::string& Path() const { return folder_; }
     bool StartStub(driver::StartedProcess* stub) const
     {
@@ -90,10 +76,9 @@ public:
     }
 
 private:
-    static int counter_;
+    static inline int counter_ = 0;
     std::string folder_;
 };
-int StubFolder::counter_ = 0;
 
 // Ends a stub that a failed test left running.
 struct StubGuard {
@@ -122,11 +107,42 @@ TEST(SetupStub, DecliningTheQuestionEndsWithCodeOneBeforeAnyWindowOrFile)
     EXPECT_EQ(folder.Contents(), std::vector<std::string>{"setup-stub.exe"});
 }
 
+// Tells Wine, for one program name, to prefer a native comctl32.dll (as a
+// planted one is) over its own; undone at the end of the test.
+struct PreferNativeComctl32 {
+    explicit PreferNativeComctl32(const std::string& program) : key("Software\\Wine\\AppDefaults\\" + program)
+    {
+        EXPECT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), "comctl32", REG_SZ,
+                                  "native,builtin", sizeof "native,builtin"), ERROR_SUCCESS);
+    }
+    ~PreferNativeComctl32() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+    const std::string key;
+};
+
 // The folder dialog over the maximised gradient window; the gradient is read
-// back wherever the dialog does not cover it.
-TEST(SetupStub, AcceptingShowsTheMaximisedGradientWindowUnderTheFolderDialog)
+// back wherever the dialog does not cover it. With Wine told to prefer native
+// DLLs, a comctl32.dll beside a program is taken by a load by name (the probe
+// shows it) unless the search is limited; the stub never loads it, and its
+// tree still works with the system's own.
+TEST(SetupStub, AcceptingShowsTheFolderDialogOverTheGradientWindowWithoutLoadingAComctl32PlantedBesideIt)
 {
     StubFolder folder;
+    folder.Add(testpaths::OwnFolder() + "comctl32.dll", "comctl32.dll");
+    folder.Add(testpaths::OwnFolder() + "planted-dll-probe.exe", "planted-dll-probe.exe");
+    PreferNativeComctl32 probeOverride("planted-dll-probe.exe");
+    PreferNativeComctl32 stubOverride("setup-stub.exe");
+    // The probe loads the plant by name, unless it first limits the search.
+    for (const char* mode : {"", "restricted"}) {
+        driver::StartedProcess probe;
+        DWORD exitCode = 99;
+        ASSERT_TRUE(driver::Start(testpaths::Quoted(folder.Path() + "\\planted-dll-probe.exe") + " " + mode,
+                                  &probe, folder.Path().c_str()));
+        ASSERT_TRUE(driver::WaitForExit(&probe, &exitCode));
+        EXPECT_EQ(exitCode, 0u) << mode;
+        EXPECT_EQ(folder.Has("planted-dll-loaded.txt"), mode[0] == '\0') << "probe " << mode;
+        DeleteFileA((folder.Path() + "\\planted-dll-loaded.txt").c_str());
+    }
+
     driver::StartedProcess stub;
     StubGuard guard{&stub};
     ASSERT_TRUE(folder.StartStub(&stub));
@@ -154,81 +170,17 @@ TEST(SetupStub, AcceptingShowsTheMaximisedGradientWindowUnderTheFolderDialog)
     ASSERT_GT(client.height, 64);
     EXPECT_EQ(WrongPixels(client, covered), 0);
 
-    ASSERT_TRUE(driver::PressButton(dialog, folderdialog::kCancelButton));
-    DWORD exitCode = 99;
-    ASSERT_TRUE(driver::WaitForExit(&stub, &exitCode));
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(folder.Contents(), std::vector<std::string>{"setup-stub.exe"});
-}
-
-// Tells Wine, for one program name, to prefer a native comctl32.dll (as a
-// planted one is) over its own; undone at the end of the test.
-class PreferNativeComctl32 {
-public:
-    explicit PreferNativeComctl32(const std::string& program)
-        : program_key_("Software\\Wine\\AppDefaults\\" + program),
-          overrides_key_(program_key_ + "\\DllOverrides")
-    {
-        HKEY key;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, overrides_key_.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                  nullptr, &key, nullptr), ERROR_SUCCESS);
-        const char order[] = "native,builtin";
-        RegSetValueExA(key, "comctl32", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
-        RegCloseKey(key);
-    }
-    ~PreferNativeComctl32()
-    {
-        RegDeleteKeyA(HKEY_CURRENT_USER, overrides_key_.c_str());
-        RegDeleteKeyA(HKEY_CURRENT_USER, program_key_.c_str());
-    }
-
-private:
-    std::string program_key_;
-    std::string overrides_key_;
-};
-
-// With Wine told to prefer native DLLs, a comctl32.dll beside a program is
-// taken by a load by name (the probe shows it) unless the search is limited;
-// the stub never loads it, and its tree still works with the system's own.
-TEST(SetupStub, NeverLoadsAComctl32PlantedBesideIt)
-{
-    StubFolder folder;
-    folder.Add(testpaths::OwnFolder() + "comctl32.dll", "comctl32.dll");
-    folder.Add(testpaths::OwnFolder() + "planted-dll-probe.exe", "planted-dll-probe.exe");
-    PreferNativeComctl32 probeOverride("planted-dll-probe.exe");
-    PreferNativeComctl32 stubOverride("setup-stub.exe");
-
-    // The probe loads the plant by name, unless it first limits the search.
-    for (const char* mode : {"", "restricted"}) {
-        driver::StartedProcess probe;
-        DWORD exitCode = 99;
-        ASSERT_TRUE(driver::Start(testpaths::Quoted(folder.Path() + "\\planted-dll-probe.exe") + " " + mode,
-                                  &probe, folder.Path().c_str()));
-        ASSERT_TRUE(driver::WaitForExit(&probe, &exitCode));
-        EXPECT_EQ(exitCode, 0u) << mode;
-        EXPECT_EQ(folder.Has("planted-dll-loaded.txt"), mode[0] == '\0') << "probe " << mode;
-        DeleteFileA((folder.Path() + "\\planted-dll-loaded.txt").c_str());
-    }
-
-    driver::StartedProcess stub;
-    StubGuard guard{&stub};
-    ASSERT_TRUE(folder.StartStub(&stub));
-    ASSERT_TRUE(driver::AnswerMessageBox(stub.id, IDYES, nullptr));
-    HWND dialog = folderdialog::WaitForDialog(stub.id);
-    ASSERT_NE(dialog, nullptr);
     // Item handles are plain values, so the first drive can be selected from
     // here; the tree then writes its path into the edit box.
     HWND tree = GetDlgItem(dialog, folderdialog::kTree);
-    ASSERT_NE(tree, nullptr);
-    EXPECT_GT(SendMessageA(tree, TVM_GETCOUNT, 0, 0), 0);
-    LPARAM firstDrive = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, firstDrive);
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     EXPECT_EQ(driver::ControlText(dialog, folderdialog::kPathEdit), "C:\\");
     ASSERT_TRUE(driver::PressButton(dialog, folderdialog::kCancelButton));
     DWORD exitCode = 99;
     ASSERT_TRUE(driver::WaitForExit(&stub, &exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_FALSE(folder.Has("planted-dll-loaded.txt"));
+    EXPECT_EQ(folder.Contents(), (std::vector<std::string>{"comctl32.dll", "planted-dll-probe.exe", "setup-stub.exe"}))
+        << "nothing written, the plant never loaded";
 }
 
 // ---- The window's code in-process ----
@@ -268,18 +220,12 @@ class SetupWindowCode : public ::testing::Test {
 protected:
     void SetUp() override { ModuleInstance = GetModuleHandleA(nullptr); }
     void TearDown() override { UnregisterClassA(SETUP_WINDOW_CLASS, ModuleInstance); }
-
-    // A frameless window of the class whose client area is `height` lines.
-    HWND ShowWindowOfHeight(int height)
-    {
-        HWND window = CreateWindowExA(0, SETUP_WINDOW_CLASS, "", WS_POPUP | WS_VISIBLE, 0, 0, 48, height,
-                                      nullptr, nullptr, ModuleInstance, nullptr);
-        UpdateWindow(window);
-        return window;
-    }
 };
 
-TEST_F(SetupWindowCode, ClassHasTheStylesIconCursorBrushAndNoExtras)
+// Height 1 is one cyan line, 63 one line per shade 0..62, 64 the first
+// height where a shade covers two lines; resizing to 200 and 100 repaints the
+// whole area at the new scale.
+TEST_F(SetupWindowCode, ClassHasItsStylesIconCursorAndBrushAndPaintsEveryLineAtEachHeightAndAfterResizing)
 {
     HBRUSH background = CreateSolidBrush(RGB(0, 0, 255));
     ASSERT_TRUE(RegisterSetupWindowClass(background));
@@ -287,33 +233,21 @@ TEST_F(SetupWindowCode, ClassHasTheStylesIconCursorBrushAndNoExtras)
     ASSERT_TRUE(GetClassInfoExA(ModuleInstance, SETUP_WINDOW_CLASS, &registered));
     EXPECT_EQ(registered.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
     EXPECT_EQ(registered.lpfnWndProc, SetupWindowProc);
-    EXPECT_EQ(registered.cbClsExtra, 0);
-    EXPECT_EQ(registered.cbWndExtra, 0);
+    EXPECT_EQ(registered.cbClsExtra + registered.cbWndExtra, 0);
     EXPECT_EQ(registered.hIcon, LoadIconA(nullptr, IDI_APPLICATION));
     EXPECT_EQ(registered.hCursor, LoadCursorA(nullptr, IDC_ARROW));
     EXPECT_EQ(registered.hbrBackground, background);
     EXPECT_EQ(registered.lpszMenuName, nullptr);
-    UnregisterClassA(SETUP_WINDOW_CLASS, ModuleInstance);
-    DeleteObject(background);
-}
-
-// Height 1 is one cyan line, 63 one line per shade 0..62, 64 the first
-// height where a shade covers two lines; resizing to 200 and 100 repaints the
-// whole area at the new scale.
-TEST_F(SetupWindowCode, PaintsEveryLineWithItsShadeAtEachClientHeightAndAfterResizing)
-{
-    HBRUSH background = CreateSolidBrush(RGB(0, 0, 255));
-    ASSERT_TRUE(RegisterSetupWindowClass(background));
     HWND window = nullptr;
     for (int height : {1, 63, 64, 200, 100}) {
-        if (height <= 64) {
-            if (window)
-                DestroyWindow(window);
-            window = ShowWindowOfHeight(height);
+        if (height <= 64) {   // a fresh frameless window of that client height
+            DestroyWindow(window);
+            window = CreateWindowExA(0, SETUP_WINDOW_CLASS, "", WS_POPUP | WS_VISIBLE, 0, 0, 48, height, nullptr,
+                                     nullptr, ModuleInstance, nullptr);
         } else {
             SetWindowPos(window, nullptr, 0, 0, 48, height, SWP_NOMOVE | SWP_NOZORDER);
-            UpdateWindow(window);
         }
+        UpdateWindow(window);
         capture::Picture client = capture::CaptureWindow(window);
         EXPECT_EQ(client.height, height);
         EXPECT_EQ(WrongPixels(client), 0) << "height " << height;

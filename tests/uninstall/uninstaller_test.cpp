@@ -1,53 +1,34 @@
-// The uninstaller under Wine: the copy the installer carries, its removal rules
-// in this process, and the program driven through its message boxes (each one
-// checked exactly) on a realistic installation and on data files of every shape.
+// The uninstaller under Wine: its removal rules in this process, and the
+// program driven through its message boxes (each one checked exactly) on a
+// realistic installation and on data files of every shape.
 #include <gtest/gtest.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "installer/uninstaller_image.h"
 #include "test_paths.h"
 #include "uninstall/uninstaller.h"
 #include "window_driver.h"
 
 namespace {
 
+using testpaths::Exists;
+using testpaths::KeyExists;
 using testpaths::Quoted;
+using testpaths::ShellFolder;
+using testpaths::ReadBytes;
+using testpaths::WriteBytes;
 namespace fs = std::filesystem;
 
 const std::string kBuilt = testpaths::BuildTreeFile("uninstall\\davirado.exe");
 const std::string kUninstallKeys = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Creates the folder and every missing one above it; `path` ends in a backslash.
-void MakeFolders(const std::string& path)
-{
-    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
-        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes)
-{
-    MakeFolders(path.substr(0, path.find_last_of('\\') + 1));
-    std::ofstream out(path, std::ios::binary);
-    return static_cast<bool>(out << bytes);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
+void MakeFolders(const std::string& path) { std::error_code ignored; fs::create_directories(path, ignored); }
 
 // Entries in the folder; -1 when it is gone.
 int EntriesIn(const std::string& folder)
@@ -67,19 +48,6 @@ std::string FreshRoot(const std::string& name)
     return root;
 }
 
-std::string ShellFolder(int csidl)
-{
-    char path[MAX_PATH] = {0};
-    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
-bool KeyExists(const std::string& path)
-{
-    HKEY key;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS && !RegCloseKey(key);
-}
-
 // Creates the key below HKEY_LOCAL_MACHINE, with a string value when `name` is given.
 bool CreateKey(const std::string& path, const char* name = nullptr, const std::string& value = "")
 {
@@ -88,23 +56,6 @@ bool CreateKey(const std::string& path, const char* name = nullptr, const std::s
            !(name && RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                     static_cast<DWORD>(value.size() + 1))) &&
            !RegCloseKey(key);
-}
-
-// ---- The carried copy -------------------------------------------------------
-
-TEST(UninstallerImage, IsTheBuiltFileAndTheStubKeepsItWithItsLength)
-{
-    const std::string built = ReadFile(kBuilt);
-    const std::string stub = ReadFile(testpaths::BuildTreeFile("installer\\setup-stub.exe"));
-    ASSERT_FALSE(built.empty());
-    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(UninstallerImage), UninstallerImageSize) == built)
-        << "the carried bytes differ from the built file";
-    const size_t at = stub.find(built);
-    ASSERT_NE(at, std::string::npos) << "the stub does not carry the uninstaller";
-    ASSERT_GE(at, 4u);
-    unsigned int length = 0;
-    std::memcpy(&length, stub.data() + at - 4, sizeof length);
-    EXPECT_EQ(length, built.size());
 }
 
 // ---- Removal rules ----------------------------------------------------------
@@ -176,7 +127,7 @@ TEST(Climb, RemovesEmptiedFoldersUpToOneStillInUseOrSixteenUp)
     std::string deep = "deep\\";
     for (int level = 1; level <= 16; ++level)
         deep += "d" + std::to_string(level) + "\\";
-    ASSERT_TRUE(WriteFile(root + "a\\b\\f.txt", "x") && WriteFile(root + deep + "f.txt", "x"));
+    ASSERT_TRUE(WriteBytes(root + "a\\b\\f.txt", "x") && WriteBytes(root + deep + "f.txt", "x"));
     MakeFolders(root + "a\\c\\");
     DeleteFileAndEmptyParents((root + "a\\b\\f.txt").c_str());
     DeleteFileAndEmptyParents((root + deep + "f.txt").c_str());
@@ -186,34 +137,16 @@ TEST(Climb, RemovesEmptiedFoldersUpToOneStillInUseOrSixteenUp)
     EXPECT_TRUE(Exists(root + "deep"));
 }
 
-// Points the user's Programs folder at `folder` while it lives, for this
-// process and the programs it starts.
-struct ProgramsRedirect {
-    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    DWORD type = 0, size = 1024;
-    char saved[1024];
-    const bool had = !RegGetValueA(HKEY_CURRENT_USER, key, "Programs", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
-    explicit ProgramsRedirect(const std::string& folder)
-    {
-        RegSetKeyValueA(HKEY_CURRENT_USER, key, "Programs", REG_SZ, folder.c_str(), folder.size() + 1);
-    }
-    ~ProgramsRedirect()
-    {
-        had ? RegSetKeyValueA(HKEY_CURRENT_USER, key, "Programs", type, saved, size)
-            : RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Programs");
-    }
-};
-
 // An empty program group makes "Programs\\x.lnk"; other spellings come from
 // damaged or hand-edited logs. None may take the emptied Programs folder.
 TEST(Climb, StopsAtTheProgramsFolderHoweverTheRecordSpellsIt)
 {
     const std::string programs = FreshRoot("climb-programs");
     const std::string folder = programs.substr(0, programs.size() - 1);
-    ProgramsRedirect redirect(folder);
+    testpaths::ShellFolderRedirect redirect("Programs", folder);
     for (const std::string& link : {folder + "\\\\x.lnk", folder + "\\.\\x.lnk", folder + "\\\\.\\\\x.lnk",
                                     folder + "/x.lnk", "\\\\?\\" + folder + "\\x.lnk"}) {
-        ASSERT_TRUE(WriteFile(folder + "\\x.lnk", "x"));
+        ASSERT_TRUE(WriteBytes(folder + "\\x.lnk", "x"));
         DeleteFileAndEmptyParents(link.c_str());
         EXPECT_FALSE(Exists(folder + "\\x.lnk")) << link;
         EXPECT_TRUE(Exists(folder)) << link;
@@ -302,7 +235,7 @@ TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
 {
     const RelaunchCase& c = GetParam();
     const std::string programs = FreshRoot(std::string("programs-") + c.name);
-    ProgramsRedirect redirect(programs.substr(0, programs.size() - 1));
+    testpaths::ShellFolderRedirect redirect("Programs", programs.substr(0, programs.size() - 1));
     ASSERT_EQ(ShellFolder(CSIDL_PROGRAMS) + "\\", programs);
 
     // Files in nested folders, a Start-menu group with two links, a desktop
@@ -319,14 +252,14 @@ TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
         "1" + group_ + "\\Sample.lnk", "1" + group_ + "\\Read Me.lnk", "2" + desktopLink_};
     std::string log = title + "\n";
     for (const std::string& record : records) {
-        EXPECT_TRUE(WriteFile(record.substr(1), "installed"));
+        EXPECT_TRUE(WriteBytes(record.substr(1), "installed"));
         log += record + "\n";
     }
-    ASSERT_TRUE(WriteFile(dir + "davirado.dat", log + "3" + key_ + "\n"));
+    ASSERT_TRUE(WriteBytes(dir + "davirado.dat", log + "3" + key_ + "\n"));
     ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
     ASSERT_TRUE(CreateKey(key_, "DisplayName", title));
     ASSERT_TRUE(CreateKey(key_, "UninstallString", Quoted(program)));
-    ASSERT_TRUE(WriteFile(root + "Program Files\\unrelated.txt", "not installed"));
+    ASSERT_TRUE(WriteBytes(root + "Program Files\\unrelated.txt", "not installed"));
     ASSERT_EQ(EntriesIn(ShellFolder(CSIDL_DESKTOPDIRECTORY)), 1)
         << "the desktop must hold only this product's link for the test to mean anything";
 
@@ -365,7 +298,7 @@ TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
         EXPECT_EQ(run.firstStageExit, 0u);
         EXPECT_EQ(run.workerImage, copy);
         EXPECT_EQ(run.workerCommandLine, Quoted(copy) + " " + Quoted(started));
-        EXPECT_EQ(ReadFile(copy), ReadFile(kBuilt));
+        EXPECT_EQ(ReadBytes(copy), ReadBytes(kBuilt));
     } else {
         EXPECT_GE(GetTickCount() - start, 8500u) << "ten tries to delete the running program, a second apart";
     }
@@ -390,8 +323,8 @@ TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
 {
     const std::string root = FreshRoot("unstartable-copy"), dir = root + "Product\\", named = dir + "davirado.exe";
     const std::string runner = root + "Runner\\davirado.exe";
-    ASSERT_TRUE(WriteFile(named, "not a program") && WriteFile(dir + "a.txt", "installed"));
-    ASSERT_TRUE(WriteFile(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+    ASSERT_TRUE(WriteBytes(named, "not a program") && WriteBytes(dir + "a.txt", "installed"));
+    ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
     MakeFolders(root + "Runner\\");
     MakeFolders(root + "Temp\\");
     ASSERT_TRUE(CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
@@ -400,7 +333,7 @@ TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
     ASSERT_NO_FATAL_FAILURE(Drive(Quoted(named), {IDYES, IDOK}, false, &run, nullptr, runner.c_str()));
     EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(ReadFile(root + "Temp\\duvozedad.exe"), "not a program");
+    EXPECT_EQ(ReadBytes(root + "Temp\\duvozedad.exe"), "not a program");
     EXPECT_EQ(EntriesIn(dir), -1) << "the named file, the data file, the recorded file and their folder are gone";
 }
 
@@ -468,10 +401,10 @@ TEST_P(DataFile, IsCarriedOutRecordByRecord)
     ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
     if (c.exitCode != 2)
-        ASSERT_TRUE(WriteFile(dir_ + "davirado.dat", Expand(c.log)));
+        ASSERT_TRUE(WriteBytes(dir_ + "davirado.dat", Expand(c.log)));
     for (const std::string& entry : List(c.made))
         ASSERT_TRUE(IsKey(entry) ? CreateKey(entry.substr(4)) : entry.back() == '\\' ? (MakeFolders(entry), true)
-                                                                                  : WriteFile(entry, "x"))
+                                                                                  : WriteBytes(entry, "x"))
             << entry;
     SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
 

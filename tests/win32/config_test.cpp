@@ -3,23 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "installer/installer_config.h"
 
 namespace {
 
 struct StubSizeCase {
-    const char* slot;
+    std::string slot;   // copied without its NUL; a full slot has none
     int expected;
 };
 
 class StubSizeText : public ::testing::TestWithParam<StubSizeCase> {};
 
-TEST_P(StubSizeText, ReadsAsAtoiReadsIt)
+// Digits right behind the slot must never be read into the size.
+TEST_P(StubSizeText, ReadsAsAtoiReadsItWithinTheSlot)
 {
     InstallerConfig config;
     std::memset(&config, 0, sizeof config);
-    std::strcpy(config.StubSize, GetParam().slot);
+    std::memcpy(config.StubSize, GetParam().slot.data(), GetParam().slot.size());
+    std::strcpy(config.Title, "77");
     EXPECT_EQ(ConfiguredStubSize(&config), GetParam().expected);
 }
 
@@ -29,18 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StubSizeCase{"\t 12", 12}, StubSizeCase{"+512", 512},
                       StubSizeCase{"-512", -512}, StubSizeCase{"49664abc", 49664},
                       StubSizeCase{"4 9", 4}, StubSizeCase{"$$StubSize", 0},
-                      StubSizeCase{"", 0}, StubSizeCase{"abc49664", 0}));
-
-TEST(StubSizeText, AFullSlotWithoutTerminatorIsReadOnlyWithinTheSlot)
-{
-    InstallerConfig config;
-    std::memset(&config, 0, sizeof config);
-    std::memset(config.StubSize, ' ', sizeof config.StubSize);
-    config.StubSize[sizeof config.StubSize - 2] = '5';
-    config.StubSize[sizeof config.StubSize - 1] = '6';  // no NUL inside the slot
-    std::strcpy(config.Title, "77");                    // digits right behind it
-    EXPECT_EQ(ConfiguredStubSize(&config), 5);
-}
+                      StubSizeCase{"", 0}, StubSizeCase{"abc49664", 0},
+                      StubSizeCase{std::string(StubSizeSlotSize - 2, ' ') + "56", 5}));
 
 struct TableCase {
     const char* name;
@@ -51,15 +44,20 @@ struct TableCase {
 
 class ShortcutTableWalk : public ::testing::TestWithParam<TableCase> {};
 
-TEST_P(ShortcutTableWalk, StopsAtTheFirstEmptyLinkName)
+// The record is followed by more non-empty bytes: the walk must stop at 16 rows.
+TEST_P(ShortcutTableWalk, StopsAtTheFirstEmptyLinkNameAndNeverPastRowFifteen)
 {
-    ShortcutEntry table[ShortcutRows];
-    std::memset(table, 0, sizeof table);
+    struct {
+        ShortcutEntry table[ShortcutRows];
+        ShortcutEntry beyond[2];
+    } memory;
+    std::memset(&memory, 0, sizeof memory);
+    std::memset(&memory.beyond, 'A', sizeof memory.beyond);
     for (int row : GetParam().filledRows)
-        std::strcpy(table[row].LinkName, "App.lnk");
+        std::strcpy(memory.table[row].LinkName, "App.lnk");
     for (int row : GetParam().markedRows)
-        std::strcpy(table[row].LinkName, "$$DesktopShortcutLink-07");
-    EXPECT_EQ(CountShortcutRows(table), GetParam().expectedRows) << GetParam().name;
+        std::strcpy(memory.table[row].LinkName, "$$DesktopShortcutLink-07");
+    EXPECT_EQ(CountShortcutRows(memory.table), GetParam().expectedRows) << GetParam().name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,16 +68,5 @@ INSTANTIATE_TEST_SUITE_P(
         TableCase{"gap in the middle", {0, 1, 2, 4, 5}, {}, 3},
         TableCase{"all sixteen rows", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {}, 16},
         TableCase{"a row still holding its marker is used", {0, 1}, {2}, 3}));
-
-TEST(ShortcutTableWalk, NeverReadsPastRowFifteen)
-{
-    // A record followed by more non-empty bytes: the walk must stop at 16 rows.
-    struct {
-        ShortcutEntry table[ShortcutRows];
-        ShortcutEntry beyond[2];
-    } memory;
-    std::memset(&memory, 'A', sizeof memory);
-    EXPECT_EQ(CountShortcutRows(memory.table), 16);
-}
 
 }  // namespace

@@ -16,8 +16,7 @@ DWORD WINAPI ShowErrorThread(LPVOID text)
 
 bool HasIcon(HWND box)
 {
-    HWND child = GetWindow(box, GW_CHILD);
-    for (; child; child = GetWindow(child, GW_HWNDNEXT))
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if (driver::WindowClass(child) == "Static" &&
             (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
             return true;
@@ -39,7 +38,7 @@ driver::SeenBox ShowAndAnswer(const std::string& text, bool* sawIcon)
     return seen;
 }
 
-TEST(ShowError, ShowsErrorPrefixedTextCaptionedSetupWithOkAndStopIcon)
+TEST(ShowError, ShowsErrorPrefixedTextCaptionedSetupWithOkAndStopIconAndCutsATextTooLongForItsBuffer)
 {
     bool sawIcon = false;
     driver::SeenBox seen = ShowAndAnswer("Unconfigured installation file.", &sawIcon);
@@ -47,13 +46,7 @@ TEST(ShowError, ShowsErrorPrefixedTextCaptionedSetupWithOkAndStopIcon)
     EXPECT_EQ(seen.text, "Error: Unconfigured installation file.");
     EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
     EXPECT_TRUE(sawIcon);
-}
-
-TEST(ShowError, CutsATextTooLongForItsBufferInsteadOfOverrunningIt)
-{
-    bool sawIcon = false;
-    driver::SeenBox seen = ShowAndAnswer(std::string(400, 'x'), &sawIcon);
-    EXPECT_EQ(seen.text, "Error: " + std::string(259 - 7, 'x'));
+    EXPECT_EQ(ShowAndAnswer(std::string(400, 'x'), &sawIcon).text, "Error: " + std::string(259 - 7, 'x'));
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
-// Where the Windows tests find the programs they drive: beside the test
-// executable's build folder, as the build lays them out.
+// What the Windows tests share about files, folders and the registry: where
+// they find the programs they drive (beside the test executable's build
+// folder, as the build lays them out), and whole files, shell folders and
+// keys read and written in one call.
 #ifndef STUBKIT_TEST_PATHS_H
 #define STUBKIT_TEST_PATHS_H
 
 #include <windows.h>
+#include <shlobj.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace testpaths {
@@ -25,9 +31,90 @@ inline std::string BuildTreeFile(const std::string& relative)
     return OwnFolder() + "..\\..\\" + relative;
 }
 
-inline std::string Quoted(const std::string& text)
+inline std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline std::string ReadBytes(const std::string& path)   // empty when missing
 {
-    return "\"" + text + "\"";
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+// Writes the whole file, making the folders above it; false when it cannot.
+inline bool WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    std::ofstream out(path, std::ios::binary);
+    return static_cast<bool>(out << bytes);
+}
+
+inline std::string ShellFolder(int csidl)
+{
+    char path[MAX_PATH] = {0};
+    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+inline bool KeyExists(const std::string& path)   // below HKEY_LOCAL_MACHINE
+{
+    HKEY key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS && !RegCloseKey(key);
+}
+
+// Points one of the user's shell folders (`name`, e.g. "Programs"; nullptr:
+// none) at `folder` while it lives, for this process and the programs it
+// starts.
+struct ShellFolderRedirect {
+    ShellFolderRedirect(const char* name, const std::string& folder) : name(name)
+    {
+        had = name && !RegGetValueA(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
+        if (name)
+            RegSetKeyValueA(HKEY_CURRENT_USER, kKey, name, REG_SZ, folder.c_str(), folder.size() + 1);
+    }
+    ~ShellFolderRedirect()
+    {
+        if (name)
+            had ? RegSetKeyValueA(HKEY_CURRENT_USER, kKey, name, type, saved, size)
+                : RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, name);
+    }
+    static constexpr const char* kKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const char* name;
+    DWORD type = 0, size = 1024;
+    char saved[1024];
+    bool had = false;
+};
+
+// A link file as the shell's link object reads it: "target|arguments|icon,index";
+// "<unreadable>" when it cannot be loaded.
+inline std::string ReadLink(const std::string& path)
+{
+    std::string contents = "<unreadable>";
+    WCHAR widePath[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH);
+    const HRESULT com = CoInitialize(nullptr);
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(widePath, STGM_READ))) {
+        char target[MAX_PATH] = "", arguments[MAX_PATH] = "", icon[MAX_PATH] = "";
+        int iconIndex = -1;
+        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        link->GetArguments(arguments, MAX_PATH);
+        link->GetIconLocation(icon, MAX_PATH, &iconIndex);
+        contents = std::string(target) + "|" + arguments + "|" + icon + "," + std::to_string(iconIndex);
+    }
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return contents;
 }
 
 }  // namespace testpaths

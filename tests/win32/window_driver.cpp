@@ -2,8 +2,6 @@
 
 #include <winternl.h>
 
-#include <cstring>
-
 namespace driver {
 namespace {
 
@@ -33,21 +31,17 @@ BOOL CALLBACK MatchTopLevelWindow(HWND window, LPARAM parameter)
     return FALSE;
 }
 
-struct ChildCollector {
-    std::vector<HWND> children;
-};
-
-BOOL CALLBACK CollectChild(HWND window, LPARAM parameter)
+BOOL CALLBACK CollectChild(HWND child, LPARAM list)
 {
-    reinterpret_cast<ChildCollector*>(parameter)->children.push_back(window);
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
     return TRUE;
 }
 
 std::vector<HWND> Children(HWND parent)
 {
-    ChildCollector collector;
-    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&collector));
-    return collector.children;
+    std::vector<HWND> children;
+    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children;
 }
 
 std::string TextOf(HWND window)
@@ -63,9 +57,7 @@ std::string TextOf(HWND window)
 
 bool Start(const std::string& commandLine, StartedProcess* started, const char* directory, const char* program)
 {
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
+    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION info;
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
@@ -176,14 +168,9 @@ std::string MessageBoxText(HWND box)
 {
     std::string text;
     for (HWND child : Children(box)) {
-        if (WindowClass(child) != "Static")
-            continue;
-        std::string piece = TextOf(child);
-        if (piece.empty())
-            continue;
-        if (!text.empty())
-            text += '\n';
-        text += piece;
+        const std::string piece = WindowClass(child) == "Static" ? TextOf(child) : "";
+        if (!piece.empty())
+            text += (text.empty() ? "" : "\n") + piece;
     }
     return text;
 }
