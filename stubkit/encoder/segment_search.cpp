@@ -14,7 +14,7 @@ size_t GroupShare(size_t positions) { return (SegmentSearch::kMatchesPerPosition
 
 SegmentSearch::SegmentSearch()
     : group_of_(kConcurrentSpan), match_count_(kConcurrentSpan), first_match_(kConcurrentSpan),
-      positions_(kConcurrentSpan), matches_(new uint32_t[GroupShare(kConcurrentSpan)]) {}
+      matches_(new uint32_t[GroupShare(kConcurrentSpan)]) {}
 
 void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size)
 {
@@ -24,39 +24,39 @@ void SegmentSearch::Plan(const InputWindow& input, uint64_t start, size_t size)
     size_ = size;
     end_ = input.End();
     // Positions too near the end for a match belong to no group.
-    const size_t searched = static_cast<size_t>(std::min<uint64_t>(size, end_ - start < kMinMatch ? 0 : end_ - start - kMinMatch + 1));
+    searched_ = static_cast<size_t>(std::min<uint64_t>(size, end_ - start < kMinMatch ? 0 : end_ - start - kMinMatch + 1));
     size_t counts[kGroups] = {};
-    for (size_t offset = 0; offset < searched; ++offset) {
+    for (size_t offset = 0; offset < searched_; ++offset) {
         uint8_t group = static_cast<uint8_t>(BinaryTreeFinder::Bucket(input, start + offset) % kGroups);
         group_of_[offset] = group;
         ++counts[group];
     }
     std::fill(match_count_.begin(), match_count_.begin() + size, 0);
-    std::fill(group_of_.begin() + searched, group_of_.begin() + size, 0);
+    std::fill(group_of_.begin() + searched_, group_of_.begin() + size, 0);
     group_positions_[0] = 0;
     for (int group = 0; group < kGroups; ++group)
         group_positions_[group + 1] = group_positions_[group] + counts[group];
-    size_t next[kGroups];
-    std::copy(group_positions_, group_positions_ + kGroups, next);
-    for (size_t offset = 0; offset < searched; ++offset)
-        positions_[next[group_of_[offset]]++] = static_cast<uint32_t>(offset);
 }
 
-void SegmentSearch::SearchGroup(BinaryTreeFinder& finder, const InputWindow& input, int group)
+void SegmentSearch::SearchPart(BinaryTreeFinder& finder, const InputWindow& input, int part, int parts)
 {
-    const size_t first = group_positions_[group], last = group_positions_[group + 1];
-    const size_t budget = kMatchesPerPosition * (last - first);
-    uint32_t* const share = matches_.get() + GroupShare(first);
-    size_t stored = 0;
+    uint32_t* share[kGroups];
+    size_t stored[kGroups] = {}, budget[kGroups];
+    for (int group = 0; group < kGroups; ++group) {
+        share[group] = matches_.get() + GroupShare(group_positions_[group]);
+        budget[group] = kMatchesPerPosition * (group_positions_[group + 1] - group_positions_[group]);
+    }
     Match found[kMaxMatch + 1];
-    for (size_t i = first; i < last; ++i) {
-        const uint32_t offset = positions_[i];
+    for (size_t offset = 0; offset < searched_; ++offset) {
+        const uint8_t group = group_of_[offset];
+        if (group % parts != part)
+            continue;
         const uint64_t position = start_ + offset;
         const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, end_ - position));
         const int count = finder.SearchAt(input, position, limit, found);
-        const int keep_from = stored + count > budget ? std::max(count - 1, 0) : 0;
+        const int keep_from = stored[group] + count > budget[group] ? std::max(count - 1, 0) : 0;
         for (int k = keep_from; k < count; ++k)
-            share[stored++] = PackMatch(found[k].length, found[k].distance);
+            share[group][stored[group]++] = PackMatch(found[k].length, found[k].distance);
         match_count_[offset] = static_cast<uint8_t>(count - keep_from);
     }
 }

@@ -2,8 +2,8 @@
 // searched by several threads at once.
 //
 // The segment's positions are dealt out by bucket into a fixed number of
-// groups; each group is searched on its own (any thread, one group per call),
-// and the matches are then read by position. Since a suffix only meets
+// groups; each group is searched on its own, in position order (any thread,
+// some of the groups per call), and the matches are then read by position. Since a suffix only meets
 // suffixes of its own bucket, and each group keeps to its own budget, the
 // result does not depend on how many threads share the groups.
 #ifndef STUBKIT_SEGMENT_SEARCH_H
@@ -38,9 +38,11 @@ public:
     // matches are limited to the input known now (input.End()). size is at
     // most kConcurrentSpan.
     void Plan(const InputWindow& input, uint64_t start, size_t size);
-    // Searches one group's positions in order; calls for different groups
-    // may run at the same time while the input stays unchanged.
-    void SearchGroup(BinaryTreeFinder& finder, const InputWindow& input, int group);
+    // Searches the positions of the groups g with g % parts == part, in
+    // position order; calls for different parts may run at the same time
+    // while the input stays unchanged. One part for all keeps to the order
+    // of the input, which the caches like best.
+    void SearchPart(BinaryTreeFinder& finder, const InputWindow& input, int part, int parts);
     // After every group is done: indexes the matches by position.
     void Index();
 
@@ -62,8 +64,8 @@ private:
     std::vector<uint8_t> group_of_;       // per position
     std::vector<uint8_t> match_count_;    // per position
     std::vector<uint32_t> first_match_;   // per position, in matches_
-    std::vector<uint32_t> positions_;     // offsets by group, increasing within each
-    size_t group_positions_[kGroups + 1] = {};   // where each group's offsets begin
+    size_t searched_ = 0;                 // positions far enough from the end to search
+    size_t group_positions_[kGroups + 1] = {};   // positions before each group's, counted by group
     // Packed matches, each group in its own share in position order; left
     // uninitialised so that only what is written takes memory.
     std::unique_ptr<uint32_t[]> matches_;

@@ -246,10 +246,11 @@ void StreamEncoder::State::FlushIfFull()
 void StreamEncoder::State::SearchSegment(size_t size)
 {
     SegmentSearch& search = searches[1 - searched];
-    // More groups than threads: the thread that parses takes the ones left.
     search.Plan(input, input.Position(), size);
+    // More parts than threads: the thread that parses takes the ones left.
+    const int parts = threads == 1 ? 1 : std::min(2 * threads, SegmentSearch::kGroups);
     RunAlongside(
-        threads, SegmentSearch::kGroups, [&](int group) { search.SearchGroup(*tree, input, group); },
+        threads, parts, [&](int part) { search.SearchPart(*tree, input, part, parts); },
         [&] { ParseWaitingSegment(); });
     input.Advance(size);
     searched = 1 - searched;
