@@ -1,6 +1,7 @@
 #!/bin/sh
 # Compression benchmark: stubkit's levels beside gzip, xz and zstd on the PE
-# and TEXT corpora, each compressed as one stream, all single-threaded.
+# and TEXT corpora, each compressed as one stream, all single-threaded, plus
+# stubkit's highest level given here once more on two threads (same output).
 # Prints a table and writes the figures as JSON.
 #   usage: run-bench.sh OUTDIR STUBKIT [LEVELS]
 set -eu
@@ -48,9 +49,12 @@ for corpus in pe text; do
     total=$(stat -c %s "$out/corpora/$corpus")
     for level in $levels; do
         run_case "$corpus" "stubkit -$level" \
-            "\"$stubkit\" encode -$level \"\$0\" \"\$1\"" \
+            "\"$stubkit\" encode -$level -T1 \"\$0\" \"\$1\"" \
             "\"$stubkit\" decode --total $total \"\$1\" /dev/stdout"
     done
+    run_case "$corpus" "stubkit -$level -T2" \
+        "\"$stubkit\" encode -$level -T2 \"\$0\" \"\$1\"" \
+        "\"$stubkit\" decode --total $total \"\$1\" /dev/stdout"
     run_case "$corpus" "gzip -9" "gzip -9 -c \"\$0\" > \"\$1\"" "gzip -d -c \"\$1\""
     run_case "$corpus" "xz -9e -T1" "xz -9e -T1 -c \"\$0\" > \"\$1\"" "xz -d -T1 -c \"\$1\""
     run_case "$corpus" "zstd -19 --long=22 -T1" "zstd -q -19 --long=22 -T1 -c \"\$0\" > \"\$1\"" \

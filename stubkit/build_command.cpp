@@ -84,6 +84,7 @@ void AddBuildCommand(CLI::App& app)
         if (level != kFastestLevel && level != kBestLevel)
             flag->group("");
     }
+    AddThreadsOption(*command, options->build.threads);
     command->add_option("--codepage", options->build.codepage,
                         "Windows ANSI code page of the target systems (default 1252)")
         ->check(AnsiCodepage());

@@ -29,11 +29,15 @@ inline CLI::Validator AnsiCodepage()
     return CLI::Validator([](std::string& text) { return CodepageArgumentProblem(text); }, "CODEPAGE", "AnsiCodepage");
 }
 
-// stubkit encode [-1..-9] IN OUT: the raw compressed stream of IN's bytes.
+// -T/--threads N for the commands that compress; the default is the
+// machine's hardware threads (at most kMaxThreads).
+void AddThreadsOption(CLI::App& command, int& threads);
+
+// stubkit encode [-1..-9] [-T N] IN OUT: the raw compressed stream of IN's bytes.
 void AddEncodeCommand(CLI::App& app);
 // stubkit decode --total N IN OUT: every byte the installer's decoder emits.
 void AddDecodeCommand(CLI::App& app);
-// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-9]: pack a product folder.
+// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-9] [-T N]: pack a product folder.
 void AddBuildCommand(CLI::App& app);
 // stubkit list SETUP [--json]: the record's fields and the file table.
 void AddListCommand(CLI::App& app);

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "stubkit/commands.h"
@@ -10,6 +13,7 @@ namespace {
 
 struct EncodeOptions {
     int level = kDefaultLevel;
+    int threads = 1;
     std::string input;
     std::string output;
 };
@@ -20,7 +24,7 @@ void RunEncode(const EncodeOptions& options)
     File out(options.output, "wb");
     StreamEncoder encoder(options.level, [&](const uint8_t* bytes, size_t size) {
         out.Write(bytes, size);
-    });
+    }, options.threads);
     std::vector<uint8_t> buffer(1 << 20);
     while (size_t size = in.Read(buffer.data(), buffer.size()))
         encoder.Write(buffer.data(), size);
@@ -29,6 +33,18 @@ void RunEncode(const EncodeOptions& options)
 }
 
 }  // namespace
+
+void AddThreadsOption(CLI::App& command, int& threads)
+{
+    const unsigned hardware = std::thread::hardware_concurrency();
+    threads = static_cast<int>(std::clamp<unsigned>(hardware, 1, kMaxThreads));
+    command
+        .add_option("-T,--threads", threads,
+                    "Threads that search for matches at -5 .. -9 (default: the machine's hardware threads); "
+                    "the output is the same for every count")
+        ->check(CLI::Range(1, kMaxThreads).description(""))
+        ->type_name("N");
+}
 
 void AddEncodeCommand(CLI::App& app)
 {
@@ -41,6 +57,7 @@ void AddEncodeCommand(CLI::App& app)
                                    level == kFastestLevel ? "Fastest" :
                                    level == kBestLevel ? "Smallest (default)" : "");
     }
+    AddThreadsOption(*command, options->threads);
     command->add_option("IN", options->input, "File to compress")->required();
     command->add_option("OUT", options->output, "Stream to write")->required();
     command->callback([options] { RunEncode(*options); });

@@ -127,7 +127,7 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     outcome.file_count = plan.files.size();
     outcome.total_size = plan.total_size;
     ProgressBar bar("packing", plan.total_size, options.show_progress);
-    outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level,
+    outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level, options.threads,
                                   [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     if (options.signing.Requested()) {

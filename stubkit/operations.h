@@ -23,6 +23,7 @@ struct BuildOptions {
     std::filesystem::path output;   // empty: "<config name>-setup.exe" in the current folder
     std::filesystem::path stub;     // empty: the stub carried inside the tool
     int level = kDefaultLevel;
+    int threads = 1;                // the installer is the same for every count
     int codepage = kDefaultCodepage;
     bool show_progress = false;
     bool follow_symlinks = false;   // pack links that lead outside the product folder

@@ -174,7 +174,7 @@ std::uint32_t CompressFile(const SourceFile& file, StreamEncoder& encoder, std::
 }  // namespace
 
 PackResult WriteInstaller(const PackPlan& plan, const Stub& stub, const fs::path& output, int level,
-                          const PackProgress& progress)
+                          int threads, const PackProgress& progress)
 {
     std::vector<FileRecord> records = plan.records;
     PayloadHeader header;
@@ -191,7 +191,8 @@ PackResult WriteInstaller(const PackPlan& plan, const Stub& stub, const fs::path
     out.Write(std::vector<std::uint8_t>(header.table_size, 0));
     const std::uint64_t stream_offset = out.Written();
 
-    StreamEncoder encoder(level, [&out](const std::uint8_t* bytes, std::size_t size) { out.Write(bytes, size); });
+    StreamEncoder encoder(
+        level, [&out](const std::uint8_t* bytes, std::size_t size) { out.Write(bytes, size); }, threads);
     std::vector<std::uint8_t> buffer(1 << 20);
     std::uint64_t done = 0;
     for (std::size_t i = 0; i < records.size(); ++i)

@@ -24,7 +24,7 @@ using PackProgress = std::function<void(std::uint64_t done)>;
 // half-written installer behind. Throws naming the file at fault, e.g. one
 // that changed size since it was planned.
 PackResult WriteInstaller(const PackPlan& plan, const Stub& stub, const std::filesystem::path& output,
-                          int level, const PackProgress& progress = nullptr);
+                          int level, int threads, const PackProgress& progress = nullptr);
 
 }  // namespace stubkit
 

@@ -7,13 +7,13 @@
 namespace stubkit {
 namespace {
 
-int UsedSymbols(const std::vector<uint32_t>& frequencies, int* last_used)
+int UsedSymbols(const uint32_t* frequencies, int size, int* last_used)
 {
     int used = 0;
-    for (size_t symbol = 0; symbol < frequencies.size(); ++symbol) {
+    for (int symbol = 0; symbol < size; ++symbol) {
         if (frequencies[symbol] > 0) {
             ++used;
-            *last_used = static_cast<int>(symbol);
+            *last_used = symbol;
         }
     }
     return used;
@@ -34,17 +34,21 @@ void PutShortLength(BitWriter& out, int length)
     out.Put(0, 1);
 }
 
-int CountField(const std::vector<uint8_t>& lengths)
+int CountField(const uint8_t* lengths, int size)
 {
-    int count = static_cast<int>(lengths.size());
+    int count = size;
     while (count > 0 && lengths[count - 1] == 0)
         --count;
     return count;
 }
+int CountField(const std::vector<uint8_t>& lengths)
+{
+    return CountField(lengths.data(), static_cast<int>(lengths.size()));
+}
 
 // The length-code alphabet's zero-run field covers up to three zero lengths
 // right after the third length.
-int LengthCodeZeroRun(const std::vector<uint8_t>& lengths, int count)
+int LengthCodeZeroRun(const uint8_t* lengths, int count)
 {
     int run = 0;
     while (run < 3 && 3 + run < count && lengths[3 + run] == 0)
@@ -52,9 +56,9 @@ int LengthCodeZeroRun(const std::vector<uint8_t>& lengths, int count)
     return run;
 }
 
-uint64_t ShortTableBits(const std::vector<uint8_t>& lengths, int width, bool zero_run_field)
+uint64_t ShortTableBits(const uint8_t* lengths, int size, int width, bool zero_run_field)
 {
-    int count = CountField(lengths);
+    int count = CountField(lengths, size);
     uint64_t bits = width;
     for (int i = 0; i < count; ++i) {
         bits += ShortLengthBits(lengths[i]);
@@ -79,20 +83,22 @@ void PutShortTable(BitWriter& out, const std::vector<uint8_t>& lengths, int sing
     for (int i = 0; i < count; ++i) {
         PutShortLength(out, lengths[i]);
         if (zero_run_field && i == 2) {
-            int run = LengthCodeZeroRun(lengths, count);
+            int run = LengthCodeZeroRun(lengths.data(), count);
             out.Put(run, 2);
             i += run;
         }
     }
 }
 
-std::vector<LengthToken> TokenizeLengths(const std::vector<uint8_t>& lengths)
+// Writes the tokens of the literal/length code lengths; returns their number
+// (at most one per length).
+int TokenizeLengths(const uint8_t* lengths, LengthToken* tokens)
 {
-    std::vector<LengthToken> tokens;
-    int count = CountField(lengths);
+    int written = 0;
+    int count = CountField(lengths, kSymbolCount);
     for (int i = 0; i < count;) {
         if (lengths[i] != 0) {
-            tokens.push_back({static_cast<uint8_t>(lengths[i] + 2), 0, 0});
+            tokens[written++] = {static_cast<uint8_t>(lengths[i] + 2), 0, 0};
             ++i;
             continue;
         }
@@ -103,83 +109,119 @@ std::vector<LengthToken> TokenizeLengths(const std::vector<uint8_t>& lengths)
         while (run > 0) {
             if (run >= 20) {
                 int take = std::min(run, 531);
-                tokens.push_back({2, static_cast<uint16_t>(take - 20), 9});
+                tokens[written++] = {2, static_cast<uint16_t>(take - 20), 9};
                 run -= take;
             } else if (run >= 3) {
                 int take = std::min(run, 18);
-                tokens.push_back({1, static_cast<uint16_t>(take - 3), 4});
+                tokens[written++] = {1, static_cast<uint16_t>(take - 3), 4};
                 run -= take;
             } else {
-                tokens.push_back({0, 0, 0});
+                tokens[written++] = {0, 0, 0};
                 run -= 1;
             }
         }
     }
-    return tokens;
+    return written;
 }
 
 // Plans a length-code or position alphabet: the single-symbol form when at most
 // one symbol is used, else a length-limited code. Returns its table's bits.
-uint64_t PlanShortAlphabet(const std::vector<uint32_t>& counts, int width, bool zero_run_field,
-                           int* single, std::vector<uint8_t>* lengths,
-                           std::vector<uint16_t>* codes)
+uint64_t PlanShortAlphabet(const uint32_t* counts, int size, int width, bool zero_run_field,
+                           int* single, uint8_t* lengths)
 {
     int last = 0;
-    if (UsedSymbols(counts, &last) <= 1) {
+    if (UsedSymbols(counts, size, &last) <= 1) {
         *single = last;
-        lengths->assign(counts.size(), 0);
+        std::fill(lengths, lengths + size, 0);
         return 2 * width;
     }
-    *lengths = LimitedCodeLengths(counts);
-    *codes = CanonicalCodes(*lengths);
-    return ShortTableBits(*lengths, width, zero_run_field);
+    LimitedCodeLengths(counts, size, lengths);
+    return ShortTableBits(lengths, size, width, zero_run_field);
+}
+
+// Code lengths of the three alphabets and the header's size, in fixed space:
+// the splitter prices thousands of candidate blocks this way.
+struct BlockLengths {
+    uint8_t symbol[kSymbolCount];
+    uint8_t position[kPositionCount];
+    uint8_t length_code[kLengthCodeCount];
+    LengthToken tokens[kSymbolCount];
+    int token_count = 0;
+    int single_symbol = -1, single_position = -1, single_length_code = -1;
+    uint64_t header_bits = 0;
+};
+
+void PlanLengths(const Histogram& histogram, BlockLengths& plan)
+{
+    int last = 0;
+    uint64_t bits = 16;
+
+    // Literal/length alphabet, and through it the length-code alphabet.
+    if (UsedSymbols(histogram.symbols, kSymbolCount, &last) <= 1) {
+        plan.single_symbol = last;
+        plan.single_length_code = 0;
+        std::fill(plan.symbol, plan.symbol + kSymbolCount, 0);
+        std::fill(plan.length_code, plan.length_code + kLengthCodeCount, 0);
+        bits += 5 + 5 + 9 + 9;
+    } else {
+        LimitedCodeLengths(histogram.symbols, kSymbolCount, plan.symbol);
+        plan.token_count = TokenizeLengths(plan.symbol, plan.tokens);
+        uint32_t token_counts[kLengthCodeCount] = {};
+        for (int i = 0; i < plan.token_count; ++i)
+            ++token_counts[plan.tokens[i].code];
+        bits += PlanShortAlphabet(token_counts, kLengthCodeCount, 5, true, &plan.single_length_code,
+                                  plan.length_code);
+        bits += 9;
+        for (int i = 0; i < plan.token_count; ++i)
+            bits += plan.length_code[plan.tokens[i].code] + plan.tokens[i].extra_bits;
+    }
+
+    // Position alphabet.
+    bits += PlanShortAlphabet(histogram.positions, kPositionCount, 14, false, &plan.single_position,
+                              plan.position);
+    plan.header_bits = bits;
+}
+
+uint64_t DataBits(const Histogram& histogram, const uint8_t* symbol_lengths, const uint8_t* position_lengths)
+{
+    uint64_t bits = histogram.extra_bits;
+    for (int symbol = 0; symbol < kSymbolCount; ++symbol)
+        bits += uint64_t{histogram.symbols[symbol]} * symbol_lengths[symbol];
+    for (int position = 0; position < kPositionCount; ++position)
+        bits += uint64_t{histogram.positions[position]} * position_lengths[position];
+    return bits;
 }
 
 }  // namespace
 
 BlockCode PlanBlock(const Histogram& histogram)
 {
+    BlockLengths plan;
+    PlanLengths(histogram, plan);
     BlockCode code;
-    std::vector<uint32_t> symbols(histogram.symbols, histogram.symbols + kSymbolCount);
-    std::vector<uint32_t> positions(histogram.positions, histogram.positions + kPositionCount);
-    int last = 0;
-    uint64_t bits = 16;
-
-    // Literal/length alphabet, and through it the length-code alphabet.
-    if (UsedSymbols(symbols, &last) <= 1) {
-        code.single_symbol = last;
-        code.single_length_code = 0;
-        code.symbol_lengths.assign(kSymbolCount, 0);
-        bits += 5 + 5 + 9 + 9;
-    } else {
-        code.symbol_lengths = LimitedCodeLengths(symbols);
+    code.symbol_lengths.assign(plan.symbol, plan.symbol + kSymbolCount);
+    code.position_lengths.assign(plan.position, plan.position + kPositionCount);
+    code.single_symbol = plan.single_symbol;
+    code.single_position = plan.single_position;
+    code.single_length_code = plan.single_length_code;
+    code.header_bits = plan.header_bits;
+    if (plan.single_symbol < 0) {
         code.symbol_codes = CanonicalCodes(code.symbol_lengths);
-        code.tokens = TokenizeLengths(code.symbol_lengths);
-        std::vector<uint32_t> token_counts(kLengthCodeCount, 0);
-        for (const LengthToken& token : code.tokens)
-            ++token_counts[token.code];
-        bits += PlanShortAlphabet(token_counts, 5, true, &code.single_length_code,
-                                  &code.length_code_lengths, &code.length_code_codes);
-        bits += 9;
-        for (const LengthToken& token : code.tokens)
-            bits += code.length_code_lengths[token.code] + token.extra_bits;
+        code.tokens.assign(plan.tokens, plan.tokens + plan.token_count);
+        code.length_code_lengths.assign(plan.length_code, plan.length_code + kLengthCodeCount);
+        if (plan.single_length_code < 0)
+            code.length_code_codes = CanonicalCodes(code.length_code_lengths);
+    } else {
+        code.length_code_lengths.assign(kLengthCodeCount, 0);
     }
-
-    // Position alphabet.
-    bits += PlanShortAlphabet(positions, 14, false, &code.single_position,
-                              &code.position_lengths, &code.position_codes);
-    code.header_bits = bits;
+    if (plan.single_position < 0)
+        code.position_codes = CanonicalCodes(code.position_lengths);
     return code;
 }
 
 uint64_t BlockBits(const Histogram& histogram, const BlockCode& code)
 {
-    uint64_t bits = code.header_bits + histogram.extra_bits;
-    for (int symbol = 0; symbol < kSymbolCount; ++symbol)
-        bits += uint64_t{histogram.symbols[symbol]} * code.symbol_lengths[symbol];
-    for (int position = 0; position < kPositionCount; ++position)
-        bits += uint64_t{histogram.positions[position]} * code.position_lengths[position];
-    return bits;
+    return code.header_bits + DataBits(histogram, code.symbol_lengths.data(), code.position_lengths.data());
 }
 
 void WriteBlock(BitWriter& out, const Symbol* symbols, size_t count, const BlockCode& code)
@@ -223,17 +265,47 @@ void WriteBlock(BitWriter& out, const Symbol* symbols, size_t count, const Block
 
 namespace {
 
+uint64_t PlannedBits(const Histogram& histogram)
+{
+    BlockLengths plan;
+    PlanLengths(histogram, plan);
+    return plan.header_bits + DataBits(histogram, plan.symbol, plan.position);
+}
+
+// A range longer than a block can hold is never chosen whole.
+constexpr uint64_t kUnusableBits = UINT64_MAX / 4;
+
 uint64_t RangeBits(const Symbol* symbols, size_t begin, size_t end)
 {
     if (end - begin > kMaxBlockSymbols)
-        return UINT64_MAX / 4;
+        return kUnusableBits;
     Histogram histogram;
     histogram.Add(symbols + begin, end - begin);
-    return BlockBits(histogram, PlanBlock(histogram));
+    return PlannedBits(histogram);
+}
+
+void AddHistogram(Histogram& sum, const Histogram& part)
+{
+    for (int i = 0; i < kSymbolCount; ++i)
+        sum.symbols[i] += part.symbols[i];
+    for (int i = 0; i < kPositionCount; ++i)
+        sum.positions[i] += part.positions[i];
+    sum.extra_bits += part.extra_bits;
+}
+
+void SubtractHistogram(Histogram& sum, const Histogram& part)
+{
+    for (int i = 0; i < kSymbolCount; ++i)
+        sum.symbols[i] -= part.symbols[i];
+    for (int i = 0; i < kPositionCount; ++i)
+        sum.positions[i] -= part.positions[i];
+    sum.extra_bits -= part.extra_bits;
 }
 
 // Splits [begin, end) where the two halves cost less than the whole, trying a
-// few evenly spaced cut points, and recurses into both sides.
+// few evenly spaced cut points, and recurses into both sides. The statistics
+// of both sides of every cut come from one pass over the range: the left
+// side grows by the piece before the cut, the right side is what remains.
 void SplitRange(const Symbol* symbols, size_t begin, size_t end, uint64_t whole_bits, int effort,
                 std::vector<size_t>& ends)
 {
@@ -242,10 +314,18 @@ void SplitRange(const Symbol* symbols, size_t begin, size_t end, uint64_t whole_
         int cuts = effort;
         uint64_t best_bits = whole_bits, best_left = 0, best_right = 0;
         size_t best_cut = 0;
+        Histogram left_histogram, right_histogram;
+        right_histogram.Add(symbols + begin, end - begin);
+        size_t previous_cut = begin;
         for (int k = 1; k < cuts; ++k) {
             size_t cut = begin + (end - begin) * k / cuts;
-            uint64_t left = RangeBits(symbols, begin, cut);
-            uint64_t right = RangeBits(symbols, cut, end);
+            Histogram piece;
+            piece.Add(symbols + previous_cut, cut - previous_cut);
+            AddHistogram(left_histogram, piece);
+            SubtractHistogram(right_histogram, piece);
+            previous_cut = cut;
+            uint64_t left = cut - begin > kMaxBlockSymbols ? kUnusableBits : PlannedBits(left_histogram);
+            uint64_t right = end - cut > kMaxBlockSymbols ? kUnusableBits : PlannedBits(right_histogram);
             if (left + right < best_bits) {
                 best_bits = left + right;
                 best_cut = cut;

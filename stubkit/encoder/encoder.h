@@ -8,9 +8,11 @@
 // Encoder of the payload's compressed stream (host side, used by the packer).
 //
 // Writes streams that the installer's DecodeStream reads back exactly. Memory
-// use depends on the window and the level only, never on the input size
-// (about 30-35 MB at the hash-chain levels 1-4, 60 MB at the binary-tree
-// levels 5-9).
+// use depends on the window and the level only, never on the input or the
+// thread count (about 30 MB at the hash-chain levels 1-4, 85 MB at the
+// binary-tree levels 5-9). At levels 5-9 threads search the matches of one
+// segment while the one before it is parsed; the stream is the same for any
+// number of them.
 //
 // Levels: 1-2 greedy/lazy parsing over 4-byte hash chains; 3-4 lazy parsing
 // over longer 3-byte chains; 5-9 shortest-path parsing over binary trees with
@@ -30,14 +32,17 @@ namespace stubkit {
 constexpr int kFastestLevel = 1;
 constexpr int kBestLevel = 9;
 constexpr int kDefaultLevel = 9;
+constexpr int kMaxThreads = 64;
 
 class StreamEncoder {
 public:
     // Receives the compressed stream piece by piece, in order.
     using Output = std::function<void(const std::uint8_t* bytes, std::size_t size)>;
 
-    // level: kFastestLevel (fast) .. kBestLevel (smallest).
-    StreamEncoder(int level, Output output);
+    // level: kFastestLevel (fast) .. kBestLevel (smallest). threads (1 ..
+    // kMaxThreads) search matches at the levels that parse optimally (5-9);
+    // the stream is the same for every thread count.
+    StreamEncoder(int level, Output output, int threads = 1);
     ~StreamEncoder();
     StreamEncoder(const StreamEncoder&) = delete;
     StreamEncoder& operator=(const StreamEncoder&) = delete;
@@ -54,7 +59,8 @@ private:
 };
 
 // Convenience for tests and small inputs.
-std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level);
+std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level,
+                                       int threads = 1);
 
 // Slice-by-8 form of the payload CRC for the host tool: same register and
 // results as UpdateCrc, eight bytes per step. Same contract as UpdateCrc: no

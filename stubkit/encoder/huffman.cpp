@@ -6,69 +6,96 @@
 namespace stubkit {
 namespace {
 
-struct Item {
-    uint64_t weight;
-    int symbol;   // a leaf's symbol, or -1 for a package of two items below
-};
+// Widest alphabet the fixed work space below serves.
+constexpr int kMaxAlphabet = 1024;
 
 }  // namespace
+
+void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths, int max_length)
+{
+    if (count > kMaxAlphabet || max_length > kMaxCodeLength)
+        throw std::invalid_argument("alphabet too large for the code length limit");
+    // Leaves sorted by weight, ties in symbol order: the symbol rides in the
+    // low bits of the key.
+    uint64_t keys[kMaxAlphabet];
+    int n = 0;
+    for (int symbol = 0; symbol < count; ++symbol) {
+        lengths[symbol] = 0;
+        if (frequencies[symbol] > 0)
+            keys[n++] = (uint64_t{frequencies[symbol]} << 10) | static_cast<uint64_t>(symbol);
+    }
+    if (n == 0)
+        return;
+    if (n == 1) {
+        lengths[keys[0] & 1023] = 1;
+        return;
+    }
+    if (n > (1 << max_length))
+        throw std::invalid_argument("too many symbols for the code length limit");
+    std::sort(keys, keys + n);
+    // A sentinel past the last leaf; the merge below takes the lighter
+    // item without branching, which the unpredictable choice needs.
+    uint64_t leaf_weight[kMaxAlphabet + 1];
+    for (int i = 0; i < n; ++i)
+        leaf_weight[i] = keys[i] >> 10;
+    leaf_weight[n] = UINT64_MAX;
+
+    // Package-merge: level l holds the leaves merged with the pairs of level
+    // l - 1. Choosing the 2n - 2 lightest items of the top level gives each
+    // symbol a length equal to the number of levels it is chosen on. A level
+    // keeps its leaves in weight order, so a chosen prefix of it holds the
+    // lightest leaves; only which items are leaves needs remembering.
+    static_assert(kMaxCodeLength <= 16, "work space sized for 16 levels");
+    uint64_t weight[2][2 * kMaxAlphabet + 2];
+    uint8_t is_leaf[kMaxCodeLength][2 * kMaxAlphabet];
+    int size[kMaxCodeLength];
+    std::copy(leaf_weight, leaf_weight + n, weight[0]);
+    std::fill(is_leaf[0], is_leaf[0] + n, 1);
+    size[0] = n;
+    for (int level = 1; level < max_length; ++level) {
+        uint64_t* below = weight[(level - 1) & 1];
+        uint64_t* merged = weight[level & 1];
+        uint8_t* leaf_flags = is_leaf[level];
+        const int packages = size[level - 1] / 2;
+        // A sentinel package heavier than any leaf but lighter than the
+        // leaves' sentinel; the level below is not needed any more.
+        below[2 * packages] = UINT64_MAX / 2;
+        below[2 * packages + 1] = UINT64_MAX / 2;
+        const int total = n + packages;
+        int leaf = 0, package = 0;
+        for (int out = 0; out < total; ++out) {
+            const uint64_t package_weight = below[2 * package] + below[2 * package + 1];
+            const uint64_t next_leaf = leaf_weight[leaf];
+            const bool take_leaf = next_leaf <= package_weight;
+            merged[out] = take_leaf ? next_leaf : package_weight;
+            leaf_flags[out] = take_leaf;
+            leaf += take_leaf;
+            package += !take_leaf;
+        }
+        size[level] = total;
+    }
+    // The chosen packages of a level are always its first ones, so each level
+    // down chooses a prefix twice as long as the packages above it.
+    int chosen_leaves[kMaxCodeLength];
+    int chosen = 2 * n - 2;
+    for (int level = max_length - 1; level >= 0; --level) {
+        int leaves = 0;
+        for (int i = 0; i < chosen; ++i)
+            leaves += is_leaf[level][i];
+        chosen_leaves[level] = leaves;
+        chosen = 2 * (chosen - leaves);
+    }
+    for (int level = 0; level < max_length; ++level)
+        for (int i = 0; i < chosen_leaves[level]; ++i)
+            ++lengths[keys[i] & 1023];
+}
 
 std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint32_t>& frequencies, int max_length)
 {
     std::vector<uint8_t> lengths(frequencies.size(), 0);
-    std::vector<Item> leaves;
-    for (size_t symbol = 0; symbol < frequencies.size(); ++symbol)
-        if (frequencies[symbol] > 0)
-            leaves.push_back({frequencies[symbol], static_cast<int>(symbol)});
-    if (leaves.empty())
-        return lengths;
-    if (leaves.size() == 1) {
-        lengths[leaves[0].symbol] = 1;
-        return lengths;
-    }
-    if (leaves.size() > (size_t{1} << max_length))
-        throw std::invalid_argument("too many symbols for the code length limit");
-    std::stable_sort(leaves.begin(), leaves.end(),
-                     [](const Item& a, const Item& b) { return a.weight < b.weight; });
-
-    // Package-merge: level l holds the leaves merged with the pairs of level
-    // l - 1. Choosing the 2n - 2 lightest items of the top level gives each
-    // symbol a length equal to the number of levels it is chosen on.
-    std::vector<std::vector<Item>> levels(max_length);
-    levels[0] = leaves;
-    for (int level = 1; level < max_length; ++level) {
-        const std::vector<Item>& below = levels[level - 1];
-        std::vector<Item>& merged = levels[level];
-        size_t packages = below.size() / 2;
-        merged.reserve(leaves.size() + packages);
-        size_t leaf = 0, package = 0;
-        while (leaf < leaves.size() || package < packages) {
-            uint64_t package_weight = package < packages
-                ? below[2 * package].weight + below[2 * package + 1].weight : UINT64_MAX;
-            if (leaf < leaves.size() && leaves[leaf].weight <= package_weight) {
-                merged.push_back(leaves[leaf++]);
-            } else {
-                merged.push_back({package_weight, -1});
-                ++package;
-            }
-        }
-    }
-    // The chosen packages of a level are always its first ones, so each level
-    // down chooses a prefix twice as long as the packages above it.
-    size_t chosen = 2 * leaves.size() - 2;
-    for (int level = max_length - 1; level >= 0; --level) {
-        size_t packages = 0;
-        for (size_t i = 0; i < chosen; ++i) {
-            if (levels[level][i].symbol >= 0)
-                ++lengths[levels[level][i].symbol];
-            else
-                ++packages;
-        }
-        chosen = 2 * packages;
-    }
+    LimitedCodeLengths(frequencies.data(), static_cast<int>(frequencies.size()), lengths.data(), max_length);
     return lengths;
 }
-
 std::vector<uint16_t> CanonicalCodes(const std::vector<uint8_t>& lengths)
 {
     int count[kMaxCodeLength + 1] = {};

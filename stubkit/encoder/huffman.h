@@ -15,6 +15,10 @@ constexpr int kMaxCodeLength = 16;
 // length 1 (callers write such an alphabet in the single-symbol form).
 std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint32_t>& frequencies,
                                         int max_length = kMaxCodeLength);
+// The same into lengths[0, count), without allocating: the block splitter
+// plans thousands of candidate blocks. count is at most 1024.
+void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths,
+                        int max_length = kMaxCodeLength);
 
 // Canonical codes for the lengths: shorter codes first, symbol order within a
 // length. Values are right-aligned, written most significant bit first.

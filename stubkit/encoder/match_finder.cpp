@@ -16,6 +16,12 @@ inline uint32_t Hash3(const uint8_t* p, int bits = kHashBits)
 
 inline uint32_t Slot(uint64_t position) { return static_cast<uint32_t>(position) & (kWindowSize - 1); }
 
+// The binary trees keep their nodes in a ring longer than the window by the
+// span searched concurrently: a thread ahead by less than that span never
+// reuses a node that a thread behind it can still reach.
+constexpr uint32_t kTreeRing = kWindowSize + kConcurrentSpan;
+inline uint32_t TreeSlot(uint64_t position) { return static_cast<uint32_t>(position) % kTreeRing; }
+
 // Links hold position + 1 so that 0 can mean "none"; inputs are limited to
 // 4 GiB by the decoder's 32-bit total anyway.
 inline uint32_t Link(uint64_t position) { return static_cast<uint32_t>(position) + 1; }
@@ -122,20 +128,33 @@ void HashChainFinder::SkipAndAdvance(InputWindow& input, uint32_t limit)
 }
 
 BinaryTreeFinder::BinaryTreeFinder(int max_depth, uint32_t nice_length)
-    : head_(size_t{1} << kHashBits, 0), tree_(2 * size_t{kWindowSize}, 0),
+    : head_(size_t{1} << kHashBits, 0), tree_(2 * size_t{kTreeRing}, 0),
       max_depth_(max_depth), nice_length_(nice_length) {}
 
 // Inserts the current suffix as the root of its bucket's tree, splitting the
 // old tree into the parts that sort below and above it; on the way down it
 // meets the suffixes that share the longest prefixes with the current one.
-int BinaryTreeFinder::Search(InputWindow& input, uint32_t limit, Match* out)
+uint32_t BinaryTreeFinder::Bucket(const InputWindow& input, uint64_t position)
 {
-    uint64_t position = input.Position();
+    return Hash3(input.At(position));
+}
+
+void BinaryTreeFinder::Prefetch(const InputWindow& input, uint64_t position, uint32_t candidate) const
+{
+    uint64_t from = candidate - 1;
+    if (candidate == 0 || from >= position || position - from > kMaxDistance)
+        return;
+    __builtin_prefetch(&tree_[2 * TreeSlot(from)]);
+    __builtin_prefetch(input.At(from));
+}
+
+int BinaryTreeFinder::SearchAt(const InputWindow& input, uint64_t position, uint32_t limit, Match* out)
+{
     const uint8_t* current = input.At(position);
     uint32_t hash = Hash3(current);
     uint32_t candidate = head_[hash];
     head_[hash] = Link(position);
-    uint32_t* smaller = &tree_[2 * Slot(position)];
+    uint32_t* smaller = &tree_[2 * TreeSlot(position)];
     uint32_t* larger = smaller + 1;
     uint32_t smaller_length = 0, larger_length = 0;
     uint32_t best = kMinMatch - 1;
@@ -148,8 +167,12 @@ int BinaryTreeFinder::Search(InputWindow& input, uint32_t limit, Match* out)
             *larger = 0;
             break;
         }
-        uint32_t* pair = &tree_[2 * Slot(from)];
+        uint32_t* pair = &tree_[2 * TreeSlot(from)];
         const uint8_t* earlier = input.At(from);
+        // The walk goes on to one of the two children: fetch both while this
+        // node's bytes are compared.
+        Prefetch(input, position, pair[0]);
+        Prefetch(input, position, pair[1]);
         uint32_t length = CommonLength(earlier, current, std::min(smaller_length, larger_length), nice);
         if (length > best && out != nullptr) {
             best = length;
@@ -183,7 +206,7 @@ int BinaryTreeFinder::Search(InputWindow& input, uint32_t limit, Match* out)
 
 int BinaryTreeFinder::FindAndAdvance(InputWindow& input, uint32_t limit, Match* out)
 {
-    int found = limit >= kMinMatch ? Search(input, limit, out) : 0;
+    int found = limit >= kMinMatch ? SearchAt(input, input.Position(), limit, out) : 0;
     input.Advance(1);
     return found;
 }
@@ -191,7 +214,7 @@ int BinaryTreeFinder::FindAndAdvance(InputWindow& input, uint32_t limit, Match* 
 void BinaryTreeFinder::SkipAndAdvance(InputWindow& input, uint32_t limit)
 {
     if (limit >= kMinMatch)
-        Search(input, limit, nullptr);
+        SearchAt(input, input.Position(), limit, nullptr);
     input.Advance(1);
 }
 

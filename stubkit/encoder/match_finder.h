@@ -17,6 +17,8 @@ constexpr uint32_t kWindowSize = 1u << 22;
 // position modulo the window, so one less keeps every link unambiguous.
 constexpr uint32_t kMaxDistance = kWindowSize - 1;
 constexpr int kMinMatch = 3;
+// Positions that threads search at the same time lie within this span.
+constexpr uint32_t kConcurrentSpan = 1u << 18;
 constexpr int kMaxMatch = 256;
 
 struct Match {
@@ -78,16 +80,28 @@ private:
 
 // Binary trees of suffixes per hash bucket: finds the longest matches of every
 // length with bounded effort, for the upper levels.
+//
+// A suffix only ever meets the suffixes of its own bucket, so the buckets can
+// be searched by several threads at once (SearchAt), each thread taking its
+// buckets' positions in increasing order: the trees, and so the matches, come
+// out as if one thread had searched every position in turn.
 class BinaryTreeFinder : public MatchFinder {
 public:
     BinaryTreeFinder(int max_depth, uint32_t nice_length);
     int FindAndAdvance(InputWindow& input, uint32_t limit, Match* out) override;
     void SkipAndAdvance(InputWindow& input, uint32_t limit) override;
 
+    // The bucket of the suffix at `position` (needs kMinMatch bytes there).
+    static uint32_t Bucket(const InputWindow& input, uint64_t position);
+    // Inserts the suffix at `position` and writes its matches as
+    // FindAndAdvance does (out may be null); the window does not move.
+    // limit >= kMinMatch.
+    int SearchAt(const InputWindow& input, uint64_t position, uint32_t limit, Match* out);
+
 private:
-    int Search(InputWindow& input, uint32_t limit, Match* out);
+    void Prefetch(const InputWindow& input, uint64_t position, uint32_t candidate) const;
     std::vector<uint32_t> head_;
-    std::vector<uint32_t> tree_;   // two children (smaller, larger) per position mod window
+    std::vector<uint32_t> tree_;   // two children (smaller, larger) per position, in a ring
     int max_depth_;
     uint32_t nice_length_;
 };

@@ -1,18 +1,28 @@
 #include "stubkit/encoder/encoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <string>
+#include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "stubkit/encoder/block_coder.h"
 #include "stubkit/encoder/match_finder.h"
+#include "stubkit/encoder/segment_search.h"
 
 namespace stubkit {
 namespace {
 
 // Input is parsed a segment at a time; blocks are cut from the symbols of
 // several segments once enough have gathered for the splitter to choose.
-constexpr size_t kSegmentSize = 1 << 18;
+constexpr size_t kSegmentSize = kConcurrentSpan;
 constexpr size_t kFlushSymbols = 4 * kMaxBlockSymbols;
 
 struct LevelSettings {
@@ -88,45 +98,97 @@ private:
     static constexpr int kMaxCodeLengthPrice = 16;
 };
 
+// Runs main_work on this thread while jobs 0 .. jobs - 1 run on `threads`
+// threads in all, this one included once main_work is done.
+void RunAlongside(int threads, int jobs, const std::function<void(int)>& job,
+                  const std::function<void()>& main_work)
+{
+    std::atomic<int> next_job{0};
+    auto take_jobs = [&] {
+        for (int taken; (taken = next_job++) < jobs;)
+            job(taken);
+    };
+    std::mutex failure_lock;
+    std::exception_ptr failure;
+    std::vector<std::thread> helpers;
+    try {
+        for (int helper = 1; helper < std::min(threads, jobs + 1); ++helper) {
+            helpers.emplace_back([&] {
+                try {
+                    take_jobs();
+                } catch (...) {
+                    std::lock_guard<std::mutex> lock(failure_lock);
+                    failure = std::current_exception();
+                }
+            });
+        }
+        main_work();
+        take_jobs();
+    } catch (...) {
+        // The helpers use this frame: they finish their job and stop first.
+        next_job = jobs;
+        for (std::thread& helper : helpers)
+            helper.join();
+        throw;
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 }  // namespace
 
 struct StreamEncoder::State {
     LevelSettings settings;
     Output output;
+    int threads = 1;
     InputWindow input{2 * kSegmentSize + kMaxMatch};
-    std::unique_ptr<MatchFinder> finder;
+    std::unique_ptr<MatchFinder> finder;        // levels that parse lazily
+    std::unique_ptr<BinaryTreeFinder> tree;     // levels that parse optimally
     std::vector<Symbol> pending;
     BitWriter bits;
     Histogram recent;
     bool have_recent = false;
     bool finished = false;
 
+    // The optimal levels search one segment while the one before it is parsed.
+    std::unique_ptr<SegmentSearch[]> searches;   // two, at those levels only
+    int searched = 0;              // searches[searched] waits for its parse
+    bool parse_waiting = false;
+
     // Per segment work space of the optimal parser.
-    std::vector<uint32_t> match_start;
-    std::vector<Match> matches;
     std::vector<float> cost;
-    std::vector<Symbol> arrival;
+    std::vector<uint32_t> arrival;   // packed, see PackArrival
     std::vector<Symbol> parsed;
 
     void EncodeSegment(size_t size);
+    void SearchSegment(size_t size);
+    void ParseWaitingSegment();
+    void FlushIfFull();
     void ParseLazy(size_t size);
-    void ParseOptimal(size_t size);
-    void GatherMatches(size_t size);
-    void ShortestPath(const uint8_t* bytes, size_t size, const Prices& prices);
+    void ParseOptimal(SegmentSearch& search);
+    void GatherMatches(SegmentSearch& search);
+    void ShortestPath(SegmentSearch& search, const uint8_t* bytes, const Prices& prices);
     void FlushBlocks(bool final);
     void Emit();
 };
 
-StreamEncoder::StreamEncoder(int level, Output output) : state_(std::make_unique<State>())
+StreamEncoder::StreamEncoder(int level, Output output, int threads) : state_(std::make_unique<State>())
 {
     state_->settings = SettingsFor(level);
     state_->output = std::move(output);
+    if (threads < 1 || threads > kMaxThreads)
+        throw std::invalid_argument("thread count must be 1 to " + std::to_string(kMaxThreads));
+    state_->threads = threads;
     const LevelSettings& settings = state_->settings;
-    if (settings.binary_tree)
-        state_->finder = std::make_unique<BinaryTreeFinder>(settings.search_depth, kMaxMatch);
-    else
+    if (settings.optimal_passes > 0) {
+        state_->tree = std::make_unique<BinaryTreeFinder>(settings.search_depth, kMaxMatch);
+        state_->searches = std::make_unique<SegmentSearch[]>(2);
+    } else {
         state_->finder = std::make_unique<HashChainFinder>(
             settings.search_depth, settings.nice_length, settings.hash_bits, settings.hash_bytes);
+    }
 }
 
 StreamEncoder::~StreamEncoder() = default;
@@ -154,6 +216,7 @@ void StreamEncoder::Finish()
         return;
     while (state.input.Lookahead() > 0)
         state.EncodeSegment(std::min(kSegmentSize, state.input.Lookahead()));
+    state.ParseWaitingSegment();
     state.FlushBlocks(true);
     state.bits.AlignToByte();
     state.Emit();
@@ -162,12 +225,45 @@ void StreamEncoder::Finish()
 
 void StreamEncoder::State::EncodeSegment(size_t size)
 {
-    if (settings.optimal_passes > 0)
-        ParseOptimal(size);
-    else
-        ParseLazy(size);
+    if (tree) {
+        SearchSegment(size);
+        return;
+    }
+    ParseLazy(size);
+    FlushIfFull();
+}
+
+void StreamEncoder::State::FlushIfFull()
+{
     if (pending.size() >= kFlushSymbols)
         FlushBlocks(false);
+}
+
+// Searches the next `size` bytes on every thread while this one first parses
+// the segment searched before. The parse depends on the one before it (its
+// prices and the pending blocks), the search only on the input, so both
+// orders give the same stream.
+void StreamEncoder::State::SearchSegment(size_t size)
+{
+    SegmentSearch& search = searches[1 - searched];
+    search.Plan(input, input.Position(), size);
+    // More parts than threads: the thread that parses takes the ones left.
+    const int parts = threads == 1 ? 1 : std::min(2 * threads, SegmentSearch::kGroups);
+    RunAlongside(
+        threads, parts, [&](int part) { search.SearchPart(*tree, input, part, parts); },
+        [&] { ParseWaitingSegment(); });
+    input.Advance(size);
+    searched = 1 - searched;
+    parse_waiting = true;
+}
+
+void StreamEncoder::State::ParseWaitingSegment()
+{
+    if (!parse_waiting)
+        return;
+    parse_waiting = false;
+    ParseOptimal(searches[searched]);
+    FlushIfFull();
 }
 
 // Greedy or one-step lazy parse: a match is taken unless the next position
@@ -226,88 +322,131 @@ void StreamEncoder::State::ParseLazy(size_t size)
     }
 }
 
-// Collects the matches at every position of the segment, clipped to its end.
-// After a match of at least the nice length the positions it covers are only
-// inserted, since the parse takes such a match whole.
-void StreamEncoder::State::GatherMatches(size_t size)
+// Prepares the matches of every position for the parse: clipped to the
+// segment's end, and none at the positions that a match of at least the nice
+// length covers, since the parse takes such a match whole.
+void StreamEncoder::State::GatherMatches(SegmentSearch& search)
 {
-    match_start.assign(size + 1, 0);
-    matches.clear();
-    Match found[kMaxMatch + 1];
+    search.Index();
+    const size_t size = search.Size();
     size_t i = 0;
     while (i < size) {
-        match_start[i] = static_cast<uint32_t>(matches.size());
-        uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, input.Lookahead()));
-        int count = finder->FindAndAdvance(input, limit, found);
+        int count = 0;
+        uint32_t* found = search.MatchesAt(i, &count);
         uint32_t room = static_cast<uint32_t>(size - i);
         uint32_t longest = 0;
+        int kept = 0;
         for (int k = 0; k < count; ++k) {
-            uint32_t length = std::min(found[k].length, room);
+            uint32_t length = std::min(PackedLength(found[k]), room);
             if (length < kMinMatch || length <= longest)
                 continue;
-            matches.push_back({length, found[k].distance});
+            found[kept++] = PackMatch(length, PackedDistance(found[k]));
             longest = length;
         }
+        search.SetCount(i, kept);
         ++i;
         if (longest >= settings.nice_length) {
-            for (uint32_t skip = 1; skip < longest; ++skip, ++i) {
-                match_start[i] = static_cast<uint32_t>(matches.size());
-                limit = static_cast<uint32_t>(std::min<uint64_t>(kMaxMatch, input.Lookahead()));
-                finder->SkipAndAdvance(input, limit);
-            }
+            for (uint32_t skip = 1; skip < longest; ++skip, ++i)
+                search.SetCount(i, 0);
         }
     }
-    match_start[size] = static_cast<uint32_t>(matches.size());
 }
+
+namespace {
+
+// How the cheapest path arrives at a position: length 1 is a literal, else a
+// match of that length from `distance` back.
+inline uint32_t PackArrival(uint32_t length, uint32_t distance) { return distance << 9 | length; }
+inline uint32_t ArrivalLength(uint32_t arrival) { return arrival & 511; }
+inline uint32_t ArrivalDistance(uint32_t arrival) { return arrival >> 9; }
+
+// Offers the match lengths first..last from one distance to the positions
+// they reach: cost[length] and arrival[length] are those of the position
+// `length` bytes on. Each position is offered one price, so doing four
+// lengths at a time decides exactly as one at a time does.
+void OfferLengths(const float* length_prices, float distance_price, uint32_t first, uint32_t last,
+                  uint32_t distance, float* cost, uint32_t* arrival)
+{
+    uint32_t length = first;
+#if defined(__SSE2__)
+    const __m128 base = _mm_set1_ps(distance_price);
+    const __m128i step = _mm_set1_epi32(4);
+    __m128i packed = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(PackArrival(first, distance))),
+                                   _mm_setr_epi32(0, 1, 2, 3));
+    for (; length + 3 <= last; length += 4) {
+        __m128 total = _mm_add_ps(base, _mm_loadu_ps(length_prices + length));
+        __m128 old_cost = _mm_loadu_ps(cost + length);
+        __m128 better = _mm_cmplt_ps(total, old_cost);
+        __m128i keep = _mm_castps_si128(better);
+        _mm_storeu_ps(cost + length, _mm_or_ps(_mm_and_ps(better, total), _mm_andnot_ps(better, old_cost)));
+        __m128i old_arrival = _mm_loadu_si128(reinterpret_cast<const __m128i*>(arrival + length));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(arrival + length),
+                         _mm_or_si128(_mm_and_si128(keep, packed), _mm_andnot_si128(keep, old_arrival)));
+        packed = _mm_add_epi32(packed, step);
+    }
+#endif
+    for (; length <= last; ++length) {
+        float total = distance_price + length_prices[length];
+        if (total < cost[length]) {
+            cost[length] = total;
+            arrival[length] = PackArrival(length, distance);
+        }
+    }
+}
+
+}  // namespace
 
 // Cheapest way through the segment under the given prices: cost[i] is the
 // cost of the first i bytes, arrival[i] the last symbol on that path.
-void StreamEncoder::State::ShortestPath(const uint8_t* bytes, size_t size, const Prices& prices)
+void StreamEncoder::State::ShortestPath(SegmentSearch& search, const uint8_t* bytes, const Prices& prices)
 {
+    const size_t size = search.Size();
     cost.assign(size + 1, INFINITY);
-    arrival.assign(size + 1, Symbol{0, 0});
+    arrival.assign(size + 1, PackArrival(1, 0));
     cost[0] = 0;
+    // Prices by match length rather than by symbol.
+    const float* length_prices = prices.symbol + 253;
     for (size_t i = 0; i < size; ++i) {
         float here = cost[i];
         float literal = here + prices.symbol[bytes[i]];
         if (literal < cost[i + 1]) {
             cost[i + 1] = literal;
-            arrival[i + 1] = Symbol::Literal(bytes[i]);
+            arrival[i + 1] = PackArrival(1, 0);
         }
         uint32_t shorter = kMinMatch - 1;
-        for (uint32_t k = match_start[i]; k < match_start[i + 1]; ++k) {
-            const Match& match = matches[k];
-            float distance_price = here + prices.position[PositionCode(match.distance - 1)];
-            for (uint32_t length = shorter + 1; length <= match.length; ++length) {
-                float total = distance_price + prices.symbol[length + 253];
-                if (total < cost[i + length]) {
-                    cost[i + length] = total;
-                    arrival[i + length] = Symbol::Match(length, match.distance);
-                }
-            }
-            shorter = match.length;
+        int count = 0;
+        const uint32_t* matches = search.MatchesAt(i, &count);
+        for (int k = 0; k < count; ++k) {
+            uint32_t length = PackedLength(matches[k]), distance = PackedDistance(matches[k]);
+            float distance_price = here + prices.position[PositionCode(distance - 1)];
+            OfferLengths(length_prices, distance_price, shorter + 1, length, distance, &cost[i], &arrival[i]);
+            shorter = length;
         }
     }
     parsed.clear();
-    for (size_t i = size; i > 0; i -= arrival[i].Length())
-        parsed.push_back(arrival[i]);
+    for (size_t i = size; i > 0; i -= ArrivalLength(arrival[i])) {
+        uint32_t length = ArrivalLength(arrival[i]);
+        parsed.push_back(length == 1 ? Symbol::Literal(bytes[i - 1])
+                                     : Symbol::Match(length, ArrivalDistance(arrival[i])));
+    }
     std::reverse(parsed.begin(), parsed.end());
 }
 
 // Optimal parse: shortest paths under prices from the previous output, then
 // again under the prices of the path just found.
-void StreamEncoder::State::ParseOptimal(size_t size)
+void StreamEncoder::State::ParseOptimal(SegmentSearch& search)
 {
-    // The window only slides when input is appended, so the bytes stay put.
-    const uint8_t* bytes = input.At(input.Position());
-    GatherMatches(size);
+    // The window keeps a full window of history behind the segment searched
+    // now, so the bytes of the one before it are still there.
+    const uint8_t* bytes = input.At(search.Start());
+    GatherMatches(search);
     Prices prices;
     if (have_recent)
         prices.From(recent);
     else
         prices.Defaults();
     for (int pass = 0; pass < settings.optimal_passes; ++pass) {
-        ShortestPath(bytes, size, prices);
+        ShortestPath(search, bytes, prices);
         Histogram histogram;
         histogram.Add(parsed.data(), parsed.size());
         prices.From(histogram);
@@ -341,12 +480,12 @@ void StreamEncoder::State::Emit()
         output(bytes.data(), bytes.size());
 }
 
-std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level)
+std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level, int threads)
 {
     std::vector<std::uint8_t> stream;
     StreamEncoder encoder(level, [&](const std::uint8_t* piece, std::size_t length) {
         stream.insert(stream.end(), piece, piece + length);
-    });
+    }, threads);
     encoder.Write(bytes, size);
     encoder.Finish();
     return stream;

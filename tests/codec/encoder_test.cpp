@@ -114,6 +114,22 @@ TEST(EncoderTest, PieceSizesDoNotChangeTheStream)
     }
 }
 
+TEST(EncoderTest, ThreadCountDoesNotChangeTheStream)
+{
+    // Several segments, with repeats reaching back across their boundaries
+    // and a long run, so threads search buckets of every kind side by side.
+    Bytes text = Text(400000, 11);
+    Bytes input = Concat({text, Random(300000, 12), Bytes(100000, 0), text, Random(1000, 13), text});
+    for (int level : {5, 9}) {
+        Bytes one = EncodeBuffer(input.data(), input.size(), level, 1);
+        for (int threads : {2, 3})
+            EXPECT_TRUE(EncodeBuffer(input.data(), input.size(), level, threads) == one)
+                << "level " << level << ", " << threads << " threads";
+        EXPECT_TRUE(codec_test::Decode(one, static_cast<uint32_t>(input.size())).output == input)
+            << "level " << level;
+    }
+}
+
 TEST(EncoderTest, HigherLevelsCompressBetter)
 {
     Bytes input = Concat({Text(400000, 10), WindowsBinary()});

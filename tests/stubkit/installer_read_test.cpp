@@ -158,6 +158,7 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         {{"extract", setup, ""}, {"the folder to extract into is empty"}, false},
         {{"test", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
         {{"build", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
+        {{"encode", "-T", "0", setup, folder + "/x.bin"}, {"--threads: Value 0 not in range 1 to 64"}, false},
         {{"decode", "--total", "12x", folder + "/stream.bin", folder + "/out.bin"}, {"'12x' is not a byte count"}, false},
         {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, false}};
     for (const auto& [arguments, expected, succeeds] : runs) {
