@@ -3,7 +3,7 @@
 # Wine, by stubkit's installer (driven through its boxes by install-timer: the
 # seconds from the folder dialog's OK to "Installation Complete.") and by NSIS
 # installers of the same files (lzma solid, zlib, bzip2; run silently with /S
-# and /D=, start to end). Every installer installs into a fresh folder, with
+# and /D=, start to end). Every run installs into a folder of its own, with
 # one warm wineserver for all runs; the median of RUNS runs is reported with
 # the fastest and slowest as the noise. Prints a table and writes JSON.
 # STUB is the installer stub to pack with (the freshly built one, so the figures
@@ -30,7 +30,7 @@ fi
 
 . "$here/corpus-files.sh"
 json="$out/install.json"
-target="$out/target"
+targets="$out/targets"
 
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
@@ -67,11 +67,12 @@ NSI
     (cd "$out/stage" && makensis -V1 bench.nsi)
 }
 
-# One installation into a fresh folder; prints its seconds. The previous
-# run's files are removed and written back first, so their disk work never
-# lands inside the next timed run.
-install_once() {   # kind, installer
-    rm -rf "$target"
+# One installation into a folder not used before; prints its seconds. No
+# earlier run's files are removed before it: removing a thousand files costs
+# this disk work that lands inside whatever runs next, so the folders are
+# removed together once a corpus is done, and everything is synced first.
+install_once() {   # kind, installer, run number
+    target="$targets/$(basename "$2" .exe)-$3"
     sync
     case $1 in
         stubkit) wine "$timer" drive "$(windows_path "$2")" "$(windows_path "$target")" ;;
@@ -81,7 +82,7 @@ install_once() {   # kind, installer
 
 check_installed() {   # corpus, name
     list_files "$1" | (cd "$(base_of "$1")" && xargs -d '\n' md5sum) | fold_case > "$out/expected.sums"
-    (cd "$target" && find . -type f ! -name davirado.dat ! -name davirado.exe ! -name uninstall.exe |
+    (cd "$targets/$1-$2-warm" && find . -type f ! -name davirado.dat ! -name davirado.exe ! -name uninstall.exe |
         sed 's|^\./||' | xargs -d '\n' md5sum) | fold_case > "$out/installed.sums"
     cmp -s "$out/expected.sums" "$out/installed.sums" ||
         { echo "install-bench: $2 installed $1 differently" >&2; exit 1; }
@@ -93,6 +94,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 printf '%-6s %-22s %10s %8s %8s %8s %8s\n' corpus installer bytes "vs lzma" median fastest slowest
 for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
     stage_corpus "$corpus"
+    rm -rf "$targets"; mkdir -p "$targets"
     build_stubkit "$corpus" "$out/$corpus-stubkit.exe"
     for compressor in lzma zlib bzip2; do
         case " ${INSTALL_BENCH_INSTALLERS:-stubkit nsis-lzma nsis-zlib nsis-bzip2} " in
@@ -106,12 +108,12 @@ for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
     for name in ${INSTALL_BENCH_INSTALLERS:-stubkit nsis-lzma nsis-zlib nsis-bzip2}; do
         installer="$out/$corpus-$name.exe"
         kind=${name%%-*}
-        install_once "$kind" "$installer" > /dev/null   # warms the caches, then checked
+        install_once "$kind" "$installer" warm > /dev/null   # warms the caches, then checked
         check_installed "$corpus" "$name"
         times=""
         i=0
         while [ $i -lt "$runs" ]; do
-            times="$times $(install_once "$kind" "$installer")"
+            times="$times $(install_once "$kind" "$installer" $i)"
             i=$((i + 1))
         done
         size=$(stat -c %s "$installer")
@@ -126,7 +128,8 @@ for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
             "$corpus" "$label" "$size" "$versus" "$mid" "$fastest" "$slowest" \
             "$(echo "$times" | sed 's/^ //; s/ /, /g')" >> "$json.tmp"
     done
-    rm -rf "$target" "$out/stage"
+    rm -rf "$targets" "$out/stage"
+    sync
 done
 { echo '['; cat "$json.tmp"; printf '\n]\n'; } > "$json"
 rm -f "$json.tmp"
