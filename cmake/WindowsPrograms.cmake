@@ -16,10 +16,29 @@ function(stubkit_size_flags target)
         -fno-threadsafe-statics -Wall -Wextra)
 endfunction()
 
-# The linker's own script with the read-only data moved into the code section.
-# A small program then needs one section fewer, which keeps its headers within
-# one 512-byte block of the file even with a relocation section; a section
-# more would cost a second block.
+# Moves the rules of one output section of a linker script into another,
+# right after the line `anchor`, and removes the section: an empty one
+# left behind would still be counted when the linker sizes the headers.
+function(stubkit_move_section_rules script_var section anchor)
+    set(script "${${script_var}}")
+    string(REGEX MATCH "\n  \\${section} BLOCK\\(__section_alignment__\\) :\n  {\n([^}]*)}" block "${script}")
+    set(rules "${CMAKE_MATCH_1}")
+    string(REPLACE "${block}" "" moved "${script}")
+    string(REPLACE "${anchor}" "${anchor}\n${rules}" moved "${moved}")
+    string(LENGTH "${script}" before)
+    string(LENGTH "${moved}" after)
+    if(NOT block OR before EQUAL after)
+        message(FATAL_ERROR "the default linker script has no ${section} rule to move behind '${anchor}'")
+    endif()
+    set(${script_var} "${moved}" PARENT_SCOPE)
+endfunction()
+
+# The linker's own script with the read-only data moved into the code section
+# and the few initialised variables (handles that start invalid, pointers into
+# buffers) behind the import tables, which are writable too. A small program
+# then needs two sections fewer, which keeps its headers within one 512-byte
+# block of the file even with a relocation section, and spares a whole block
+# for a few words of data.
 function(stubkit_write_merged_linker_script path)
     execute_process(COMMAND ${CMAKE_LINKER} --verbose OUTPUT_VARIABLE verbose RESULT_VARIABLE failed)
     set(rule "==================================================")
@@ -32,31 +51,9 @@ function(stubkit_write_merged_linker_script path)
     math(EXPR start "${start} + ${rule_length}")
     math(EXPR length "${end} - ${start}")
     string(SUBSTRING "${verbose}" ${start} ${length} script)
-    # The whole .rdata output section moves: an empty one left behind would
-    # still be counted when the linker sizes the headers.
-    set(read_only_section "\n  \\.rdata BLOCK\\(__section_alignment__\\) :\n  {\n([^}]*)}")
-    string(REGEX MATCH "${read_only_section}" block "${script}")
-    string(REPLACE "${block}" "" merged "${script}")
-    string(REPLACE "*(.gnu.linkonce.t.*)" "*(.gnu.linkonce.t.*)\n${CMAKE_MATCH_1}" merged "${merged}")
-    string(LENGTH "${script}" before)
-    string(LENGTH "${merged}" after)
-    if(NOT block OR before EQUAL after)
-        message(FATAL_ERROR "the default linker script has no .rdata rule to move into .text")
-    endif()
-    # The few initialised variables (handles that start invalid, pointers into
-    # buffers) go behind the import tables, which are writable too: a .data
-    # section of its own would cost a whole 512-byte block for a few words.
-    set(data_section "\n  \\.data BLOCK\\(__section_alignment__\\) :\n  {\n([^}]*)}")
-    string(REGEX MATCH "${data_section}" block "${merged}")
-    set(data_rules "${CMAKE_MATCH_1}")
-    string(REPLACE "${block}" "" moved "${merged}")
-    string(REPLACE "KEEP (SORT(*)(.idata$7))" "KEEP (SORT(*)(.idata$7))\n${data_rules}" moved "${moved}")
-    string(LENGTH "${merged}" before)
-    string(LENGTH "${moved}" after)
-    if(NOT block OR before EQUAL after)
-        message(FATAL_ERROR "the default linker script has no .data rule to move into .idata")
-    endif()
-    file(WRITE ${path} "${moved}")
+    stubkit_move_section_rules(script .rdata "*(.gnu.linkonce.t.*)")
+    stubkit_move_section_rules(script .data "KEEP (SORT(*)(.idata$7))")
+    file(WRITE ${path} "${script}")
 endfunction()
 
 set(STUBKIT_LINKER_SCRIPT ${CMAKE_BINARY_DIR}/stubkit-programs.ld)
