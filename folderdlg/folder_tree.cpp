@@ -1,5 +1,7 @@
 #include "folderdlg/folder_tree.h"
 
+#include <stdlib.h>
+
 #include "common/bounded_text.h"
 #include "common/system_dlls.h"
 #include "folderdlg/dialog_ids.h"
@@ -39,13 +41,6 @@ bool LoadCommonControls()
     return initialise && initialise(&classes);
 }
 
-void ReleaseFolderTreeImages()
-{
-    if (FolderImages && DestroyImageList)
-        DestroyImageList(FolderImages);
-    FolderImages = 0;
-}
-
 static HTREEITEM FirstChild(HWND tree, HTREEITEM item)
 {
     return (HTREEITEM)SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item);
@@ -67,13 +62,14 @@ bool ReadItemText(HWND tree, HTREEITEM item, char* text)
     return SendMessageA(tree, TVM_GETITEMA, 0, (LPARAM)&request) != 0;
 }
 
-// Sorted among its siblings, neither selected nor expanded, no item data.
-static HTREEITEM InsertItem(HWND tree, HTREEITEM parent, const char* text, int picture,
+// Neither selected nor expanded, no item data; placed after `after` (an
+// item, TVI_FIRST or TVI_LAST).
+__attribute__((noinline)) static HTREEITEM InsertItem(HWND tree, HTREEITEM parent, HTREEITEM after, const char* text, int picture,
                             int selectedPicture)
 {
     TVINSERTSTRUCTA insert = {};
     insert.hParent = parent;
-    insert.hInsertAfter = TVI_SORT;
+    insert.hInsertAfter = after;
     insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_STATE | TVIF_SELECTEDIMAGE;
     insert.item.state = 0;
     insert.item.stateMask = TVIS_SELECTED | TVIS_EXPANDED;
@@ -136,23 +132,99 @@ static bool IsDotEntry(const char* name)
 
 // `base` is the folder's path with its trailing backslash; an entry is listed
 // only when it is a folder whose own path ("base" + name + "\") still fits.
-static bool IsListedFolder(HWND tree, HTREEITEM item, unsigned baseLength,
-                           const WIN32_FIND_DATAA& entry)
+static bool IsListedFolder(unsigned baseLength, const WIN32_FIND_DATAA& entry)
 {
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     if (IsDotEntry(entry.cFileName))
         return false;
-    if (baseLength + TextLength(entry.cFileName) + 1 >= TreePathSize)
-        return false;
-    return !FindChildItem(tree, item, entry.cFileName);
+    return baseLength + TextLength(entry.cFileName) + 1 < TreePathSize;
+}
+
+// The sub-folders one search returns are gathered and sorted once before any
+// is inserted: looking for each among its siblings and inserting each in
+// sorted order would cost time in the square of their number, minutes for a
+// folder of tens of thousands. One zero-filled block serves every listing of
+// the dialog: the names are stored from its end downwards, their offsets from
+// its start upwards. A folder with more than the block holds lists the names
+// that fit. Untouched pages of the block cost no memory.
+enum { ListingBlockSize = 32 << 20 };
+static char* ListingBlock;
+
+// Gathers the listed entries from the open search; returns how many.
+static unsigned GatherFolders(HANDLE search, WIN32_FIND_DATAA* entry, unsigned baseLength)
+{
+    unsigned* offsets = (unsigned*)ListingBlock;
+    unsigned count = 0;
+    unsigned namesStart = ListingBlockSize;
+    do {
+        if (!IsListedFolder(baseLength, *entry))
+            continue;
+        unsigned size = TextLength(entry->cFileName) + 1;
+        if ((count + 1) * sizeof(unsigned) + size > namesStart)
+            break;
+        namesStart -= size;
+        TextCopy(ListingBlock + namesStart, size, entry->cFileName);
+        offsets[count++] = namesStart;
+    } while (FindNextFileA(search, entry));
+    return count;
+}
+
+// The tree's order of siblings, letter case aside. Names equal but for case
+// keep the order the search found them in (the higher offset came first), so
+// the one found first is the one kept.
+static int __cdecl CompareListedNames(const void* first, const void* second)
+{
+    unsigned a = *(const unsigned*)first;
+    unsigned b = *(const unsigned*)second;
+    int order = lstrcmpiA(ListingBlock + a, ListingBlock + b);
+    return order ? order : (a > b ? -1 : 1);
+}
+
+// Inserts the sorted names under `item`, each once (ignoring case) and none
+// the item already has. Its children are in the same order already, so one
+// walk through them finds every name's place; names after the last of them
+// are appended, which the control does without looking at any sibling.
+static void InsertListedFolders(HWND tree, HTREEITEM item, unsigned count)
+{
+    char existingText[TreePathSize];
+    HTREEITEM after = TVI_FIRST;
+    HTREEITEM existing = FirstChild(tree, item);
+    const char* previous = "";
+    for (unsigned* offset = (unsigned*)ListingBlock; count--; ++offset) {
+        const char* name = ListingBlock + *offset;
+        if (lstrcmpiA(previous, name) == 0)
+            continue;
+        previous = name;
+        int order = 1;
+        while (existing && ReadItemText(tree, existing, existingText) &&
+               (order = lstrcmpiA(existingText, name)) < 0) {
+            after = existing;
+            existing = NextSibling(tree, existing);
+        }
+        if (order == 0)
+            continue;
+        HTREEITEM inserted = InsertItem(tree, item, existing ? after : TVI_LAST, name, ClosedFolderPicture,
+                                        OpenFolderPicture);
+        if (inserted)
+            after = inserted;
+    }
+}
+
+void ReleaseFolderTreeImages()
+{
+    if (FolderImages && DestroyImageList)
+        DestroyImageList(FolderImages);
+    FolderImages = 0;
+    GlobalFree(ListingBlock);
+    ListingBlock = 0;
 }
 
 void AddFolderItem(HWND tree, HTREEITEM item, const char* path, UINT driveType)
 {
     if (!item) {
         int picture = driveType == DRIVE_REMOTE ? NetworkDrivePicture : FixedDrivePicture;
-        item = InsertItem(tree, 0, path, picture, picture);
+        item = InsertItem(tree, 0, TVI_SORT, path, picture, picture);
         if (!item)
             return;
     }
@@ -168,11 +240,12 @@ void AddFolderItem(HWND tree, HTREEITEM item, const char* path, UINT driveType)
     HANDLE search = FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    do {
-        if (IsListedFolder(tree, item, baseLength, entry))
-            InsertItem(tree, item, entry.cFileName, ClosedFolderPicture, OpenFolderPicture);
-    } while (FindNextFileA(search, &entry));
+    if (!ListingBlock)
+        ListingBlock = (char*)GlobalAlloc(GPTR, ListingBlockSize);
+    unsigned count = ListingBlock ? GatherFolders(search, &entry, baseLength) : 0;
     FindClose(search);
+    qsort(ListingBlock, count, sizeof(unsigned), CompareListedNames);
+    InsertListedFolders(tree, item, count);
 }
 
 int FindChildItem(HWND tree, HTREEITEM parent, const char* name)
