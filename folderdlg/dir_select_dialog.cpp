@@ -3,8 +3,8 @@
 #include "common/bounded_text.h"
 #include "folderdlg/dialog_ids.h"
 #include "folderdlg/folder_tree.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 
 int RunDirSelectDialog(HWND owner, char* path, int capacity)
 {

@@ -5,7 +5,7 @@
 #include "common/bounded_text.h"
 #include "common/system_dlls.h"
 #include "folderdlg/dialog_ids.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 
 // Pictures of the image list (bitmap FOLDER_IMAGES_BITMAP), in its order.
 enum {

@@ -3,8 +3,8 @@
 
 #include "common/bounded_text.h"
 #include "common/system_dlls.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 #include "installer/setup_window.h"
 
 static void ComposeSetupCaption()

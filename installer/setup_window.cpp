@@ -1,7 +1,7 @@
 #include "installer/setup_window.h"
 
 #include "installer/run_installation.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 
 enum { ShadeCount = 64 };
 

@@ -2,11 +2,11 @@
 
 #include "common/argument_vector.h"
 #include "common/bounded_text.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 #include "payload/extract_sink.h"
 #include "payload/stream_decoder.h"
-#include "uninstall/log_writer.h"
+#include "common/uninstall_log.h"
 
 HANDLE InstallerFile = INVALID_HANDLE_VALUE;
 unsigned char file_table[FileTableSize];

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 #include "payload/crc32.h"
 
 namespace stubkit {

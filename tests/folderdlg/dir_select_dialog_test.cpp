@@ -15,7 +15,7 @@
 
 #include "folder_dialog_window.h"
 #include "folderdlg/dir_select_dialog.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "test_paths.h"
 #include "window_driver.h"
 

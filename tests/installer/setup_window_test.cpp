@@ -14,7 +14,7 @@
 
 #include "folder_dialog_window.h"
 #include "installer/run_installation.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "installer/setup_window.h"
 #include "test_paths.h"
 #include "window_capture.h"

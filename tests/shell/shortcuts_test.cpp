@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "shell/shortcuts.h"
 #include "test_paths.h"
-#include "uninstall/log_writer.h"
-#include "uninstall/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 namespace {
 
