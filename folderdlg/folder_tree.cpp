@@ -130,17 +130,6 @@ static bool IsDotEntry(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// `base` is the folder's path with its trailing backslash; an entry is listed
-// only when it is a folder whose own path ("base" + name + "\") still fits.
-static bool IsListedFolder(unsigned baseLength, const WIN32_FIND_DATAA& entry)
-{
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    if (IsDotEntry(entry.cFileName))
-        return false;
-    return baseLength + TextLength(entry.cFileName) + 1 < TreePathSize;
-}
-
 // The sub-folders one search returns are gathered and sorted once before any
 // is inserted: looking for each among its siblings and inserting each in
 // sorted order would cost time in the square of their number, minutes for a
@@ -151,16 +140,20 @@ static bool IsListedFolder(unsigned baseLength, const WIN32_FIND_DATAA& entry)
 enum { ListingBlockSize = 32 << 20 };
 static char* ListingBlock;
 
-// Gathers the listed entries from the open search; returns how many.
+// Gathers the entries of the open search that are listed, and returns how
+// many: folders other than "." and "..", whose own path (`baseLength`
+// characters of the folder's path with its backslash, the name and a
+// backslash) still fits.
 static unsigned GatherFolders(HANDLE search, WIN32_FIND_DATAA* entry, unsigned baseLength)
 {
     unsigned* offsets = (unsigned*)ListingBlock;
     unsigned count = 0;
     unsigned namesStart = ListingBlockSize;
     do {
-        if (!IsListedFolder(baseLength, *entry))
-            continue;
         unsigned size = TextLength(entry->cFileName) + 1;
+        if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(entry->cFileName) ||
+            baseLength + size >= TreePathSize)
+            continue;
         if ((count + 1) * sizeof(unsigned) + size > namesStart)
             break;
         namesStart -= size;
