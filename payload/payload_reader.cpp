@@ -1,5 +1,7 @@
 #include "payload/payload_reader.h"
 
+#include <string.h>
+
 #include "common/argument_vector.h"
 #include "common/bounded_text.h"
 #include "common/config_block.h"
@@ -135,12 +137,15 @@ static bool OpenOwnFile(bool* appendedExe)
     DWORD length = GetModuleFileNameW(0, path, PathBufferSize);
     if (length == 0 || length >= PathBufferSize)
         return false;
-    const wchar_t* tail = path + length - 4;
-    *appendedExe = length < 4 || tail[0] != '.' || (tail[1] | 0x20) != 'e' || (tail[2] | 0x20) != 'x' ||
-                   (tail[3] | 0x20) != 'e';
+    // The last four characters, each with the bit that tells ASCII letters'
+    // cases set: ".exe" in any case reads as ".exe" (no character a file name
+    // may hold reads as the dot).
+    uint64_t tail = 0;
+    if (length >= 4)
+        memcpy(&tail, path + length - 4, sizeof tail);
+    *appendedExe = (tail | 0x0020002000200020ull) != 0x006500780065002Eull;
     if (*appendedExe)
-        for (const char* exe = ".exe"; (path[length] = *exe) != 0; ++exe)
-            ++length;
+        memcpy(path + length, L".exe", sizeof L".exe");
     RestartReading();
     InstallerFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
