@@ -58,10 +58,12 @@ struct TestOutcome {
 
 // Decodes the whole payload as the installer would; throws FormatError when
 // the installer would already refuse the head of the file. Passes only when
-// the installer would succeed, every name is one it installs as it is (none
+// the program in front of the payload is `stub` (empty: the stub the tool
+// carries) outside its record, the record keeps `build`'s rules, the
+// installer would succeed, every name is one it installs as it is (none
 // refused, no two landing on one file), and the header agrees with the table.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
-                          bool show_progress = false);
+                          bool show_progress = false, const std::filesystem::path& stub = {});
 
 // Writes every file under `folder` with its times, never through a symbolic
 // link. Refuses, before writing anything, names the installer refuses or that
