@@ -120,10 +120,10 @@ private:
             const std::optional<std::string> link = Text(table[i].LinkName, field + ".LinkName");
             const std::optional<std::string> target = Text(table[i].TargetFile, field + ".TargetFile");
             if (link) {
-                const std::string problem = NamePartProblem(*link);
+                const std::string problem = link->find('\\') != std::string::npos ? "is not a plain file name"
+                                                                                 : NamePartProblem(*link);
                 if (!problem.empty())
-                    problems_.push_back(field + ".LinkName: " + Quoted(*link) + " " +
-                                        (link->find('\\') != std::string::npos ? "is not a plain file name" : problem));
+                    problems_.push_back(field + ".LinkName: " + Quoted(*link) + " " + problem);
                 else if (!links.insert(UpperAscii(*link)).second)
                     problems_.push_back(field + ".LinkName: " + Quoted(*link) +
                                         " is an earlier row's link but for letter case, which it would replace");

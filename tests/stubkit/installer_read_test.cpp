@@ -373,7 +373,7 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
 TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndExtractWritesNothing)
 {
     const std::string refused = "has a name the installer refuses: ", corrupted = "the installer would stop with \"This is a corrupted installation file.\"";
-    const std::string empty = refused + "'' has an empty name|" + corrupted, character = "contains a control character or one of|" + corrupted,
+    const std::string empty = refused + "'' has an empty name|" + corrupted, nothing = refused + "it has an empty name|" + corrupted, character = "contains a control character or one of|" + corrupted,
                       dot = "ends in a dot or a blank|" + corrupted, device = "is a reserved device name|" + corrupted,
                       alias = "has the form of a generated 8.3 short name|" + corrupted, own = "it is the installer's own|" + corrupted;
     // NAMES; parts of the message, empty when the installer takes them.
@@ -383,7 +383,7 @@ TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndE
         {{"\\a.bin", "b\\b.txt", "c.bin"}, empty},
         {{"a.bin", "\\\\server\\share\\b", "c.bin"}, empty},
         {{"a.bin", "b\\\\b.txt", "b\\b.txt"}, empty},   // a doubled backslash beside the single one
-        {{"", "b\\b.txt", "c.bin"}, empty},
+        {{"", "b\\b.txt", "c.bin"}, nothing},
         {{"a.bin", "b\\", "c.bin"}, empty},
         {{"a.bin", "newdir/b.txt", "c.bin"}, refused + "it contains a control character or one of|" + corrupted},
         {{"a.bin", "b\\b.txt", "c:c.bin"}, character},
