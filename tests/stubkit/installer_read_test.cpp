@@ -265,6 +265,10 @@ protected:
         std::vector<FileRecord> records = image_.records;
         for (std::size_t i = 0; i < records.size(); ++i)
             records[i].name = names[i];
+        return WithRecords(records);
+    }
+    Bytes WithRecords(const std::vector<FileRecord>& records) const
+    {
         const Bytes table = SerializeFileTable(records);
         const Bytes header = SerializeHeader({image_.header.file_count, image_.header.total_size, static_cast<std::uint32_t>(table.size())});
         Bytes bytes = Cut(payload_);
@@ -424,6 +428,25 @@ TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndE
         }
         EXPECT_EQ(refusal.empty(), expected.empty()) << what << ": " << refusal;
         EXPECT_TRUE(expected.empty() || !fs::exists(out)) << what;
+    }
+}
+
+// `build` records the write time as the access time too; an installer whose three times differ shows a swap.
+TEST_F(DamagedInstaller, ExtractGivesEachFileTheAccessAndWriteTimeOfItsOwnRecord)
+{
+    std::vector<FileRecord> records = image_.records;
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i].creation_time = FiletimeFromUnix(1100000000 + i, 1100), records[i].access_time = FiletimeFromUnix(1200000000 + i, 2200),
+        records[i].write_time = FiletimeFromUnix(1300000000 + i, 3300);
+    WriteFile(scratch_ / "times.exe", WithRecords(records));
+    const fs::path out = scratch_ / "times-out";
+    fs::remove_all(out);
+    ASSERT_EQ(ExtractInstaller(scratch_ / "times.exe", out, Codepage(1252)), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        struct stat status {};
+        ASSERT_EQ(stat((out / std::regex_replace(records[i].name, std::regex("\\\\"), "/")).c_str(), &status), 0) << records[i].name;
+        EXPECT_EQ(std::make_tuple(status.st_atim.tv_sec, status.st_atim.tv_nsec, status.st_mtim.tv_sec, status.st_mtim.tv_nsec),
+                  std::make_tuple(1200000000 + static_cast<long>(i), 2200L, 1300000000 + static_cast<long>(i), 3300L)) << records[i].name;
     }
 }
 
