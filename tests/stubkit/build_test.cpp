@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 #include "stubkit/codepage.h"
+#include "stubkit/container/record_rules.h"
 #include "stubkit/embedded_stub.h"
 #include "stubkit/file_times.h"
 #include "stubkit/pack_plan.h"
@@ -235,6 +236,10 @@ TEST(Records, FileRecordsAreLittleEndianInFieldOrderAndTheStubsRecordIsFoundAndE
     EXPECT_EQ(std::memcmp(&stub[*offset], CONFIG_MARKER_STUB_SIZE, sizeof CONFIG_MARKER_STUB_SIZE), 0);
     stub[0] = 'X';
     EXPECT_EQ(FindConfigRecord(stub), offset);
+    // A StubSize slot of 32 digits and no NUL: the tool reads the 31 bytes the installer reads.
+    InstallerConfig config{};
+    std::memcpy(config.StubSize, "00000000000000000000000000049152", StubSizeSlotSize);
+    EXPECT_EQ(std::stoi(StubSizeTextAsRead(config)), ConfiguredStubSize(&config));
 }
 
 TEST(Conversions, TimesCodePagesAndLetterCaseMatchWindows)
