@@ -332,9 +332,9 @@ std::string FileNamed(const Codepage& codepage, const FileRecord& record)
 std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& verdict, const Codepage& codepage)
 {
     if (verdict.refused_name)
-        return FileNamed(codepage, image.records[*verdict.refused_name]) +
-               " has a name the installer refuses (a device, or outside its folder): it would stop with \"" +
-               kCorruptedFileMessage + "\"";
+        return FileNamed(codepage, image.records[*verdict.refused_name]) + " has a name the installer refuses: " +
+               Printable(codepage.ToUtf8(InstallerNameRefusal(image.records[*verdict.refused_name].name)->reason)) +
+               ": it would stop with \"" + kCorruptedFileMessage + "\" before extracting anything";
     if (verdict.damaged_file)
         return FileNamed(codepage, image.records[*verdict.damaged_file]) +
                " fails its CRC check: the installer would stop with \"" + kCorruptedFileMessage + "\"";
