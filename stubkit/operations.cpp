@@ -535,10 +535,13 @@ std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::pa
 
 }  // namespace
 
-std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite)
+std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite,
+                             const fs::path& stub)
 {
     const InstallerImage image = ReadInstallerImage(path);
-    const std::string problem = TableNameProblem(image, codepage);
+    std::string problem = RecordOrStubProblem(image, codepage, stub);
+    if (problem.empty())
+        problem = TableNameProblem(image, codepage);
     if (!problem.empty())
         throw FormatError(Quoted(path) + ": " + problem);
     const std::string inconsistency = HeaderInconsistency(image);

@@ -66,12 +66,14 @@ TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& cod
                           bool show_progress = false, const std::filesystem::path& stub = {});
 
 // Writes every file under `folder` with its times, never through a symbolic
-// link. Refuses, before writing anything, names the installer refuses or that
-// land on one file, and existing files unless `overwrite`. Throws FormatError
-// when the payload is damaged, after the files before the damage are written;
-// the damaged file itself is removed.
+// link. Refuses, before writing anything, what TestInstaller refuses before
+// decoding (an unknown stub, a record `build` never writes, names the
+// installer refuses or that land on one file, counts that disagree), and
+// existing files unless `overwrite`. Throws FormatError when the payload is
+// damaged, after the files before the damage are written; the damaged file
+// itself is removed.
 std::size_t ExtractInstaller(const std::filesystem::path& path, const std::filesystem::path& folder,
-                             const Codepage& codepage, bool overwrite = false);
+                             const Codepage& codepage, bool overwrite = false, const std::filesystem::path& stub = {});
 
 // The host path under `folder` for a table name, or a reason to refuse it.
 struct ExtractPath {

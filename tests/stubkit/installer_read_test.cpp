@@ -355,6 +355,18 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
     Bytes device = good_;
     std::memcpy(&device[payload_ + 12 + 33], "COM0.", 5);   // the first name, "a.bin"
     WriteFile(scratch_ / "device.exe", device);
+    // A patched stub (a byte of its DOS text), and records `build` never writes.
+    Bytes patched_stub = good_, climbing = good_, link = good_;
+    patched_stub[100] ^= 0x20;
+    WriteFile(scratch_ / "patched-stub.exe", patched_stub);
+    WriteFile(scratch_ / "its-stub.exe", Bytes(patched_stub.begin(), patched_stub.begin() + static_cast<long>(payload_)));
+    const std::size_t record = *FindConfigRecord(good_);
+    const std::string run_after = "..\\..\\windows\\system32\\cmd.exe /c x";
+    std::memcpy(&climbing[record + offsetof(InstallerConfig, RunAfterInstall)], run_after.c_str(), run_after.size() + 1);
+    WriteFile(scratch_ / "climbing.exe", climbing);
+    std::memcpy(&link[record + offsetof(InstallerConfig, DesktopShortcuts)], "..\\StartUp\\evil.lnk", 20);
+    std::memcpy(&link[record + offsetof(InstallerConfig, DesktopShortcuts) + 260], "a.bin", 6);
+    WriteFile(scratch_ / "link.exe", link);
     const std::string variant = (scratch_ / "variant.exe").string(), devices = (scratch_ / "device.exe").string(),
                       out = (scratch_ / "out").string();
     const std::pair<std::vector<std::string>, std::string> runs[] = {
@@ -365,12 +377,19 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
         {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
         {{"extract", variant, out}, "file 'b\\b.txt' fails its CRC check"},
         {{"test", devices}, "file 'COM0.' has a name the installer refuses"},
-        {{"extract", devices, out}, "file 'COM0.' has a name the installer refuses"}};
+        {{"extract", devices, out}, "file 'COM0.' has a name the installer refuses"},
+        {{"test", (scratch_ / "patched-stub.exe").string()}, "is not the stub of this stubkit (its stub differs from the known one at byte 100)"},
+        {{"extract", (scratch_ / "patched-stub.exe").string(), out}, "is not the stub of this stubkit"},
+        {{"test", (scratch_ / "climbing.exe").string()}, "configuration record: RunAfterInstall: '..\\..\\windows\\system32\\cmd.exe /c x'"},
+        {{"test", (scratch_ / "link.exe").string()}, "DesktopShortcuts[0].LinkName: '..\\StartUp\\evil.lnk' is not a plain file name"}};
     for (const auto& [arguments, expected] : runs) {
         const auto [code, output] = RunTool(arguments);
         EXPECT_EQ(code, 1) << arguments[0];
         EXPECT_NE(output.find(expected), std::string::npos) << output;
     }
+    EXPECT_EQ(RunTool({"test", "--stub", (scratch_ / "its-stub.exe").string(), (scratch_ / "patched-stub.exe").string()}).first, 0);
+    EXPECT_NE(RunTool({"list", (scratch_ / "patched-stub.exe").string()}).second.find("Stub             unknown: "), std::string::npos);
+    EXPECT_NE(RunTool({"list", variant}).second.find("Stub             the stub of this stubkit"), std::string::npos);
 }
 
 // The name table: each row puts NAMES in place of a.bin, b\b.txt and c.bin. The rows marked Windows-only are
