@@ -2,7 +2,7 @@
 // sees it: PE sections of the stub, the configuration record, the payload
 // header and file table (this header), and the payload run behind `test` and
 // `extract` (payload_run.h). It may use the encoder's fast CRC, payload/
-// (decoder, CRC) and installer/installer_config, nothing of the commands.
+// (decoder, CRC) and common/installer_config, nothing of the commands.
 //
 // The product installer as a file: the stub with its configuration record,
 // then the payload (a 12-byte header, the file table of FileRecords, and the
@@ -101,6 +101,8 @@ struct InstallerImage {
     std::uint64_t file_size = 0;
     InstallerConfig config{};
     std::uint32_t stub_size = 0;
+    std::vector<std::uint8_t> stub;    // the program in front of the payload, record included
+    std::size_t record_offset = 0;     // of the configuration record inside it
     PayloadHeader header;
     std::vector<FileRecord> records;
     std::uint64_t stream_offset = 0;
