@@ -1,7 +1,5 @@
 #include "folderdlg/folder_tree.h"
 
-#include <stdlib.h>
-
 #include "common/bounded_text.h"
 #include "common/system_dlls.h"
 #include "folderdlg/dialog_ids.h"
@@ -130,77 +128,31 @@ static bool IsDotEntry(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// The sub-folders one search returns are gathered and sorted once before any
-// is inserted: looking for each among its siblings and inserting each in
-// sorted order would cost time in the square of their number, minutes for a
-// folder of tens of thousands. One zero-filled block serves every listing of
-// the dialog: the names are stored from its end downwards, their offsets from
-// its start upwards. A folder with more than the block holds lists the names
-// that fit. Untouched pages of the block cost no memory.
-enum { ListingBlockSize = 32 << 20 };
-static char* ListingBlock;
-
-// Gathers the entries of the open search that are listed, and returns how
-// many: folders other than "." and "..", whose own path (`baseLength`
+// "." and ".." never, and a folder only when its own path (`baseLength`
 // characters of the folder's path with its backslash, the name and a
 // backslash) still fits.
-static unsigned GatherFolders(HANDLE search, WIN32_FIND_DATAA* entry, unsigned baseLength)
+static bool IsListedFolder(unsigned baseLength, const WIN32_FIND_DATAA& entry)
 {
-    unsigned* offsets = (unsigned*)ListingBlock;
-    unsigned count = 0;
-    unsigned namesStart = ListingBlockSize;
-    do {
-        unsigned size = TextLength(entry->cFileName) + 1;
-        if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(entry->cFileName) ||
-            baseLength + size >= TreePathSize)
-            continue;
-        if ((count + 1) * sizeof(unsigned) + size > namesStart)
-            break;
-        namesStart -= size;
-        TextCopy(ListingBlock + namesStart, size, entry->cFileName);
-        offsets[count++] = namesStart;
-    } while (FindNextFileA(search, entry));
-    return count;
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(entry.cFileName) &&
+           baseLength + TextLength(entry.cFileName) + 1 < TreePathSize;
 }
 
-// The tree's order of siblings, letter case aside. Names equal but for case
-// keep the order the search found them in (the higher offset came first), so
-// the one found first is the one kept.
-static int __cdecl CompareListedNames(const void* first, const void* second)
+// Drops every child that follows one of the same name, letter case aside.
+// The sort keeps equal names in the order they were inserted, so the child
+// that stays is the one listed first: an older one, or the first the search
+// found.
+static void DropRepeatedNames(HWND tree, HTREEITEM item)
 {
-    unsigned a = *(const unsigned*)first;
-    unsigned b = *(const unsigned*)second;
-    int order = lstrcmpiA(ListingBlock + a, ListingBlock + b);
-    return order ? order : (a > b ? -1 : 1);
-}
-
-// Inserts the sorted names under `item`, each once (ignoring case) and none
-// the item already has. Its children are in the same order already, so one
-// walk through them finds every name's place; names after the last of them
-// are appended, which the control does without looking at any sibling.
-static void InsertListedFolders(HWND tree, HTREEITEM item, unsigned count)
-{
-    char existingText[TreePathSize];
-    HTREEITEM after = TVI_FIRST;
-    HTREEITEM existing = FirstChild(tree, item);
-    const char* previous = "";
-    for (unsigned* offset = (unsigned*)ListingBlock; count--; ++offset) {
-        const char* name = ListingBlock + *offset;
-        if (lstrcmpiA(previous, name) == 0)
-            continue;
-        previous = name;
-        int order = 1;
-        while (existing && ReadItemText(tree, existing, existingText) &&
-               (order = lstrcmpiA(existingText, name)) < 0) {
-            after = existing;
-            existing = NextSibling(tree, existing);
-        }
-        if (order == 0)
-            continue;
-        HTREEITEM inserted = InsertItem(tree, item, existing ? after : TVI_LAST, name, ClosedFolderPicture,
-                                        OpenFolderPicture);
-        if (inserted)
-            after = inserted;
+    char texts[2][TreePathSize];
+    int current = 0;
+    texts[1][0] = '\0';
+    for (HTREEITEM child = FirstChild(tree, item), next; child; child = next) {
+        next = NextSibling(tree, child);
+        ReadItemText(tree, child, texts[current]);
+        if (lstrcmpiA(texts[current], texts[current ^ 1]) == 0)
+            SendMessageA(tree, TVM_DELETEITEM, 0, (LPARAM)child);
+        else
+            current ^= 1;
     }
 }
 
@@ -209,8 +161,6 @@ void ReleaseFolderTreeImages()
     if (FolderImages && DestroyImageList)
         DestroyImageList(FolderImages);
     FolderImages = 0;
-    GlobalFree(ListingBlock);
-    ListingBlock = 0;
 }
 
 void AddFolderItem(HWND tree, HTREEITEM item, const char* path, UINT driveType)
@@ -233,12 +183,21 @@ void AddFolderItem(HWND tree, HTREEITEM item, const char* path, UINT driveType)
     HANDLE search = FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    if (!ListingBlock)
-        ListingBlock = (char*)GlobalAlloc(GPTR, ListingBlockSize);
-    unsigned count = ListingBlock ? GatherFolders(search, &entry, baseLength) : 0;
+    // Appending costs the control nothing per sibling, and one sort puts them
+    // in order. Looking for each among its siblings and inserting each in
+    // sorted order would cost time in the square of their number: minutes
+    // for a folder of tens of thousands.
+    bool listed = false;
+    do {
+        if (IsListedFolder(baseLength, entry) &&
+            InsertItem(tree, item, TVI_LAST, entry.cFileName, ClosedFolderPicture, OpenFolderPicture))
+            listed = true;
+    } while (FindNextFileA(search, &entry));
     FindClose(search);
-    qsort(ListingBlock, count, sizeof(unsigned), CompareListedNames);
-    InsertListedFolders(tree, item, count);
+    if (!listed)
+        return;
+    SendMessageA(tree, TVM_SORTCHILDREN, FALSE, (LPARAM)item);
+    DropRepeatedNames(tree, item);
 }
 
 int FindChildItem(HWND tree, HTREEITEM parent, const char* name)
