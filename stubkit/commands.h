@@ -16,11 +16,30 @@
 
 namespace stubkit {
 
+// The tool's exit statuses; scripts rely on them.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;   // the work failed, a missing or unreadable input file included
+constexpr int kExitUsage = 2;     // the command line is wrong
+
+// An input file that cannot be read: the work failed, not the command line.
+class InputFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // An existing regular file: checked without opening it, so a FIFO given by
-// mistake is refused instead of blocking the tool.
+// mistake is refused instead of blocking the tool. Throws InputFileError,
+// which the parser passes on instead of calling it a usage error.
 inline CLI::Validator RegularFile()
 {
-    return CLI::Validator([](std::string& path) { return NonRegularFileProblem(path); }, "FILE", "RegularFile");
+    return CLI::Validator(
+        [](std::string& path) {
+            const std::string problem = NonRegularFileProblem(path);
+            if (!problem.empty())
+                throw InputFileError(problem);
+            return std::string();
+        },
+        "FILE", "RegularFile");
 }
 
 // A Windows ANSI code page number.
@@ -43,7 +62,7 @@ void AddBuildCommand(CLI::App& app);
 void AddListCommand(CLI::App& app);
 // stubkit test SETUP: decode and check everything as the installer would.
 void AddTestCommand(CLI::App& app);
-// stubkit extract SETUP DIR: write the files with their times.
+// stubkit extract SETUP DIR [NAME-OR-PATTERN]...: write the files with their times.
 void AddExtractCommand(CLI::App& app);
 
 }  // namespace stubkit

@@ -14,13 +14,28 @@ struct TestOptions {
     std::string setup;
     int codepage = kDefaultCodepage;
     bool quiet = false;
+    bool json = false;
     SignatureCheckOptions signature;
 };
 
+// The whole verdict as JSON on stdout; the exit status still tells pass or fail.
+void RunTestForJson(const TestOptions& options)
+{
+    const TestOutcome outcome = TestInstaller(options.setup, Codepage(options.codepage), ProgressStyleFor(options.quiet));
+    const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
+    const std::string refusal = SignatureRefusal(signature, options.signature.required);
+    std::cout << TestOutcomeAsJson(options.setup, outcome, signature, refusal) << std::flush;
+    if (!outcome.passed || !refusal.empty())
+        throw std::runtime_error(Quoted(options.setup) + " fails its test: " +
+                                 (outcome.passed ? refusal : outcome.message));
+}
+
 void RunTest(const TestOptions& options)
 {
+    if (options.json)
+        return RunTestForJson(options);
     const Codepage codepage(options.codepage);
-    const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
+    const TestOutcome outcome = TestInstaller(options.setup, codepage, ProgressStyleFor(options.quiet));
     if (!outcome.passed)
         throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
     const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
@@ -46,7 +61,9 @@ void AddTestCommand(CLI::App& app)
     command->add_option("SETUP", options->setup, "Installer to check")->required()->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
         ->check(AnsiCodepage());
-    command->add_flag("-q,--quiet", options->quiet, "Print nothing on success");
+    command->add_flag("-q,--quiet", options->quiet, "Print nothing on success, and no progress");
+    command->add_flag("--json", options->json,
+                      "Print the verdict, the signature and every file's state as JSON on stdout");
     AddSignatureCheckOptions(*command, options->signature, true);
     command->callback([options] { RunTest(*options); });
 }
