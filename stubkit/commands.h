@@ -21,22 +21,32 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;   // the work failed, a missing or unreadable input file included
 constexpr int kExitUsage = 2;     // the command line is wrong
 
-// An input file that cannot be read: the work failed, not the command line.
-class InputFileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// Input files found missing or unreadable while the command line is parsed.
+// They are the work's failure, not a usage error, and are reported only once
+// the command line as a whole has passed (so --help and usage errors come
+// first): main() calls ReportInputFileProblems before any command runs.
+inline std::vector<std::string>& PendingInputFileProblems()
+{
+    static std::vector<std::string> problems;
+    return problems;
+}
+
+// Throws the first pending problem as a std::runtime_error.
+inline void ReportInputFileProblems()
+{
+    if (!PendingInputFileProblems().empty())
+        throw std::runtime_error(PendingInputFileProblems().front());
+}
 
 // An existing regular file: checked without opening it, so a FIFO given by
-// mistake is refused instead of blocking the tool. Throws InputFileError,
-// which the parser passes on instead of calling it a usage error.
+// mistake is refused instead of blocking the tool.
 inline CLI::Validator RegularFile()
 {
     return CLI::Validator(
         [](std::string& path) {
             const std::string problem = NonRegularFileProblem(path);
             if (!problem.empty())
-                throw InputFileError(problem);
+                PendingInputFileProblems().push_back(problem);
             return std::string();
         },
         "FILE", "RegularFile");

@@ -78,6 +78,7 @@ int main(int argc, char** argv)
                "  stubkit test --require-signature product-setup.exe\n"
                "'stubkit COMMAND --help' describes each command; build's help shows the config format.");
     app.require_subcommand(1);
+    app.parse_complete_callback(stubkit::ReportInputFileProblems);
     if (IsUnknownCommand(app, argc, argv))
         return stubkit::kExitUsage;
     try {

@@ -4,8 +4,10 @@
 # Installs the tool with its CMake package from the host build tree, then
 # configures examples/cmake for Windows with the project's mingw toolchain,
 # builds it, packs it with `cpack -G External` and checks the installer with
-# `stubkit test`; the target stubkit_add_installer() made packs it too. The
-# installer is left as OUT_DIR/cmake-example-setup.exe for the Wine side.
+# `stubkit test` and `stubkit list`; the target stubkit_add_installer() made
+# packs it too, and a code page stubkit refuses fails cpack with stubkit's own
+# words. The installer is left as OUT_DIR/cmake-example-setup.exe for the
+# Wine side.
 set -eu
 host=$1 source=$2 out=$3
 prefix=$out/stubkit-prefix build=$out/build
@@ -20,4 +22,24 @@ installer=$build/stubkit-hello-1.0.0-win32.exe
 "$prefix/bin/stubkit" test "$installer"
 cmake --build "$build" --target hello-setup >/dev/null
 "$prefix/bin/stubkit" test "$build/hello-setup.exe"
+
+# What the CPACK_* and STUBKIT_* variables asked for, as the installer holds it.
+listing=$("$prefix/bin/stubkit" list "$installer")
+for expected in "Title            'Stubkit Hello'" "DefaultFolder    'Stubkit Hello'" \
+                "ProgramGroup     'Stubkit Examples'" "StartMenu        'Hello.lnk' -> 'bin\\hello.exe'" \
+                "'Uninstall Stubkit Hello.lnk' -> 'davirado.exe'" "Desktop          'Hello.lnk' -> 'bin\\hello.exe'" \
+                "  README.txt" "  bin\\hello.exe"; do
+    case $listing in *"$expected"*) ;; *) echo "FAIL: the installer's listing lacks $expected:"; echo "$listing"; exit 1 ;; esac
+done
 cp "$installer" "$out/cmake-example-setup.exe"
+
+# stubkit's own complaint reaches cpack's output word for word, and cpack fails.
+cmake -DSTUBKIT_CODEPAGE=437 "$build" >/dev/null
+if failed=$(cd "$build" && cpack -G External 2>&1); then
+    echo "FAIL: cpack succeeded with code page 437"; exit 1
+fi
+case $failed in
+*"--codepage: code page '437' is not a Windows ANSI code page; use one of 874, 932, 936, 949, 950, 1250 to 1258"*) ;;
+*) echo "FAIL: cpack's output lacks stubkit's message:"; echo "$failed"; exit 1 ;;
+esac
+echo "cmake example: configured, built, packed, tested and listed"

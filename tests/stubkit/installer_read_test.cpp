@@ -167,6 +167,8 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         {{"list", folder}, {"is a folder, not a regular file"}, 1},
         {{"list", too_long}, {"File name too long"}, 1},
         {{"test", folder + "/missing.exe"}, {"cannot open '" + folder + "/missing.exe': No such file"}, 1},
+        {{"test", "--bogus", folder + "/missing.exe"}, {"--bogus"}, 2},   // the command line is judged first
+        {{"test", folder + "/missing.exe", "--help"}, {"Usage"}, 0},
         {{"build", folder + "/warns.toml", "--sign-pkcs12", folder + "/missing.p12"}, {"missing.p12': No such file"}, 1},
         {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, 2},
         {{"extract", setup, ""}, {"the folder to extract into is empty"}, 1},
