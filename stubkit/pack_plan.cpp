@@ -192,10 +192,13 @@ public:
         const bool title_faulty = problems_.size() > title_mark;
         texts.default_folder =
             DefaultedFolderField(config_.default_folder, "default_folder", config_.default_folder_from_title, title_faulty);
+        const std::size_t group_mark = problems_.size();
         texts.program_group =
             DefaultedFolderField(config_.program_group, "program_group", config_.program_group_from_title, title_faulty);
+        const bool group_faulty = problems_.size() > group_mark || (config_.program_group_from_title && title_faulty);
         texts.run_after_install = Field(config_.run_after_install, "run_after_install");
-        texts.start_menu = Rows(config_.start_menu, "start_menu", texts.program_group);
+        // A faulty group is reported once, not again with every link's path.
+        texts.start_menu = Rows(config_.start_menu, "start_menu", group_faulty ? std::string() : texts.program_group);
         // Without a group the links' paths hold a doubled backslash, and the
         // uninstaller's climb from them must meet the Programs folder itself.
         if (config_.program_group.empty() && !config_.start_menu.empty() &&

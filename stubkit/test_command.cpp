@@ -18,16 +18,26 @@ struct TestOptions {
     SignatureCheckOptions signature;
 };
 
-// The whole verdict as JSON on stdout; the exit status still tells pass or fail.
+// The whole verdict as JSON on stdout, also for a file the installer would
+// refuse at its head (no files then); the exit status still tells pass or fail.
 void RunTestForJson(const TestOptions& options)
 {
-    const TestOutcome outcome = TestInstaller(options.setup, Codepage(options.codepage), ProgressStyleFor(options.quiet));
+    TestOutcome outcome;
+    std::string failure;
+    try {
+        outcome = TestInstaller(options.setup, Codepage(options.codepage), ProgressStyleFor(options.quiet));
+        if (!outcome.passed)
+            failure = Quoted(options.setup) + " is damaged: " + outcome.message;
+    } catch (const FormatError& error) {
+        outcome.message = failure = error.what();
+    }
     const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
     std::cout << TestOutcomeAsJson(options.setup, outcome, signature, refusal) << std::flush;
-    if (!outcome.passed || !refusal.empty())
-        throw std::runtime_error(Quoted(options.setup) + " fails its test: " +
-                                 (outcome.passed ? refusal : outcome.message));
+    if (failure.empty() && !refusal.empty())
+        failure = Quoted(options.setup) + " " + refusal;
+    if (!failure.empty())
+        throw std::runtime_error(failure);
 }
 
 void RunTest(const TestOptions& options)

@@ -109,8 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EachFieldOver259", Config("default_folder = \"" + k260 + "\"\nprogram_group = \"" + k260 + "\"\nrun_after_install = \"" + k260 +
              "\"\n" + Row("desktop", k260, k260)), nullptr, "default_folder: 260 characters|program_group: 260 characters|"
              "run_after_install: 260 characters|desktop[0].link: 260 characters|desktop[0].target: 260 characters"},
-        Case{"EveryProblemAtOnceAndOnlyOnce", Config(Row("desktop", "", ""), S(300, 't')), AddFile("con"), "title: 300 characters|"
-             "!default_folder|!program_group|desktop[0].link: must not be empty|'con' is a reserved device name"},
+        Case{"EveryProblemAtOnceAndOnlyOnce", Config(Row("desktop", "", "") + Row("start_menu", "a.lnk"), S(300, 't')), AddFile("con"),
+             "title: 300 characters|!default_folder|!program_group|!start_menu[0]|desktop[0].link: must not be empty|'con' is a reserved device name"},
         Case{"DefaultedFieldNamesWhereItsFaultCameFrom", Config("", "What?"), nullptr,
              "default_folder (the title, as it is not given): 'What?' contains the character '?'|!title:"},
         Case{"GroupAndLinkOf259Fit", Config("program_group = \"" + S(200, 'g') + "\"\n" + Row("start_menu", S(58, 'l')))},

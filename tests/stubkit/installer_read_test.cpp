@@ -384,6 +384,7 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
         {{"extract", devices, out}, "file 'COM0.' has a name the installer refuses"},
         {{"test", "--json", variant}, "\"state\" : \"damaged\""},
         {{"test", "--json", variant}, "\"state\" : \"unchecked\""},
+        {{"test", "--json", (scratch_ / "stub-only.exe").string()}, "\"files\" : [],"},
         {{"list", (scratch_ / "bent.exe").string()}, "\n                 ! header: total_size 32001 differs from the sum of the file sizes, 32000\n"},
         {{"list", "--json", (scratch_ / "bent.exe").string()}, "\"header_problem\" : \"header: total_size 32001"}};
     for (const auto& [arguments, expected] : runs) {
