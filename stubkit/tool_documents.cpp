@@ -10,7 +10,7 @@ namespace {
 // What scripts rely on; main() returns exactly these.
 const char* const kExitStatusSection =
     ".SH \"EXIT STATUS\"\n"
-    ".TP\n.B 0\nSuccess: the installer was written, or passed its test, or was extracted.\n"
+    ".TP\n.B 0\nSuccess: the command did all it was asked (for \\fBtest\\fR: the installer passed).\n"
     ".TP\n.B 1\nThe work failed: a config or product problem, a damaged installer, a failed signature,\n"
     "or an input file that is missing or cannot be read.\n"
     ".TP\n.B 2\nA usage error: an unknown command or option, a missing or malformed argument.\n";
@@ -32,7 +32,7 @@ const char* const kLimitsSection =
     "title                               at most 207 bytes in the code page\n"
     "default_folder, program_group,\n"
     "run_after_install, link, target     at most 259 bytes each\n"
-    "program_group + \\e + link           at most 259 bytes\n"
+    "program_group + \\e + link            at most 259 bytes\n"
     "shortcuts                           at most 16 start_menu and 16 desktop rows\n"
     "file name (with its folders)        at most 255 bytes\n"
     "file table                          at most 131072 bytes (33 bytes + the name per file)\n"

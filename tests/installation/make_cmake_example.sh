@@ -5,7 +5,8 @@
 # configures examples/cmake for Windows with the project's mingw toolchain,
 # builds it, packs it with `cpack -G External` and checks the installer with
 # `stubkit test` and `stubkit list`; the target stubkit_add_installer() made
-# packs it too, and a code page stubkit refuses fails cpack with stubkit's own
+# packs it too. Then packed again with the remaining variables set (signed),
+# and with a code page stubkit refuses, which fails cpack in stubkit's own
 # words. The installer is left as OUT_DIR/cmake-example-setup.exe for the
 # Wine side.
 set -eu
@@ -32,6 +33,19 @@ for expected in "Title            'Stubkit Hello'" "DefaultFolder    'Stubkit He
     case $listing in *"$expected"*) ;; *) echo "FAIL: the installer's listing lacks $expected:"; echo "$listing"; exit 1 ;; esac
 done
 cp "$installer" "$out/cmake-example-setup.exe"
+
+# The other variables: a display name, a program to run, a code page and a
+# signing key reach the installer too.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Hello -keyout "$out/key.pem" -out "$out/cert.pem" 2>/dev/null
+cmake "-DCPACK_NSIS_DISPLAY_NAME=Hello Display" "-DSTUBKIT_RUN_AFTER_INSTALL=bin/hello.exe --greet" -DSTUBKIT_CODEPAGE=1250 \
+    "-DSTUBKIT_SIGN_CERT=$out/cert.pem" "-DSTUBKIT_SIGN_KEY=$out/key.pem" -DSTUBKIT_SIGN_NAME=Hello "$build" >/dev/null
+(cd "$build" && cpack -G External >/dev/null)
+"$prefix/bin/stubkit" test --require-signature --ca-file "$out/cert.pem" "$installer"
+listing=$("$prefix/bin/stubkit" list --codepage 1250 "$installer")
+for expected in "Title            'Hello Display'" "RunAfterInstall  'bin\\hello.exe --greet'" \
+                "'Uninstall Hello Display.lnk' -> 'davirado.exe'" "Signature        signed by /CN=Hello"; do
+    case $listing in *"$expected"*) ;; *) echo "FAIL: the signed installer's listing lacks $expected:"; echo "$listing"; exit 1 ;; esac
+done
 
 # stubkit's own complaint reaches cpack's output word for word, and cpack fails.
 cmake -DSTUBKIT_CODEPAGE=437 "$build" >/dev/null
