@@ -115,7 +115,9 @@ void CommandSection(std::ostringstream& out, const CLI::App& command)
 {
     out << ".SS \"stubkit " << Roff(command.get_name());
     for (const CLI::Option* argument : VisibleOptions(command, true))
-        out << " " << Roff(argument->get_name(true));
+        out << " " << (argument->get_required() ? Roff(argument->get_name(true))
+                                                : "[" + Roff(argument->get_name(true)) + "]" +
+                                                      (argument->get_expected_max() > 1 ? "..." : ""));
     out << " [OPTIONS]\"\n" << Roff(command.get_description()) << "\n";
     for (bool positional : {true, false})
         for (const CLI::Option* option : VisibleOptions(command, positional))

@@ -36,7 +36,7 @@ uninstaller:    $uninstaller_size bytes (inside the stub)" "$tool --version"
     warnings=$(zcat "$man_page" | groff -man -Tutf8 -ww -z 2>&1)
     expect_equal "$warnings" "" "groff warnings for $man_page"
     page=$(zcat "$man_page" | groff -man -Tutf8 -P-cbou 2>/dev/null)
-    for text in "stubkit build CONFIG [OPTIONS]" "stubkit list SETUP" "stubkit test SETUP" "stubkit extract SETUP DIR" \
+    for text in "stubkit build CONFIG [OPTIONS]" "stubkit list SETUP" "stubkit test SETUP" "stubkit extract SETUP DIR [NAME-OR-PATTERN]..." \
                 "stubkit encode IN OUT" "stubkit decode" "--sign-pkcs12" "--sign-pass-file" "--require-signature" \
                 "--ca-file" "title = \"Korvan Reader\"" "stubkit build product.toml -o product-setup.exe" \
                 "EXIT STATUS" "A usage error" "ENVIRONMENT" "SOURCE_DATE_EPOCH" "LIMITS" "at most 16 start_menu"; do
