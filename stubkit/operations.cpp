@@ -393,10 +393,9 @@ std::string FileState(std::size_t index, const PayloadVerdict& verdict)
     const std::optional<std::size_t> fault = verdict.damaged_file ? verdict.damaged_file : verdict.refused_name;
     if (fault)
         return index < *fault ? "ok" : index > *fault ? "unchecked" : verdict.damaged_file ? "damaged" : "refused";
-    // The stream ended early: the last file opened is cut short.
-    if (index + 1 < verdict.files_reached)
-        return "ok";
-    return index + 1 == verdict.files_reached ? "incomplete" : "missing";
+    // A file cut short fails its CRC, so here every file reached is whole:
+    // the stream held too few bytes for the rest, or more than the files.
+    return index < verdict.files_reached ? "ok" : "missing";
 }
 
 std::vector<FileVerdict> FileVerdicts(const InstallerImage& image, const Codepage& codepage,

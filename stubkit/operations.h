@@ -51,9 +51,10 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
 std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json,
                               const SignatureReport& signature = {});
 
-// What `test` found for one file: "ok", "damaged" (fails its CRC), "refused"
-// (a name the installer refuses), "incomplete" (the stream ended inside it),
-// "missing" (the stream ended before it) or "unchecked" (after the fault).
+// What `test` found for one file: "ok", "damaged" (fails its CRC, or is cut
+// short), "refused" (a name the installer refuses), "missing" (the stream
+// ended before it) or "unchecked" (after the fault, or a name problem found
+// before decoding).
 struct FileVerdict {
     std::string name;   // UTF-8
     std::uint32_t size = 0;
