@@ -7,6 +7,11 @@
 # finds it with find_package(stubkit NO_CMAKE_FIND_ROOT_PATH) or with
 # stubkit_DIR, as toolchain files usually limit package searches to the
 # target's root.
+if(CMAKE_VERSION VERSION_LESS 3.20)
+    set(stubkit_FOUND FALSE)
+    set(stubkit_NOT_FOUND_MESSAGE "stubkit's CMake package needs CMake 3.20 or later (this is ${CMAKE_VERSION})")
+    return()
+endif()
 include(${CMAKE_CURRENT_LIST_DIR}/stubkitTargets.cmake)
 if(NOT CMAKE_CURRENT_LIST_DIR IN_LIST CMAKE_MODULE_PATH)
     list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
