@@ -13,6 +13,7 @@
 
 #include "stubkit/codepage.h"
 #include "stubkit/container/installer_file.h"
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 
@@ -20,7 +21,31 @@ namespace stubkit {
 // mistake is refused instead of blocking the tool.
 inline CLI::Validator RegularFile()
 {
-    return CLI::Validator([](std::string& path) { return NonRegularFileProblem(path); }, "FILE", "RegularFile");
+    return CLI::Validator([](std::string& path) { return NonRegularFileProblem(std::filesystem::u8path(path)); }, "FILE",
+                          "RegularFile");
+}
+
+// An existing file that is not a folder, in the words of CLI11's own check
+// (which would read a UTF-8 name in the host's narrow code page).
+inline CLI::Validator ExistingFile()
+{
+    return CLI::Validator(
+        [](std::string& path) {
+            const platform::FileKind kind = platform::ExamineFile(std::filesystem::u8path(path), true).kind;
+            return kind == platform::FileKind::missing  ? "File does not exist: " + path
+                   : kind == platform::FileKind::folder ? "File is actually a directory: " + path
+                                                        : std::string();
+        },
+        "FILE", "ExistingFile");
+}
+
+// A path option: arguments are UTF-8 on every host, and a path is made from
+// one through u8path (CLI11 would read it in the host's narrow code page).
+inline CLI::Option* AddPathOption(CLI::App& command, const std::string& name, std::filesystem::path& path,
+                                  const std::string& description)
+{
+    return command.add_option_function<std::string>(
+        name, [&path](const std::string& text) { path = std::filesystem::u8path(text); }, description);
 }
 
 // A Windows ANSI code page number.

@@ -18,7 +18,8 @@ struct ExtractOptions {
 void RunExtract(const ExtractOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const std::size_t files = ExtractInstaller(options.setup, options.folder, codepage, options.overwrite);
+    const std::size_t files = ExtractInstaller(std::filesystem::u8path(options.setup), std::filesystem::u8path(options.folder),
+                                                 codepage, options.overwrite);
     std::cout << Printable(options.setup) << ": extracted " << files << " files into " << Printable(options.folder) << "\n";
 }
 

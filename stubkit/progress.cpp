@@ -1,7 +1,5 @@
 #include "stubkit/progress.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 namespace stubkit {
@@ -21,11 +19,6 @@ std::string Duration(double seconds)
 }
 
 }  // namespace
-
-bool StderrIsTerminal()
-{
-    return isatty(STDERR_FILENO) == 1;
-}
 
 std::string HumanBytes(std::uint64_t bytes)
 {

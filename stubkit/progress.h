@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "stubkit/platform/platform.h"
+
 namespace stubkit {
 
 // True when stderr is a terminal, where a bar (and chatter) belongs.
-bool StderrIsTerminal();
+using platform::StderrIsTerminal;
 
 class ProgressBar {
 public:

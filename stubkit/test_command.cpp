@@ -20,10 +20,11 @@ struct TestOptions {
 void RunTest(const TestOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
+    const std::filesystem::path setup = std::filesystem::u8path(options.setup);
+    const TestOutcome outcome = TestInstaller(setup, codepage, !options.quiet && StderrIsTerminal());
     if (!outcome.passed)
         throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
-    const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
+    const SignatureReport signature = InspectSignature(setup, options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
     if (!refusal.empty())
         throw std::runtime_error(Quoted(options.setup) + " " + refusal);
