@@ -13,7 +13,7 @@ ExtractFolder::ExtractFolder(const fs::path& folder) : folder_(folder)
     if (folder.empty())
         throw std::runtime_error("the folder to extract into is empty; name one, e.g. '.'");
     std::error_code error;
-    fs::create_directories(platform::LongPath(folder), error);
+    platform::CreateFolders(folder, error);
     if (error)
         throw std::runtime_error("cannot create the folder " + Quoted(folder) + ": " + error.message());
     anchored_ = std::make_unique<platform::AnchoredFolder>(folder);

@@ -58,17 +58,11 @@ public:
     void Folder(const fs::path& folder, const std::string& name)
     {
         std::error_code error;
-        fs::directory_iterator entries(platform::LongPath(folder), error);
+        const std::vector<fs::path> entries = platform::ListFolder(folder, error);
         if (error)
             FailOn(folder, error);
-        for (; entries != fs::directory_iterator(); entries.increment(error)) {
-            if (error)
-                FailOn(folder, error);
-            const fs::path path = folder / entries->path().filename();
-            Entry(path, (name.empty() ? "" : name + "\\") + path.filename().u8string());
-        }
-        if (error)
-            FailOn(folder, error);
+        for (const fs::path& entry : entries)
+            Entry(folder / entry, (name.empty() ? "" : name + "\\") + entry.u8string());
     }
 
     SourceScan scan;
@@ -112,13 +106,10 @@ private:
 
     void File(const fs::path& path, const std::string& name)
     {
-        std::error_code error;
         SourceFile file;
         file.path = path;
         file.name = name;
-        file.size = fs::file_size(platform::LongPath(path), error);
-        if (error)
-            FailOn(path, error);
+        file.size = platform::ExamineFile(path, true).size;
         file.times = ReadFileTimes(path);
         file.times.access = file.times.write;
         if (rules_.latest_time) {

@@ -66,6 +66,7 @@ enum class FileKind { missing, regular, folder, link, fifo, socket, device, othe
 
 struct FileFacts {
     FileKind kind = FileKind::missing;
+    std::uint64_t size = 0;   // of a regular file
     std::string error;   // why it could not be examined; empty when it could
 };
 
@@ -84,6 +85,13 @@ bool SameFile(const std::filesystem::path& first, const std::filesystem::path& s
 // A path the host's calls accept whatever its length (Windows: the \\?\ form
 // of the absolute path, past the 260-character limit).
 std::filesystem::path LongPath(const std::filesystem::path& path);
+
+// Creates `folder` and its missing parents; `error` tells why it could not.
+void CreateFolders(const std::filesystem::path& folder, std::error_code& error);
+
+// The names of the entries in `folder` (without "." and ".."), in the order
+// the file system gives them; empty with `error` set when it cannot be read.
+std::vector<std::filesystem::path> ListFolder(const std::filesystem::path& folder, std::error_code& error);
 
 // ---- file times -------------------------------------------------------------------
 

@@ -275,6 +275,7 @@ FileFacts ExamineFile(const fs::path& path, bool follow_links)
         return facts;
     }
     facts.kind = KindOfMode(status.st_mode);
+    facts.size = static_cast<std::uint64_t>(status.st_size);
     return facts;
 }
 
@@ -294,6 +295,22 @@ bool SameFile(const fs::path& first, const fs::path& second)
 fs::path LongPath(const fs::path& path)
 {
     return path;
+}
+
+void CreateFolders(const fs::path& folder, std::error_code& error)
+{
+    fs::create_directories(folder, error);
+}
+
+std::vector<fs::path> ListFolder(const fs::path& folder, std::error_code& error)
+{
+    std::vector<fs::path> names;
+    fs::directory_iterator entries(folder, error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error))
+        names.push_back(entries->path().filename());
+    if (error)
+        names.clear();
+    return names;
 }
 
 // ---- file times -------------------------------------------------------------------

@@ -366,7 +366,10 @@ std::string ErrnoText(int error)
 FileFacts ExamineFile(const fs::path& path, bool follow_links)
 {
     FileFacts facts;
-    const DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const DWORD attributes = GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)
+                                 ? data.dwFileAttributes
+                                 : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         // Device names (NUL, COM1) have no attributes but open.
@@ -383,10 +386,14 @@ FileFacts ExamineFile(const fs::path& path, bool follow_links)
             return facts;
         }
         const Handle target(OpenForAttributes(path));
+        LARGE_INTEGER size{};
         facts.kind = target.IsValid() ? KindOfHandle(target.Get()) : FileKind::missing;
+        if (facts.kind == FileKind::regular && GetFileSizeEx(target.Get(), &size))
+            facts.size = static_cast<std::uint64_t>(size.QuadPart);
         return facts;
     }
     facts.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::folder : FileKind::regular;
+    facts.size = std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
     return facts;
 }
 
@@ -441,6 +448,51 @@ fs::path LongPath(const fs::path& path)
     if (absolute.rfind(L"\\\\", 0) == 0)
         return fs::path(L"\\\\?\\UNC\\" + absolute.substr(2));
     return fs::path(L"\\\\?\\" + absolute);
+}
+
+void CreateFolders(const fs::path& folder, std::error_code& error)
+{
+    error.clear();
+    const fs::path absolute = fs::absolute(folder).lexically_normal();
+    fs::path step;
+    for (const fs::path& part : absolute) {
+        step /= part;
+        if (step == absolute.root_path() || step == absolute.root_name())
+            continue;
+        // A share's name, or a folder there already: nothing to make.
+        if (!CreateDirectoryW(LongPath(step).c_str(), nullptr) && ExamineFile(step, true).kind != FileKind::folder) {
+            error.assign(static_cast<int>(GetLastError()), std::system_category());
+            return;
+        }
+    }
+    if (ExamineFile(folder, true).kind != FileKind::folder)
+        error = std::make_error_code(std::errc::not_a_directory);
+}
+
+std::vector<fs::path> ListFolder(const fs::path& folder, std::error_code& error)
+{
+    std::vector<fs::path> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileExW((LongPath(folder) / L"*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        error.assign(static_cast<int>(GetLastError()), std::system_category());
+        return names;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(fs::path(name));
+    } while (FindNextFileW(search, &found));
+    const DWORD ended = GetLastError();
+    FindClose(search);
+    if (ended != ERROR_NO_MORE_FILES) {
+        error.assign(static_cast<int>(ended), std::system_category());
+        names.clear();
+    } else {
+        error.clear();
+    }
+    return names;
 }
 
 // ---- file times -------------------------------------------------------------------
