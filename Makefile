@@ -30,8 +30,15 @@ build: configure
 	@cmake --build --preset host -j $(JOBS)
 	@cmake --build --preset windows-tool -j $(JOBS)
 
+# Where Wine cannot run 32-bit programs (a kernel without 32-bit emulation),
+# the host tests still run and the Windows suites are reported as not run.
 test: build fuzz-smoke
-	@$(WINE_RUN) --session sh -c 'ctest --preset host -j $(JOBS) && ctest --preset win32 -LE stress'
+	@if cmake/wine-run --check; then \
+		$(WINE_RUN) --session sh -c 'ctest --preset host -j $(JOBS) && ctest --preset win32 -LE stress'; \
+	else \
+		ctest --preset host -j $(JOBS) && \
+		echo "make test: the Windows suites under Wine were NOT run on this machine (see the line from wine-run above)"; \
+	fi
 	@ctest --preset windows-tool
 
 test-host: build
