@@ -1,8 +1,9 @@
 // stubkit/: the host tool's commands and what only they use: the product's
 // TOML config, the pack plan and the packer, progress bars, file times and
 // file I/O, the code page, and the stub the tool carries. They may use
-// stubkit/encoder, stubkit/container, payload/ and installer/installer_config;
-// neither of those two folders uses anything here.
+// stubkit/encoder, stubkit/container, stubkit/platform, payload/ and
+// installer/installer_config; none of those folders uses anything here.
+// Nothing here tests which host it runs on: what differs is stubkit/platform's.
 //
 // Subcommands of the stubkit tool. Each lives in its own file and registers
 // itself on the application; main() only calls the Add...Command functions.
