@@ -63,6 +63,9 @@ int main(int argc, char** argv)
         utf8_argv.push_back(argument.data());
     utf8_argv.push_back(nullptr);
     CLI::App app{"stubkit: builds and inspects self-extracting installers", "stubkit"};
+    // The same options on every host: CLI11 would take "/name" for an option
+    // on Windows, where it may as well be a path from the root of a drive.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", VersionText(), "Print the version and the sizes of the stub and uninstaller");
     stubkit::AddBuildCommand(app);
     stubkit::AddListCommand(app);
