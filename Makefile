@@ -59,7 +59,7 @@ install: build
 
 # A Debian package of the tool, in build/host/package/, and a zip of
 # stubkit.exe with the README and the manual, in build/windows-tool/package/.
-WINDOWS_ZIP := build/windows-tool/package/stubkit-$(shell sed -n 's/^project(stubkit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-windows-x64.zip
+WINDOWS_ZIP := build/windows-tool/package/stubkit-$(shell sed -n 's/^project.stubkit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-windows-x64.zip
 package: build
 	@cmake --build --preset host --target package
 	@cmake/windows-zip.sh build/windows-tool/stubkit/stubkit.exe $(STUBKIT) README.md $(WINDOWS_ZIP)

@@ -350,10 +350,14 @@ std::string CodepageToUtf8(int codepage, const std::string& bytes)
 
 std::string FoldCaseUtf8(const std::string& utf8)
 {
-    std::wstring wide = WideFromUtf8(utf8);
+    // The invariant table, as the file system's: the user's locale (a
+    // Turkish dotted I) does not change which names collide.
+    const std::wstring wide = WideFromUtf8(utf8);
+    std::wstring upper(wide.size(), L'\0');
     if (!wide.empty())
-        CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
-    return Utf8FromWide(wide);
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()), upper.data(),
+                     static_cast<int>(upper.size()));
+    return Utf8FromWide(upper);
 }
 
 std::string ErrnoText(int error)
