@@ -18,26 +18,40 @@
 
 namespace stubkit {
 
+// The tool's exit statuses; scripts rely on them.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;   // the work failed, a missing or unreadable input file included
+constexpr int kExitUsage = 2;     // the command line is wrong
+
+// Input files found missing or unreadable while the command line is parsed.
+// They are the work's failure, not a usage error, and are reported only once
+// the command line as a whole has passed (so --help and usage errors come
+// first): main() calls ReportInputFileProblems before any command runs.
+inline std::vector<std::string>& PendingInputFileProblems()
+{
+    static std::vector<std::string> problems;
+    return problems;
+}
+
+// Throws the first pending problem as a std::runtime_error.
+inline void ReportInputFileProblems()
+{
+    if (!PendingInputFileProblems().empty())
+        throw std::runtime_error(PendingInputFileProblems().front());
+}
+
 // An existing regular file: checked without opening it, so a FIFO given by
 // mistake is refused instead of blocking the tool.
 inline CLI::Validator RegularFile()
 {
-    return CLI::Validator([](std::string& path) { return NonRegularFileProblem(std::filesystem::u8path(path)); }, "FILE",
-                          "RegularFile");
-}
-
-// An existing file that is not a folder, in the words of CLI11's own check
-// (which would read a UTF-8 name in the host's narrow code page).
-inline CLI::Validator ExistingFile()
-{
     return CLI::Validator(
         [](std::string& path) {
-            const platform::FileKind kind = platform::ExamineFile(std::filesystem::u8path(path), true).kind;
-            return kind == platform::FileKind::missing  ? "File does not exist: " + path
-                   : kind == platform::FileKind::folder ? "File is actually a directory: " + path
-                                                        : std::string();
+            const std::string problem = NonRegularFileProblem(std::filesystem::u8path(path));
+            if (!problem.empty())
+                PendingInputFileProblems().push_back(problem);
+            return std::string();
         },
-        "FILE", "ExistingFile");
+        "FILE", "RegularFile");
 }
 
 // A path option: arguments are UTF-8 on every host, and a path is made from
@@ -69,7 +83,7 @@ void AddBuildCommand(CLI::App& app);
 void AddListCommand(CLI::App& app);
 // stubkit test SETUP: decode and check everything as the installer would.
 void AddTestCommand(CLI::App& app);
-// stubkit extract SETUP DIR: write the files with their times.
+// stubkit extract SETUP DIR [NAME-OR-PATTERN]...: write the files with their times.
 void AddExtractCommand(CLI::App& app);
 
 }  // namespace stubkit

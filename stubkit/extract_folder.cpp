@@ -37,6 +37,11 @@ void ExtractFolder::Check(const std::optional<platform::FolderFailure>& failure,
     }
 }
 
+void ExtractFolder::KeepInput(const fs::path& input)
+{
+    input_ = input;
+}
+
 std::string ExtractFolder::Obstacle(const RelativePath& file, bool overwrite) const
 {
     RelativePath walked;
@@ -54,6 +59,8 @@ std::string ExtractFolder::Obstacle(const RelativePath& file, bool overwrite) co
             return Quoted(PathOf(walked)) + " is a folder";
         if (last && kind != FileKind::regular)
             return Quoted(PathOf(walked)) + " exists and is not a regular file";
+        if (last && !input_.empty() && platform::SameFile(PathOf(walked), input_))
+            return Quoted(PathOf(walked)) + " is the installer being extracted (or a hard link to it)";
         if (last && !overwrite)
             return Quoted(PathOf(walked)) + " already exists; --overwrite replaces existing files";
     }

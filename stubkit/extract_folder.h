@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "stubkit/file_identity.h"
 #include "stubkit/file_times.h"
 #include "stubkit/platform/anchored_folder.h"
 
@@ -27,9 +28,9 @@ public:
     explicit ExtractFolder(const std::filesystem::path& folder);
 
     // What stands in the way of creating `file`, checked before anything is
-    // written: a link or a non-folder among its folders, a link or a folder
-    // at its place, or (without `overwrite`) any existing file there. Empty
-    // when nothing does.
+    // written: a symbolic link or a non-folder among its folders, a link or a
+    // folder at its place, the input itself (see KeepInput) or (without
+    // `overwrite`) any existing file there. Empty when nothing does.
     std::string Obstacle(const RelativePath& file, bool overwrite) const;
 
     // Creates the file with its missing folders and keeps it open for Write;
@@ -43,12 +44,17 @@ public:
 
     std::filesystem::path PathOf(const RelativePath& file) const;
 
+    // The file being extracted from, which no output may replace, not even
+    // through a hard link.
+    void KeepInput(const std::filesystem::path& input);
+
 private:
     void Check(const std::optional<platform::FolderFailure>& failure, const RelativePath& file) const;
 
     std::filesystem::path folder_;
     std::unique_ptr<platform::AnchoredFolder> anchored_;
     RelativePath open_file_;
+    std::filesystem::path input_;   // the installer, never overwritten
 };
 
 }  // namespace stubkit

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "payload/crc32.h"
 #include "stubkit/encoder/encoder.h"
 #include "stubkit/platform/platform.h"
+#include "stubkit/interrupt_cleanup.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;
@@ -25,6 +27,7 @@ public:
         : output_(output),
           temporary_(platform::CreateFileBeside(output, "." + output.filename().string() + ".partial-", &file_))
     {
+        interrupted_.emplace(temporary_);
     }
     ~PendingOutput()
     {
@@ -73,6 +76,7 @@ private:
     }
 
     fs::path output_;
+    std::optional<RemovedOnInterrupt> interrupted_;
     std::FILE* file_ = nullptr;
     fs::path temporary_;
     std::uint64_t written_ = 0;

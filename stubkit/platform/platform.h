@@ -35,11 +35,12 @@ void PrepareConsole();
 // True when stderr is a terminal, where a progress bar (and chatter) belongs.
 bool StderrIsTerminal();
 
-// Calls `cleanup` when the user or the system stops the tool (SIGINT, SIGTERM,
-// SIGHUP; a Windows console's Ctrl+C, Ctrl+Break or close) and ends the
-// process with 128 + the signal number, as a shell reports it. `cleanup` must
-// only remove files; null removes the hook.
-void OnInterruption(void (*cleanup)());
+// While set, stopping the tool (SIGINT, SIGTERM, SIGHUP; a Windows console's
+// Ctrl+C, Ctrl+Break, close or log-off) removes the file at `path` and ends
+// the process with 128 + the signal's number, as a shell reports it (Ctrl+C
+// 130, close 129, the rest 143). Null restores the previous handling. One
+// file at a time. Throws when the path does not fit the handler's buffer.
+void RemoveOnInterruption(const std::filesystem::path* path);
 
 // ---- text ------------------------------------------------------------------------
 

@@ -165,13 +165,16 @@ std::string ReadAll(int descriptor)
     }
 }
 
-void (*interruption_cleanup)() = nullptr;
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+// The handler may use only what is safe inside one: a fixed buffer, unlink
+// and _exit.
+char removed_on_interruption[4096];
+struct sigaction previous_handling[3];
 
-void OnSignal(int signal_number)
+extern "C" void RemoveAndExit(int signal_number)
 {
-    if (interruption_cleanup)
-        interruption_cleanup();
-    _exit(128 + signal_number);
+    ::unlink(removed_on_interruption);
+    ::_exit(128 + signal_number);
 }
 
 }  // namespace
@@ -192,14 +195,22 @@ bool StderrIsTerminal()
     return isatty(STDERR_FILENO) == 1;
 }
 
-void OnInterruption(void (*cleanup)())
+void RemoveOnInterruption(const fs::path* path)
 {
-    interruption_cleanup = cleanup;
+    if (!path) {
+        for (std::size_t i = 0; i < 3; ++i)
+            ::sigaction(kInterruptions[i], &previous_handling[i], nullptr);
+        return;
+    }
+    const std::string& text = path->native();
+    if (text.size() >= sizeof removed_on_interruption)
+        throw std::length_error("path too long: " + text);
+    std::memcpy(removed_on_interruption, text.c_str(), text.size() + 1);
     struct sigaction action {};
-    action.sa_handler = cleanup ? OnSignal : SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal_number, &action, nullptr);
+    action.sa_handler = RemoveAndExit;
+    sigfillset(&action.sa_mask);
+    for (std::size_t i = 0; i < 3; ++i)
+        ::sigaction(kInterruptions[i], &action, &previous_handling[i]);
 }
 
 // ---- text ------------------------------------------------------------------------

@@ -113,17 +113,17 @@ void RestoreConsole()
     SetConsoleOutputCP(saved_output_codepage);
 }
 
-void (*interruption_cleanup)() = nullptr;
+wchar_t removed_on_interruption[32768];
 
-// Runs on a thread of its own, while the tool's thread goes on.
-BOOL WINAPI OnControlEvent(DWORD event)
+// Runs on a thread of its own, while the tool's thread goes on; the file is
+// open with delete sharing, so it goes when the process ends.
+BOOL WINAPI RemoveAndExit(DWORD event)
 {
     // The numbers a shell would report for the matching signals.
     const int signal_number = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2
                               : event == CTRL_CLOSE_EVENT                       ? 1
                                                                                 : 15;
-    if (interruption_cleanup)
-        interruption_cleanup();
+    DeleteFileW(removed_on_interruption);
     ExitProcess(static_cast<UINT>(128 + signal_number));
 }
 
@@ -295,10 +295,17 @@ bool StderrIsTerminal()
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-void OnInterruption(void (*cleanup)())
+void RemoveOnInterruption(const fs::path* path)
 {
-    interruption_cleanup = cleanup;
-    SetConsoleCtrlHandler(OnControlEvent, cleanup != nullptr);
+    if (!path) {
+        SetConsoleCtrlHandler(RemoveAndExit, FALSE);
+        return;
+    }
+    const std::wstring text = LongPath(fs::absolute(*path)).native();
+    if (text.size() >= sizeof removed_on_interruption / sizeof removed_on_interruption[0])
+        throw std::length_error("path too long: " + path->string());
+    std::memcpy(removed_on_interruption, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    SetConsoleCtrlHandler(RemoveAndExit, TRUE);
 }
 
 // ---- text ------------------------------------------------------------------------
