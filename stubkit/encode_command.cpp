@@ -40,10 +40,32 @@ void AddThreadsOption(CLI::App& command, int& threads)
     threads = static_cast<int>(std::clamp<unsigned>(hardware, 1, kMaxThreads));
     command
         .add_option("-T,--threads", threads,
-                    "Threads that search for matches at -5 .. -9 (default: the machine's hardware threads); "
+                    "Threads that search for matches at -5 .. -12 (default: the machine's hardware threads); "
                     "the output is the same for every count")
         ->check(CLI::Range(1, kMaxThreads).description(""))
         ->type_name("N");
+}
+
+void AddHighLevelFlags(CLI::App& command, const std::function<void(int)>& set_level)
+{
+    for (int level = kBestLevel + 1; level <= kUltraLevel; ++level) {
+        std::string names = "--" + std::to_string(level) + (level == kUltraLevel ? ",--ultra" : "");
+        CLI::Option* flag = command.add_flag_callback(
+            names, [set_level, level] { set_level(level); },
+            "-10, -11, -12 (--ultra): smaller still, each up to ten times slower than -9");
+        if (level != kUltraLevel)
+            flag->group("");
+    }
+}
+
+void SpellHighLevelFlags(int argc, char** argv)
+{
+    static const std::string kSpelled[] = {"--10", "--11", "--12"};
+    static_assert(kUltraLevel - kBestLevel == 3, "one spelling per level past -9");
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
+        for (int level = kBestLevel + 1; level <= kUltraLevel; ++level)
+            if (argv[i] == "-" + std::to_string(level))
+                argv[i] = const_cast<char*>(kSpelled[level - kBestLevel - 1].c_str());
 }
 
 void AddEncodeCommand(CLI::App& app)
@@ -55,8 +77,9 @@ void AddEncodeCommand(CLI::App& app)
         command->add_flag_callback("-" + std::to_string(level),
                                    [options, level] { options->level = level; },
                                    level == kFastestLevel ? "Fastest" :
-                                   level == kBestLevel ? "Smallest (default)" : "");
+                                   level == kBestLevel ? "Small (default)" : "");
     }
+    AddHighLevelFlags(*command, [options](int level) { options->level = level; });
     AddThreadsOption(*command, options->threads);
     command->add_option("IN", options->input, "File to compress")->required();
     command->add_option("OUT", options->output, "Stream to write")->required();

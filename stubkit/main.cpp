@@ -73,6 +73,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     if (IsUnknownCommand(app, argc, argv))
         return 1;
+    stubkit::SpellHighLevelFlags(argc, argv);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -29,9 +29,14 @@
 
 namespace stubkit {
 
+struct LevelSettings;
+
 constexpr int kFastestLevel = 1;
 constexpr int kBestLevel = 9;
 constexpr int kDefaultLevel = 9;
+// Levels past kBestLevel, up to kUltraLevel, spend several times its time for
+// a few percent less.
+constexpr int kUltraLevel = 12;
 constexpr int kMaxThreads = 64;
 
 class StreamEncoder {
@@ -43,6 +48,8 @@ public:
     // kMaxThreads) search matches at the levels that parse optimally (5-9);
     // the stream is the same for every thread count.
     StreamEncoder(int level, Output output, int threads = 1);
+    // A row of settings of its own instead of a level's (level_settings.h).
+    StreamEncoder(const LevelSettings& settings, Output output, int threads = 1);
     ~StreamEncoder();
     StreamEncoder(const StreamEncoder&) = delete;
     StreamEncoder& operator=(const StreamEncoder&) = delete;

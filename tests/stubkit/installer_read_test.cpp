@@ -151,6 +151,7 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         {{"test", setup}, {"5 files, "}, true},
         {{"extract", setup, (scratch_ / "out").string()}, {}, true},
         {{"build", (scratch_ / "warns.toml").string(), "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, true},
+        {{"build", (scratch_ / "product.toml").string(), "-o", folder + "/ultra.exe", "-11", "-q"}, {}, true},
         {{"frob"}, {"unknown command 'frob'; the commands are build, list"}, false},
         {{"list", folder}, {"is a folder, not a regular file"}, false},
         {{"list", too_long}, {"File name too long"}, false},
