@@ -4,7 +4,7 @@
 // the blocks stop shrinking, and cuts blocks by dynamic programming over a
 // fine grid; the smallest stream of all rows is the bound. Every stream is
 // decoded and compared with the sample before it counts.
-//   usage: bound_search [level=N | row=DEPTH,PASSES,GRID]... SAMPLE...
+//   usage: bound_search [level=N | row=DEPTH,PASSES,GRID[,UNUSED_BITS]]... SAMPLE...
 // Without level= or row= arguments it measures levels 9 and 12 and the
 // reference rows (4 MB samples take minutes per row); with them, only those,
 // which is how a level's row is tried out.
@@ -30,19 +30,25 @@ struct Row {
     stubkit::LevelSettings settings;
 };
 
-stubkit::LevelSettings Reference(int depth, int block_passes, size_t split_step)
+// Parses go on while one of four passes in a row still finds a smaller
+// result; the grid has no limit on its points.
+stubkit::LevelSettings Reference(int depth, int block_passes, size_t split_step, float unused_extra_bits = 2.0f)
 {
     stubkit::LevelSettings settings = stubkit::SettingsForLevel(stubkit::kUltraLevel);
     settings.search_depth = depth;
     settings.block_passes = block_passes;
     settings.split_step = split_step;
+    settings.split_points = 0;
+    settings.pass_patience = 4;
+    settings.unused_extra_bits = unused_extra_bits;
     return settings;
 }
 
 const Row kRows[] = {
     {"depth 2048, grid 256", Reference(2048, 64, 256)},
-    {"depth 2048, grid 1024", Reference(2048, 64, 1024)},
-    {"depth 8192, grid 512", Reference(8192, 64, 512)},
+    {"depth 2048, grid 256, +0", Reference(2048, 64, 256, 0.0f)},
+    {"depth 2048, grid 256, +4", Reference(2048, 64, 256, 4.0f)},
+    {"depth 8192, grid 128", Reference(8192, 64, 128)},
 };
 
 const Bytes* decode_input;
@@ -106,11 +112,12 @@ int main(int argc, char** argv)
     for (; first_sample < argc; ++first_sample) {
         int level = 0, depth = 0, passes = 0;
         size_t grid = 0;
+        float unused_extra_bits = 2.0f;
         if (std::sscanf(argv[first_sample], "level=%d", &level) == 1) {
             levels.push_back(level);
-        } else if (std::sscanf(argv[first_sample], "row=%d,%d,%zu", &depth, &passes, &grid) == 3) {
+        } else if (std::sscanf(argv[first_sample], "row=%d,%d,%zu,%f", &depth, &passes, &grid, &unused_extra_bits) >= 3) {
             names.push_back(argv[first_sample]);
-            rows.push_back({nullptr, Reference(depth, passes, grid)});
+            rows.push_back({nullptr, Reference(depth, passes, grid, unused_extra_bits)});
         } else {
             break;
         }

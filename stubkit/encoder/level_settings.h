@@ -26,6 +26,11 @@ struct LevelSettings {
     int block_passes = 0;
     size_t split_step = 0;
     size_t split_points = 0;
+    // Passes in a row without a smaller result before the parse gives up,
+    // and the bits a symbol without a code costs on top of log2 of its
+    // block's symbol count.
+    int pass_patience = 1;
+    float unused_extra_bits = 2.0f;
 };
 
 // The row of a level, kFastestLevel .. kUltraLevel; throws on others.

@@ -42,7 +42,7 @@ LevelSettings SettingsForLevel(int level)
         {true, 192, 256, false, 3, 32, 20, 3},      // 9
         {true, 192, 256, false, 3, 32, 20, 3, 2, 2048, 64},     // 10
         {true, 256, 256, false, 3, 32, 20, 3, 4, 1024, 128},    // 11
-        {true, 256, 256, false, 3, 32, 20, 3, 8, 1024, 128},    // 12
+        {true, 256, 256, false, 3, 32, 20, 3, 8, 512, 256},     // 12
     };
     if (level < kFastestLevel || level > kUltraLevel)
         throw std::invalid_argument("compression level must be 1 to " + std::to_string(kUltraLevel));
@@ -519,7 +519,7 @@ void StreamEncoder::State::ParseByBlocks(SegmentSearch& search, const uint8_t* b
     parsed_ends = ends;
     std::vector<Prices> block_prices;
     std::vector<PricedRange> ranges;
-    for (int pass = 0; pass < settings.block_passes; ++pass) {
+    for (int pass = 0, fruitless = 0; pass < settings.block_passes && fruitless < settings.pass_patience; ++pass) {
         block_prices.clear();
         ranges.clear();
         block_prices.reserve(ends.size());
@@ -532,7 +532,8 @@ void StreamEncoder::State::ParseByBlocks(SegmentSearch& search, const uint8_t* b
             Histogram histogram;
             histogram.Add(pending.data() + begin, end - begin);
             block_prices.emplace_back();
-            const float unused = std::min(18.0f, 2.0f + std::log2(static_cast<float>(end - begin)));
+            const float unused =
+                std::min(18.0f, settings.unused_extra_bits + std::log2(static_cast<float>(end - begin)));
             block_prices.back().From(PlanBlock(histogram), unused);
             ranges.push_back({offset, &block_prices.back()});
             for (; symbol < end; ++symbol)
@@ -541,8 +542,11 @@ void StreamEncoder::State::ParseByBlocks(SegmentSearch& search, const uint8_t* b
         }
         ShortestPath(search, bytes, ranges);
         uint64_t bits = SplitWithParsed(carried, &ends);
-        if (bits >= best_bits)
-            break;
+        if (bits >= best_bits) {
+            ++fruitless;
+            continue;
+        }
+        fruitless = 0;
         best_bits = bits;
         best = parsed;
         parsed_ends = ends;
