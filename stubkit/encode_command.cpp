@@ -48,14 +48,12 @@ void AddThreadsOption(CLI::App& command, int& threads)
 
 void AddHighLevelFlags(CLI::App& command, const std::function<void(int)>& set_level)
 {
-    for (int level = kBestLevel + 1; level <= kUltraLevel; ++level) {
-        std::string names = "--" + std::to_string(level) + (level == kUltraLevel ? ",--ultra" : "");
-        CLI::Option* flag = command.add_flag_callback(
-            names, [set_level, level] { set_level(level); },
-            "-10, -11, -12 (--ultra): smaller still, each up to ten times slower than -9");
-        if (level != kUltraLevel)
-            flag->group("");
-    }
+    // Hidden: the spellings main() gives -10 .. -12; --ultra stands for them in the help.
+    for (int level = kBestLevel + 1; level <= kUltraLevel; ++level)
+        command.add_flag_callback("--" + std::to_string(level), [set_level, level] { set_level(level); })->group("");
+    command.add_flag_callback("--ultra", [set_level] { set_level(kUltraLevel); },
+                              "Compress smallest, same as -12; -10 and -11 lie between -9 and it "
+                              "(several times slower than -9)");
 }
 
 void SpellHighLevelFlags(int argc, char** argv)

@@ -433,7 +433,7 @@ std::vector<size_t> SplitBlocksExhaustive(const Symbol* symbols, size_t count, s
     for (size_t j = grid.size() - 1; j > 0; j = from[j])
         ends.push_back(grid[j]);
     std::reverse(ends.begin(), ends.end());
-    const size_t grain = std::max<size_t>(step / 16, 1);
+    const size_t grain = std::max<size_t>(step / 32, 1);
     for (size_t k = 0; k + 1 < ends.size(); ++k)
         ends[k] = BestBoundary(symbols, k == 0 ? 0 : ends[k - 1], ends[k], ends[k + 1], step, grain);
     return ends;

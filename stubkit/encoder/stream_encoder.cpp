@@ -42,7 +42,7 @@ LevelSettings SettingsForLevel(int level)
         {true, 192, 256, false, 3, 32, 20, 3},      // 9
         {true, 192, 256, false, 3, 32, 20, 3, 2, 2048, 64},     // 10
         {true, 256, 256, false, 3, 32, 20, 3, 4, 1024, 128},    // 11
-        {true, 256, 256, false, 3, 32, 20, 3, 8, 512, 256},     // 12
+        {true, 256, 256, false, 3, 32, 20, 3, 8, 512, 256, 2},  // 12
     };
     if (level < kFastestLevel || level > kUltraLevel)
         throw std::invalid_argument("compression level must be 1 to " + std::to_string(kUltraLevel));
