@@ -27,8 +27,15 @@ build: configure
 	@cmake --build --preset win32 -j $(JOBS)
 	@cmake --build --preset host -j $(JOBS)
 
+# Where Wine cannot run 32-bit programs (a kernel without 32-bit emulation),
+# the host tests still run and the Windows suites are reported as not run.
 test: build fuzz-smoke
-	@$(WINE_RUN) --session sh -c 'ctest --preset host -j $(JOBS) && ctest --preset win32 -LE stress'
+	@if cmake/wine-run --check; then \
+		$(WINE_RUN) --session sh -c 'ctest --preset host -j $(JOBS) && ctest --preset win32 -LE stress'; \
+	else \
+		ctest --preset host -j $(JOBS) && \
+		echo "make test: the Windows suites under Wine were NOT run on this machine (see the line from wine-run above)"; \
+	fi
 
 test-host: build
 	@ctest --preset host -j $(JOBS)
@@ -37,9 +44,10 @@ test-win32: build
 	@$(WINE_RUN) --session ctest --preset win32 -LE stress
 
 # The real installer's damage table with its sweeps: a cut at every 97th byte
-# and a flip of every byte of the header and the stream (hours under Wine).
+# and a flip of every byte of the header and the stream (hours under Wine),
+# and 400 random hostile installers beside the fixed ones.
 stress: build
-	@$(WINE_RUN) --session ctest --preset win32 -L stress
+	@STUBKIT_STRESS=1 $(WINE_RUN) --session ctest --preset win32 -L stress
 
 # The tool with its manual page and bash completion under PREFIX (DESTDIR,
 # when set, is put in front of every path, as packagers expect).

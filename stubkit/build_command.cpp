@@ -20,7 +20,7 @@ void RunBuild(BuildCommandOptions options)
     // Warnings and the summary go to stderr wherever it leads, so scripts
     // and logs keep them; only the progress bar needs a terminal to redraw.
     const bool chatty = !options.quiet;
-    options.build.show_progress = chatty && StderrIsTerminal();
+    options.build.progress = ProgressStyleFor(options.quiet);
     BuildOutcome outcome;
     try {
         outcome = BuildInstaller(options.build, [chatty](const std::string& warning) {
@@ -30,8 +30,7 @@ void RunBuild(BuildCommandOptions options)
     } catch (const ValidationError& error) {
         for (const std::string& problem : error.Problems())
             std::fprintf(stderr, "stubkit: error: %s\n", problem.c_str());
-        throw std::runtime_error(std::to_string(error.Problems().size()) + " problem(s) in '" +
-                                 options.build.config.string() + "'; nothing was written");
+        throw std::runtime_error(error.Summary(options.build.config) + "; nothing was written");
     }
     if (chatty) {
         const double ratio = outcome.total_size == 0 ? 0.0
@@ -62,8 +61,9 @@ void AddBuildCommand(CLI::App& app)
         "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
         "\n"
         "Every file under source is packed (none may be davirado.exe or davirado.dat at its top,\n"
-        "the installer's own files); '/' in targets and in run_after_install's program is taken\n"
-        "as '\\'. Symbolic links to files inside source are packed as those files; links leading\n"
+        "the installer's own files); '/' in targets, in run_after_install's program, in\n"
+        "default_folder and in program_group is taken as '\\'. run_after_install must start with a\n"
+        "packed program; program_group must be one folder. Symbolic links to files inside source are packed as those files; links leading\n"
         "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
         "time recorded. Nothing is written unless every check passes; all problems are listed\n"
         "at once.");

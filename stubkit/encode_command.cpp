@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "stubkit/commands.h"
+#include "stubkit/file_identity.h"
 #include "stubkit/file_io.h"
 #include "stubkit/encoder/encoder.h"
 
@@ -20,6 +21,9 @@ struct EncodeOptions {
 
 void RunEncode(const EncodeOptions& options)
 {
+    const std::string problem = OutputProblem(options.output, {options.input});
+    if (!problem.empty())
+        throw std::runtime_error(problem + "; nothing was written");
     File in(options.input, "rb");
     File out(options.output, "wb");
     StreamEncoder encoder(options.level, [&](const uint8_t* bytes, size_t size) {
@@ -30,6 +34,21 @@ void RunEncode(const EncodeOptions& options)
         encoder.Write(buffer.data(), size);
     encoder.Finish();
     out.Close();
+}
+
+// What each level does, from the fastest to the smallest output; the window
+// (4 MiB) and the stream format are the same at every level.
+std::string LevelDescription(int level)
+{
+    switch (level) {
+    case 1: return "Fastest: greedy matching over 4-byte hash chains";
+    case 2: return "Lazy matching over 4-byte hash chains";
+    case 3: return "Lazy matching over longer 3-byte hash chains";
+    case 4: return "Lazy matching over the longest 3-byte hash chains";
+    case 5: return "Optimal parsing over binary trees, several threads with -T";
+    case kBestLevel: return "Default: optimal parsing with the deepest search; -10 .. -12 below go further";
+    default: return "As -" + std::to_string(level - 1) + ", searching deeper";
+    }
 }
 
 }  // namespace
@@ -72,10 +91,8 @@ void AddEncodeCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand("encode", "Compress IN into the raw payload stream OUT");
     // -1 (fastest) to -9 (smallest), like the compressors users know.
     for (int level = kFastestLevel; level <= kBestLevel; ++level) {
-        command->add_flag_callback("-" + std::to_string(level),
-                                   [options, level] { options->level = level; },
-                                   level == kFastestLevel ? "Fastest" :
-                                   level == kBestLevel ? "Small (default)" : "");
+        command->add_flag_callback("-" + std::to_string(level), [options, level] { options->level = level; },
+                                   LevelDescription(level));
     }
     AddHighLevelFlags(*command, [options](int level) { options->level = level; });
     AddThreadsOption(*command, options->threads);

@@ -12,9 +12,13 @@
 
 #include "stubkit/container/install_names.h"
 #include "stubkit/container/printable_text.h"
+#include "stubkit/container/record_rules.h"
+#include "stubkit/container/stub_identity.h"
 #include "stubkit/embedded_stub.h"
 #include "stubkit/extract_folder.h"
+#include "stubkit/file_identity.h"
 #include "stubkit/file_times.h"
+#include "stubkit/name_pattern.h"
 #include "stubkit/pack_plan.h"
 #include "stubkit/product_config.h"
 #include "stubkit/progress.h"
@@ -80,19 +84,17 @@ void CheckOutput(const fs::path& output, const BuildOptions& options, const Prod
 {
     const fs::path real = RealPath(output);
     const std::string named = "output " + Quoted(output);
-    if (real == RealPath(options.config))
-        problems.push_back(named + " is the config file");
-    if (!options.stub.empty() && real == RealPath(options.stub))
-        problems.push_back(named + " is the stub");
     const fs::path inside = real.lexically_relative(RealPath(config.source));
     if (!inside.empty() && *inside.begin() != "..")
         problems.push_back(named + " lies inside the product folder " + Quoted(config.source));
-    for (const SourceFile& file : files) {
-        if (real == RealPath(file.path)) {
-            problems.push_back(named + " is the packed file " + Quoted(file.name));
-            break;
-        }
-    }
+    std::vector<fs::path> inputs = {options.config};
+    if (!options.stub.empty())
+        inputs.push_back(options.stub);
+    for (const SourceFile& file : files)
+        inputs.push_back(file.path);
+    const std::string problem = OutputProblem(output, inputs);
+    if (!problem.empty())
+        problems.push_back(problem);
 }
 
 }  // namespace
@@ -113,12 +115,20 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
     CheckOutput(outcome.output, options, config, scan.files, problems);
     const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
+    // The record as `test` will judge it: whatever the plan let through
+    // still has to keep the record's rules.
+    if (problems.empty())
+        for (const std::string& problem : RecordProblems(ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset),
+                                                         plan.records))
+            problems.push_back("configuration record: " + codepage.ToUtf8(problem));
     CheckSigningOptions(options.signing, problems);
     if (!problems.empty())
-        throw ValidationError(problems);
+        throw ValidationError(problems, plan.config_problems);
 
     for (const std::string& entry : scan.skipped)
         warn("skipped " + entry);
+    for (const std::string& folder : scan.empty_folders)
+        warn("empty folder " + Quoted(folder) + " left out: the installer creates a folder only for the files in it");
     if (plan.files.empty())
         warn("source folder " + Quoted(config.source) + " holds no files");
     for (const std::string& warning : plan.warnings)
@@ -126,7 +136,7 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
 
     outcome.file_count = plan.files.size();
     outcome.total_size = plan.total_size;
-    ProgressBar bar("packing", plan.total_size, options.show_progress);
+    ProgressBar bar("packing", plan.total_size, options.progress);
     outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level, options.threads,
                                   [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
@@ -148,14 +158,21 @@ struct ConfigView {
     std::vector<std::pair<std::string, std::string>> desktop;
 };
 
+// A text slot as the installer reads it; one without a NUL in its 260 text
+// bytes is shown by its first 259, as the setup window would show a title.
+std::string TextAsShown(const char* slot)
+{
+    return SlotTextAsRead(slot).value_or(std::string(slot, ConfigTextCapacity - 1));
+}
+
 std::vector<std::pair<std::string, std::string>> ShortcutRowsAsRead(const ShortcutEntry* table,
                                                                     const Codepage& codepage)
 {
     std::vector<std::pair<std::string, std::string>> rows;
     const int count = CountShortcutRows(table);
     for (int i = 0; i < count; ++i)
-        rows.emplace_back(codepage.ToUtf8(SlotText(table[i].LinkName)),
-                          codepage.ToUtf8(SlotText(table[i].TargetFile)));
+        rows.emplace_back(codepage.ToUtf8(TextAsShown(table[i].LinkName)),
+                          codepage.ToUtf8(TextAsShown(table[i].TargetFile)));
     return rows;
 }
 
@@ -163,11 +180,11 @@ ConfigView ViewConfig(const InstallerImage& image, const Codepage& codepage)
 {
     const InstallerConfig& config = image.config;
     ConfigView view;
-    view.fields = {{"StubSize", codepage.ToUtf8(SlotText(config.StubSize))},
-                   {"Title", codepage.ToUtf8(SlotText(config.Title))},
-                   {"DefaultFolder", codepage.ToUtf8(SlotText(config.DefaultFolder))},
-                   {"ProgramGroup", codepage.ToUtf8(SlotText(config.ProgramGroup))},
-                   {"RunAfterInstall", codepage.ToUtf8(SlotText(config.RunAfterInstall))}};
+    view.fields = {{"StubSize", codepage.ToUtf8(StubSizeTextAsRead(config))},
+                   {"Title", codepage.ToUtf8(TextAsShown(config.Title))},
+                   {"DefaultFolder", codepage.ToUtf8(TextAsShown(config.DefaultFolder))},
+                   {"ProgramGroup", codepage.ToUtf8(TextAsShown(config.ProgramGroup))},
+                   {"RunAfterInstall", codepage.ToUtf8(TextAsShown(config.RunAfterInstall))}};
     view.start_menu = ShortcutRowsAsRead(config.StartMenuShortcuts, codepage);
     view.desktop = ShortcutRowsAsRead(config.DesktopShortcuts, codepage);
     return view;
@@ -211,6 +228,13 @@ toml::table SignatureAsTable(const SignatureReport& signature)
                        {"problem", signature.problem}, {"size", static_cast<std::int64_t>(signature.table_size)}};
 }
 
+// Whose program stands in front of the payload, in words.
+std::string StubOrigin(const InstallerImage& image)
+{
+    const std::string difference = StubDifference(image, kEmbeddedStub, kEmbeddedStubSize);
+    return difference.empty() ? "the stub of this stubkit" : "unknown: " + difference;
+}
+
 std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage, const ConfigView& view,
                            const SignatureReport& signature)
 {
@@ -239,7 +263,9 @@ std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage
         {"file_count", static_cast<std::int64_t>(image.header.file_count)},
         {"total_size", static_cast<std::int64_t>(image.header.total_size)},
         {"table_size", static_cast<std::int64_t>(image.header.table_size)},
+        {"header_problem", HeaderInconsistency(image)},
         {"stream_size", static_cast<std::int64_t>(StreamSize(image, signature))},
+        {"stub", StubOrigin(image)},
         {"signature", SignatureAsTable(signature)},
         {"files", std::move(files)}};
     std::ostringstream out;
@@ -274,6 +300,11 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
     out << "Payload          " << image.header.file_count << " files, " << image.header.total_size
         << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
         << " bytes\n";
+    out << "Stub             " << StubOrigin(image) << "\n";
+    // A header whose count or sizes the table contradicts: the installer
+    // would stop part-way, so it is shown where the header is.
+    if (const std::string problem = HeaderInconsistency(image); !problem.empty())
+        out << "                 ! " << problem << "\n";
     out << "Signature        " << DescribeSignature(signature) << "\n\n";
     char line[200];
     std::snprintf(line, sizeof line, "%12s  %-8s  %-19s  %-19s  %-19s  %s\n", "Size", "CRC",
@@ -309,9 +340,9 @@ std::string FileNamed(const Codepage& codepage, const FileRecord& record)
 std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& verdict, const Codepage& codepage)
 {
     if (verdict.refused_name)
-        return FileNamed(codepage, image.records[*verdict.refused_name]) +
-               " has a name the installer refuses (a device, or outside its folder): it would stop with \"" +
-               kCorruptedFileMessage + "\"";
+        return FileNamed(codepage, image.records[*verdict.refused_name]) + " has a name the installer refuses: " +
+               Printable(codepage.ToUtf8(InstallerNameRefusal(image.records[*verdict.refused_name].name)->reason)) +
+               ": it would stop with \"" + kCorruptedFileMessage + "\" before extracting anything";
     if (verdict.damaged_file)
         return FileNamed(codepage, image.records[*verdict.damaged_file]) +
                " fails its CRC check: the installer would stop with \"" + kCorruptedFileMessage + "\"";
@@ -326,21 +357,12 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
     return message;
 }
 
-// The name as Windows compares it: either separator, any letter case, and
-// trailing dots and blanks of each component dropped.
+// The name as Windows compares it. The names the installer accepts hold no
+// '/', no "." or ".." and no trailing dot or blank, so only letter case is
+// left to fold.
 std::string WindowsFileKey(const std::string& utf8_name)
 {
-    std::string key;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = utf8_name.find_first_of("\\/", start);
-        std::string component = utf8_name.substr(start, end - start);
-        component.erase(component.find_last_not_of(". ") + 1);
-        key += (start == 0 ? "" : "\\") + component;
-        if (end == std::string::npos)
-            return FoldCaseUtf8(key);
-        start = end + 1;
-    }
+    return FoldCaseUtf8(utf8_name);
 }
 
 // The first name in the table that the installer refuses, or that lands on
@@ -376,20 +398,86 @@ std::string TableNameProblem(const InstallerImage& image, const Codepage& codepa
     return std::string();
 }
 
+// What makes the installer other than the one `build` makes from `stub`: a
+// program it does not know, or a record `build` would never write.
+std::string RecordOrStubProblem(const InstallerImage& image, const Codepage& codepage, const fs::path& stub)
+{
+    const std::vector<std::uint8_t> known = stub.empty() ? std::vector<std::uint8_t>(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize)
+                                                         : ReadWholeFile(stub);
+    const std::string difference = StubDifference(image, known.data(), known.size());
+    if (!difference.empty())
+        return "the program in front of the payload is not " +
+               (stub.empty() ? std::string("the stub of this stubkit") : "the stub " + Quoted(stub)) + " (" +
+               difference + "), so nothing can be promised about what it does" +
+               (stub.empty() ? "; name the stub it was built with as --stub FILE" : "");
+    const std::vector<std::string> problems = RecordProblems(image.config, image.records);
+    if (!problems.empty())
+        return "configuration record: " + Printable(codepage.ToUtf8(problems.front())) +
+               (problems.size() > 1 ? " (and " + std::to_string(problems.size() - 1) + " more)" : "");
+    return std::string();
+}
+
+// Each file's state after a run; without a run (a name problem found first)
+// every file is unchecked.
+std::string FileState(std::size_t index, const PayloadVerdict& verdict)
+{
+    if (verdict.success)
+        return "ok";
+    const std::optional<std::size_t> fault = verdict.damaged_file ? verdict.damaged_file : verdict.refused_name;
+    if (fault)
+        return index < *fault ? "ok" : index > *fault ? "unchecked" : verdict.damaged_file ? "damaged" : "refused";
+    // A file cut short fails its CRC, so here every file reached is whole:
+    // the stream held too few bytes for the rest, or more than the files.
+    return index < verdict.files_reached ? "ok" : "missing";
+}
+
+std::vector<FileVerdict> FileVerdicts(const InstallerImage& image, const Codepage& codepage,
+                                      const std::optional<PayloadVerdict>& verdict)
+{
+    std::vector<FileVerdict> files;
+    for (std::size_t i = 0; i < image.records.size(); ++i)
+        files.push_back({codepage.ToUtf8(image.records[i].name), image.records[i].file_size,
+                         verdict ? FileState(i, *verdict) : "unchecked"});
+    return files;
+}
+
 }  // namespace
 
-TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress)
+std::string TestOutcomeAsJson(const fs::path& path, const TestOutcome& outcome, const SignatureReport& signature,
+                              const std::string& signature_refusal)
+{
+    toml::array files;
+    for (const FileVerdict& file : outcome.files)
+        files.push_back(toml::table{{"name", file.name}, {"size", static_cast<std::int64_t>(file.size)},
+                                    {"state", file.state}});
+    toml::table root{{"installer", path.string()},
+                     {"passed", outcome.passed && signature_refusal.empty()},
+                     {"message", outcome.message},
+                     {"signature", SignatureAsTable(signature)},
+                     {"signature_refusal", signature_refusal},
+                     {"files", std::move(files)}};
+    std::ostringstream out;
+    out << toml::json_formatter{root} << "\n";
+    return out.str();
+}
+
+TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, ProgressStyle progress, const fs::path& stub)
 {
     const InstallerImage image = ReadInstallerImage(path);
     TestOutcome outcome;
-    outcome.message = TableNameProblem(image, codepage);
-    if (!outcome.message.empty())
+    outcome.message = RecordOrStubProblem(image, codepage, stub);
+    if (outcome.message.empty())
+        outcome.message = TableNameProblem(image, codepage);
+    if (!outcome.message.empty()) {
+        outcome.files = FileVerdicts(image, codepage, std::nullopt);
         return outcome;
-    ProgressBar bar("testing", image.header.total_size, show_progress);
+    }
+    ProgressBar bar("testing", image.header.total_size, progress);
     outcome.verdict = RunPayload(image, nullptr, [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     outcome.message = VerdictMessage(image, outcome.verdict, codepage);
     outcome.passed = outcome.verdict.success;
+    outcome.files = FileVerdicts(image, codepage, outcome.verdict);
     if (outcome.passed) {
         const std::string inconsistency = HeaderInconsistency(image);
         if (!inconsistency.empty()) {
@@ -412,7 +500,7 @@ ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder
     result.path = folder;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = utf8_name.find_first_of("\\/", start);
+        const std::size_t end = utf8_name.find('\\', start);
         const std::string part = utf8_name.substr(start, end - start);
         if (part.empty() || part == ".") {
             result.refusal = part.empty() ? "empty folder name" : "'.' component";
@@ -430,23 +518,42 @@ namespace {
 
 class FolderOutput : public FileOutput {
 public:
-    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, bool overwrite)
-        : folder_(folder), files_(std::move(files)), overwrite_(overwrite)
+    // Only the `selected` files are written; the others are decoded and
+    // checked all the same.
+    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, std::vector<bool> selected, bool overwrite,
+                 const fs::path& input)
+        : folder_(folder), files_(std::move(files)), selected_(std::move(selected)), overwrite_(overwrite)
     {
+        folder_.KeepInput(input);
     }
 
-    void Open(std::size_t index, const FileRecord&) override { folder_.Create(files_[index], overwrite_); }
+    void Open(std::size_t index, const FileRecord&) override
+    {
+        writing_ = selected_[index];
+        if (writing_)
+            folder_.Create(files_[index], overwrite_);
+    }
 
-    void Write(const std::uint8_t* bytes, std::size_t size) override { folder_.Write(bytes, size); }
+    void Write(const std::uint8_t* bytes, std::size_t size) override
+    {
+        if (writing_)
+            folder_.Write(bytes, size);
+    }
 
     void Close(std::size_t, const FileRecord& record) override
     {
+        if (!writing_)
+            return;
         folder_.Finish({record.creation_time, record.access_time, record.write_time});
         ++written_;
     }
 
     // A file that failed its CRC is not left behind looking complete.
-    void Abandon(std::size_t) override { removed_ = folder_.Discard(); }
+    void Abandon(std::size_t) override
+    {
+        if (writing_)
+            removed_ = folder_.Discard();
+    }
 
     // Empty files after the stream's last byte are reached by the installer's
     // final sweep; extraction writes them too so the folder is complete.
@@ -463,8 +570,8 @@ public:
     // The first file that stands in the way, before anything is written.
     std::string Obstacle() const
     {
-        for (const RelativePath& file : files_) {
-            const std::string obstacle = folder_.Obstacle(file, overwrite_);
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const std::string obstacle = selected_[i] ? folder_.Obstacle(files_[i], overwrite_) : std::string();
             if (!obstacle.empty())
                 return obstacle;
         }
@@ -478,7 +585,9 @@ public:
 private:
     ExtractFolder folder_;
     std::vector<RelativePath> files_;
+    std::vector<bool> selected_;
     bool overwrite_;
+    bool writing_ = false;
     std::size_t written_ = 0;
     std::string removed_;
 };
@@ -497,23 +606,49 @@ std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::pa
     return files;
 }
 
+// Which files the patterns take (all when there are none); a pattern that
+// takes nothing is a mistake worth stopping for, as archive tools do.
+std::vector<bool> SelectFiles(const InstallerImage& image, const Codepage& codepage,
+                              const std::vector<std::string>& patterns)
+{
+    std::vector<bool> selected(image.records.size(), patterns.empty());
+    for (const std::string& typed : patterns) {
+        const std::string pattern = SlashName(typed);
+        bool taken = false;
+        for (std::size_t i = 0; i < image.records.size(); ++i) {
+            if (PatternTakes(pattern, SlashName(codepage.ToUtf8(image.records[i].name))))
+                selected[i] = taken = true;
+        }
+        if (!taken)
+            throw std::runtime_error(Quoted(typed) + " matches no file in " + Quoted(image.path) +
+                                     "; nothing was extracted");
+    }
+    return selected;
+}
+
 }  // namespace
 
-std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite)
+std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite,
+                             const ExtractChoices& choices)
 {
     const InstallerImage image = ReadInstallerImage(path);
-    const std::string problem = TableNameProblem(image, codepage);
+    std::string problem = RecordOrStubProblem(image, codepage, choices.stub);
+    if (problem.empty())
+        problem = TableNameProblem(image, codepage);
     if (!problem.empty())
         throw FormatError(Quoted(path) + ": " + problem);
     const std::string inconsistency = HeaderInconsistency(image);
     if (!inconsistency.empty())
         throw FormatError(Quoted(path) + ": " + inconsistency);
+    std::vector<bool> selected = SelectFiles(image, codepage, choices.patterns);
     std::vector<RelativePath> files = ExtractFiles(image, folder, codepage);
-    FolderOutput output(folder, std::move(files), overwrite);
+    FolderOutput output(folder, std::move(files), std::move(selected), overwrite, path);
     const std::string obstacle = output.Obstacle();
     if (!obstacle.empty())
         throw std::runtime_error(obstacle + "; nothing was extracted");
-    const PayloadVerdict verdict = RunPayload(image, &output);
+    ProgressBar bar("extracting", image.header.total_size, choices.progress);
+    const PayloadVerdict verdict = RunPayload(image, &output, [&bar](std::uint64_t done) { bar.Update(done); });
+    bar.Finish();
     if (!verdict.success) {
         const std::string removed = output.Removed();
         throw FormatError(Quoted(path) + ": " + VerdictMessage(image, verdict, codepage) +

@@ -93,6 +93,36 @@ TEST(Installation, WithoutShortcutRowsOrDesktopYesOnlyFilesAndEntryAreRecordedAn
     }
 }
 
+// The installer cpack made from examples/cmake: the staged components merged,
+// the links CPACK_PACKAGE_EXECUTABLES and CPACK_CREATE_DESKTOP_LINKS ask for in
+// the STUBKIT_PROGRAM_GROUP folder, and the uninstaller's link.
+TEST(Installation, CpackExampleInstallsBothComponentsAndTheLinksItsVariablesAskFor)
+{
+    const std::string title = "Stubkit Hello";
+    const std::string example = kInstallers + "cmake-example\\";
+    const std::string installer = example + "cmake-example-setup.exe";
+    const InstallerLayout layout = ReadLayout(installer, title);
+    ASSERT_EQ(layout.files.size(), 2u);
+    const std::string installDir = FreshFolder("cmake example");
+    const std::string programs = ShellFolder(CSIDL_PROGRAMS) + "\\Stubkit Examples\\";
+    const std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
+    EXPECT_EQ(InstallCompletely(installer, title, installDir, IDYES), 0u);
+
+    EXPECT_EQ(ReadBytes(installDir + "bin\\hello.exe"), ReadBytes(example + "build\\hello.exe"));
+    EXPECT_EQ(ReadBytes(installDir + "README.txt"),
+              ReadBytes(WindowsPath(STUBKIT_SOURCE_DIR) + "\\examples\\cmake\\README.txt"));
+    const struct { std::string link, target; } links[] = {
+        {programs + "Hello.lnk", installDir + "bin\\hello.exe"},
+        {programs + "Uninstall Stubkit Hello.lnk", installDir + "davirado.exe"},
+        {desktop + "Hello.lnk", installDir + "bin\\hello.exe"}};
+    for (const auto& link : links)
+        EXPECT_EQ(testpaths::ReadLink(link.link), link.target + "||" + link.target + ",0") << link.link;
+
+    EXPECT_EQ(UninstallFromRegistry(title), title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
+    EXPECT_FALSE(Exists(programs));
+    EXPECT_FALSE(Exists(desktop + "Hello.lnk"));
+}
+
 // ---- The uninstall entry ----------------------------------------------------
 
 // Writes `title` over the Title slot of a copy of the plain installer.
