@@ -46,7 +46,7 @@ std::string LevelDescription(int level)
     case 3: return "Lazy matching over longer 3-byte hash chains";
     case 4: return "Lazy matching over the longest 3-byte hash chains";
     case 5: return "Optimal parsing over binary trees, several threads with -T";
-    case kBestLevel: return "Default: optimal parsing with the deepest search; -10 .. -12 below go further";
+    case kBestLevel: return "Default: optimal parsing with the deepest search; -10 .. -12 (--ultra) go further";
     default: return "As -" + std::to_string(level - 1) + ", searching deeper";
     }
 }
