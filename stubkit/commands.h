@@ -1,7 +1,7 @@
 // stubkit/: the host tool's commands and what only they use: the product's
 // TOML config, the pack plan and the packer, progress bars, file times and
 // file I/O, the code page, and the stub the tool carries. They may use
-// stubkit/encoder, stubkit/container, payload/ and installer/installer_config;
+// stubkit/encoder, stubkit/container, payload/ and common/installer_config;
 // neither of those two folders uses anything here.
 //
 // Subcommands of the stubkit tool. Each lives in its own file and registers

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <regex>
 #include <sstream>
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 #include "payload/crc32.h"
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
