@@ -80,10 +80,11 @@ void AddBuildCommand(CLI::App& app)
         CLI::Option* flag = command->add_flag_callback(
             "-" + std::to_string(level), [options, level] { options->build.level = level; },
             level == kFastestLevel ? "Compress fastest; -2 .. -8 trade speed for size"
-                                   : "Compress smallest (default)");
+                                   : "Compress small (default)");
         if (level != kFastestLevel && level != kBestLevel)
             flag->group("");
     }
+    AddHighLevelFlags(*command, [options](int level) { options->build.level = level; });
     AddThreadsOption(*command, options->build.threads);
     command->add_option("--codepage", options->build.codepage,
                         "Windows ANSI code page of the target systems (default 1252)")

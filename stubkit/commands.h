@@ -12,6 +12,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
+
 #include "stubkit/codepage.h"
 #include "stubkit/container/installer_file.h"
 #include "stubkit/platform/platform.h"
@@ -73,11 +75,17 @@ inline CLI::Validator AnsiCodepage()
 // machine's hardware threads (at most kMaxThreads).
 void AddThreadsOption(CLI::App& command, int& threads);
 
-// stubkit encode [-1..-9] [-T N] IN OUT: the raw compressed stream of IN's bytes.
+// -10 .. -12 and --ultra (the same as -12) for the commands that compress.
+// CLI11 reads "-12" as "-1 -2", so main() first spells those flags as
+// "--12" with SpellHighLevelFlags, which the commands take.
+void AddHighLevelFlags(CLI::App& command, const std::function<void(int)>& set_level);
+void SpellHighLevelFlags(int argc, char** argv);
+
+// stubkit encode [-1..-12] [-T N] IN OUT: the raw compressed stream of IN's bytes.
 void AddEncodeCommand(CLI::App& app);
 // stubkit decode --total N IN OUT: every byte the installer's decoder emits.
 void AddDecodeCommand(CLI::App& app);
-// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-9] [-T N]: pack a product folder.
+// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-12] [-T N]: pack a product folder.
 void AddBuildCommand(CLI::App& app);
 // stubkit list SETUP [--json]: the record's fields and the file table.
 void AddListCommand(CLI::App& app);
