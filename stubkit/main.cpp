@@ -92,7 +92,7 @@ int main(int argc, char** argv)
     app.parse_complete_callback(stubkit::ReportInputFileProblems);
     if (IsUnknownCommand(app, arguments))
         return stubkit::kExitUsage;
-    stubkit::SpellHighLevelFlags(argc, argv);
+    stubkit::SpellHighLevelFlags(static_cast<int>(arguments.size()), utf8_argv.data());
     try {
         app.parse(static_cast<int>(arguments.size()), utf8_argv.data());
     } catch (const CLI::ParseError& error) {
