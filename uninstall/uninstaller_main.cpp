@@ -52,6 +52,33 @@ static bool ComposeCopyCommandLine(char* commandLine, const char* copyPath, cons
     return TextAppend(commandLine, CopyCommandLineSize, "\"");
 }
 
+// Writes the copy so that no other program can change, delete or rename it
+// before it has started: the writing handle shares reading only; before it
+// is closed, an image section of the file keeps every writer out (as it does
+// for a running program) and a reading handle that does not share deletion
+// keeps it in place. A stale copy that cannot be removed, a copy that cannot
+// be written, and a file that is no program all end in false: the work is
+// then done in place. The handles stay open until the process ends.
+static bool WriteTempCopy(const char* ownPath, const char* copyPath)
+{
+    DeleteFileA(copyPath);
+    HANDLE source = CreateFileA(ownPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    HANDLE copy = CreateFileA(copyPath, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE, FILE_SHARE_READ, 0,
+                              CREATE_NEW, 0, 0);
+    if (source == INVALID_HANDLE_VALUE || copy == INVALID_HANDLE_VALUE)
+        return false;
+    char buffer[1024];
+    DWORD count;
+    while (ReadFile(source, buffer, sizeof buffer, &count, 0) && count != 0)
+        if (!WriteFile(copy, buffer, count, &count, 0))
+            return false;
+    if (!CreateFileMappingA(copy, 0, PAGE_READONLY | SEC_IMAGE, 0, 0, 0) ||
+        CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0) ==
+            INVALID_HANDLE_VALUE)
+        return false;
+    return CloseHandle(copy);
+}
+
 static bool StartTempCopy(char* commandLine)
 {
     STARTUPINFOA startup;
@@ -72,7 +99,7 @@ static bool RelaunchFromTemp(const char* ownPath)
         return false;
     char copyPath[UninstallPathSize];
     char commandLine[CopyCommandLineSize];
-    if (!ComposeTempCopyPath(copyPath, folder) || !CopyFileA(ownPath, copyPath, FALSE) ||
+    if (!ComposeTempCopyPath(copyPath, folder) || !WriteTempCopy(ownPath, copyPath) ||
         !ComposeCopyCommandLine(commandLine, copyPath, ownPath))
         return false;
     return StartTempCopy(commandLine);
