@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -406,6 +408,27 @@ TEST(FirstStage, TheCopyCannotBeOpenedForWritingOrDeletingBeforeItStarts)
     EXPECT_EQ(raced, 0u) << "1: opened before the copy started; 2: no copy started";
     EXPECT_EQ(run.workerImage, copy);
     EXPECT_FALSE(Exists(program));
+}
+
+// TEMP below a user name the code page cannot hold: the copy still lands
+// there, byte for byte, and does the work.
+TEST(FirstStage, ATempFolderNamedOutsideTheCodePageGetsTheCopy)
+{
+    const std::string root = FreshRoot("wide-temp"), dir = root + "Product\\", program = dir + "davirado.exe";
+    ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed"));
+    ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+    const fs::path temp = fs::path(root) / L"\u0141\u00f3d\u017a \u6771\u4eac" / L"Temp";
+    fs::create_directories(temp);
+    SetEnvironmentVariableW(L"TEMP", temp.wstring().c_str());
+    Outcome run;
+    Drive(Quoted(program), {IDYES, IDOK}, true, &run);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
+    std::ifstream copy(temp / L"duvozedad.exe", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), ReadBytes(kBuilt));
+    EXPECT_FALSE(Exists(dir + "a.txt"));
+    EXPECT_FALSE(Exists(program)) << "only the copy can delete the installed program";
 }
 
 // ---- Data files of every shape, run by hand with an argument ---------------
