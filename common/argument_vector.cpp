@@ -4,8 +4,6 @@
 struct RuntimeStartupInfo { int newmode; };
 extern "C" int __cdecl __getmainargs(int* count, char*** vector, char*** environment,
                                      int expandWildcards, RuntimeStartupInfo* startup);
-extern "C" int __cdecl __wgetmainargs(int* count, wchar_t*** vector, wchar_t*** environment,
-                                      int expandWildcards, RuntimeStartupInfo* startup);
 
 void GetArgumentVector(int* count, char*** vector)
 {
@@ -14,13 +12,4 @@ void GetArgumentVector(int* count, char*** vector)
     *count = 0;
     *vector = 0;
     __getmainargs(count, vector, &environment, 0, &startup);
-}
-
-void GetWideArgumentVector(int* count, wchar_t*** vector)
-{
-    wchar_t** environment = 0;
-    RuntimeStartupInfo startup = { 0 };
-    *count = 0;
-    *vector = 0;
-    __wgetmainargs(count, vector, &environment, 0, &startup);
 }
