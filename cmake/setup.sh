@@ -8,7 +8,8 @@ wine wine32:i386 xvfb x11-utils \
 googletest libgtest-dev libexpat1-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev \
 clang libclang-rt-14-dev \
 gzip xz-utils zstd nsis perl-modules-5.36 \
-osslsigncode openssl dpkg-dev"
+osslsigncode openssl dpkg-dev \
+g++-mingw-w64-x86-64-posix groff-base bsdextrautils"
 
 missing=""
 for package in $PACKAGES; do
