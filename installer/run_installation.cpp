@@ -12,6 +12,7 @@
 #include "installer/setup_globals.h"
 #include "installer/uninstaller_image.h"
 #include "payload/crc32.h"
+#include "payload/name_rules.h"
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
 #include "shell/shortcuts.h"
@@ -154,7 +155,8 @@ static bool IsExistingFile(const char* path)
 }
 
 // The program is the longest leading part of RunAfterInstall, ending at a
-// blank or at its end, that names an existing file under InstallDir. Quoting
+// blank or at its end, that names an existing file under InstallDir by a name
+// the payload could hold (never one that climbs out of it). Quoting
 // it keeps the system from starting "C:\Program.exe" for a folder with blanks;
 // what follows stays as the arguments, as written.
 static bool QuoteExistingProgram(char* command, unsigned capacity, const char* runAfter)
@@ -165,7 +167,8 @@ static bool QuoteExistingProgram(char* command, unsigned capacity, const char* r
             continue;
         char program[PathBufferSize];
         TextCopy(program, sizeof program, InstallDir);
-        if (!TextCopyCount(program + base, sizeof program - base, runAfter, end) || !IsExistingFile(program))
+        if (JudgeTableName(runAfter, end) != NameInstallable ||
+            !TextCopyCount(program + base, sizeof program - base, runAfter, end) || !IsExistingFile(program))
             continue;
         return TextCopy(command, capacity, "\"") && TextAppend(command, capacity, program) &&
                TextAppend(command, capacity, "\"") && TextAppend(command, capacity, runAfter + end);
@@ -173,14 +176,13 @@ static bool QuoteExistingProgram(char* command, unsigned capacity, const char* r
     return false;
 }
 
+// A command none of whose leading parts names an installed file starts
+// nothing: unquoted, the system would try the text up to each blank in turn,
+// and could start a program planted beside or above InstallDir.
 static bool ComposeRunAfterCommand(char* command, unsigned capacity)
 {
-    if (!ConfigTextIsUsable(Config.RunAfterInstall))
-        return false;
-    if (QuoteExistingProgram(command, capacity, Config.RunAfterInstall))
-        return true;
-    // No such file: the plain command line, whose start will fail as before.
-    return ComposePath(command, PathBufferSize, InstallDir, Config.RunAfterInstall);
+    return ConfigTextIsUsable(Config.RunAfterInstall) &&
+           QuoteExistingProgram(command, capacity, Config.RunAfterInstall);
 }
 
 // Waits in 1,000 ms steps and handles one queued message after each, so the

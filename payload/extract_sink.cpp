@@ -3,7 +3,6 @@
 #include "common/bounded_text.h"
 #include "installer/setup_globals.h"
 #include "payload/crc32.h"
-#include "payload/name_rules.h"
 #include "payload/output_file.h"
 #include "uninstall/uninstall_log.h"
 
@@ -28,7 +27,7 @@ __attribute__((noreturn)) static void EndProcess(const char* text)
 
 static void EndCorrupted(void)
 {
-    EndProcess("This is a corrupted installation file.");
+    EndProcess(CorruptedFileText);
 }
 
 // current_path may have been cut to fit; the user still sees where it went.
@@ -91,8 +90,6 @@ bool OpenNextFile(void)
     running_crc = CrcInitial;
     char name[MaxNameLength + 1];
     TakeRecord(name);
-    if (!IsInstallableName(name))
-        EndCorrupted();
     if (!TextCopy(current_path, sizeof current_path, InstallDir) ||
         !TextAppend(current_path, sizeof current_path, name))
         EndCannotCreate();

@@ -3,9 +3,8 @@
 // uninstall log before its first byte, runs its CRC while writing, and on
 // closing checks the CRC and restores its three times.
 //
-// A file that cannot be created, a name that would leave InstallDir or names a
-// device, or a CRC that does not match ends the process with exit code 1 after
-// ShowError.
+// A file that cannot be created or a CRC that does not match ends the process
+// with exit code 1 after ShowError. Names were judged before (ExtractPayload).
 #ifndef STUBKIT_EXTRACT_SINK_H
 #define STUBKIT_EXTRACT_SINK_H
 

@@ -15,10 +15,17 @@ static bool EqualsIgnoringCase(const char* text, unsigned length, const char* wo
     return word[i] == '\0';
 }
 
+// Windows takes the superscript digits of COM and LPT as port numbers too.
+static bool IsPortNumber(char c)
+{
+    const unsigned char byte = static_cast<unsigned char>(c);
+    return (byte >= '0' && byte <= '9') || byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+}
+
 static bool IsNumberedPort(const char* base, unsigned length)
 {
     return length == 4 && (EqualsIgnoringCase(base, 3, "COM") || EqualsIgnoringCase(base, 3, "LPT")) &&
-           base[3] >= '0' && base[3] <= '9';
+           IsPortNumber(base[3]);
 }
 
 bool IsDeviceName(const char* component, unsigned length)
@@ -37,35 +44,61 @@ bool IsDeviceName(const char* component, unsigned length)
     return IsNumberedPort(component, base);
 }
 
-static bool IsParentComponent(const char* start, const char* end)
+// A base of at most 8 characters ending in '~' and digits, and an extension
+// of at most 3: the form Windows gives the short name of a long one. Such a
+// name may already belong to another file in the folder, packed or not.
+static bool HasShortAliasShape(const char* part, unsigned length)
 {
-    // Windows drops trailing dots and blanks, so "..", "... " and ". ." all
-    // climb one level.
-    int dots = 0;
-    for (const char* c = start; c < end; ++c) {
-        if (*c == '.')
-            ++dots;
-        else if (*c != ' ')
-            return false;
-    }
-    return dots >= 2;
+    unsigned base = 0;
+    while (base < length && part[base] != '.')
+        ++base;
+    if (base > 8 || length - base > 4)
+        return false;
+    unsigned digits = 0;
+    while (digits < base && part[base - 1 - digits] >= '0' && part[base - 1 - digits] <= '9')
+        ++digits;
+    return digits > 0 && digits < base && part[base - 1 - digits] == '~';
 }
 
-bool IsInstallableName(const char* name)
+static bool IsForbiddenCharacter(char c)
 {
-    if (name[0] == '\\' || name[0] == '/')
-        return false;
-    const char* component = name;
-    for (const char* c = name;; ++c) {
-        if (*c == ':')
-            return false;
-        if (*c != '\\' && *c != '/' && *c != '\0')
-            continue;
-        if (IsParentComponent(component, c) ||
-            IsDeviceName(component, static_cast<unsigned>(c - component)))
-            return false;
-        if (*c == '\0')
+    static const char forbidden[] = "<>:\"/|?*";
+    if (static_cast<unsigned char>(c) < 0x20)
+        return true;
+    for (const char* f = forbidden; *f != '\0'; ++f)
+        if (*f == c)
             return true;
-        component = c + 1;
+    return false;
+}
+
+NameFault JudgeNamePart(const char* part, unsigned length)
+{
+    if (length == 0)
+        return NameEmptyPart;
+    for (unsigned i = 0; i < length; ++i)
+        if (IsForbiddenCharacter(part[i]))
+            return NameForbiddenCharacter;
+    if (part[length - 1] == '.' || part[length - 1] == ' ')
+        return NameTrailingDotOrBlank;
+    if (IsDeviceName(part, length))
+        return NameDevice;
+    if (HasShortAliasShape(part, length))
+        return NameShortAlias;
+    return NameInstallable;
+}
+
+NameFault JudgeTableName(const char* name, unsigned length)
+{
+    unsigned start = 0;
+    for (unsigned end = 0; end <= length; ++end) {
+        if (end < length && name[end] != '\\')
+            continue;
+        NameFault fault = JudgeNamePart(name + start, end - start);
+        if (fault != NameInstallable)
+            return fault;
+        start = end + 1;
     }
+    if (EqualsIgnoringCase(name, length, "DAVIRADO.EXE") || EqualsIgnoringCase(name, length, "DAVIRADO.DAT"))
+        return NameInstallerOwn;
+    return NameInstallable;
 }

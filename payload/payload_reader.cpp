@@ -5,6 +5,7 @@
 #include "installer/config_block.h"
 #include "installer/setup_globals.h"
 #include "payload/extract_sink.h"
+#include "payload/name_rules.h"
 #include "payload/stream_decoder.h"
 #include "uninstall/log_writer.h"
 
@@ -18,6 +19,7 @@ bool ReadBytesUnbuffered;
 
 static const char IncompleteFileText[] =
     "This is an incomplete installation file\n(possibly from an incomplete download).";
+const char CorruptedFileText[] = "This is a corrupted installation file.";
 
 // ---------------------------------------------------------------------------
 // Reading. One ReadFile per byte runs at about 1 MB/s under Wine, so bytes
@@ -168,6 +170,27 @@ static bool ReadHeader(void)
     return whole;
 }
 
+// Every name the sink will reach, judged before the first file is written: a
+// name that can never be created, or would replace the uninstaller or its
+// data file, refuses the whole payload. A record the table does not hold
+// fails later, as incomplete.
+static bool TableNamesInstallable(void)
+{
+    uint32_t position = 0;
+    for (uint32_t index = 0; index < file_count; ++index) {
+        if (table_size - position <= FileRecordFixedSize)
+            return true;
+        const unsigned length = file_table[position + FileRecordFixedSize];
+        const uint32_t name = position + FileRecordFixedSize + 1;
+        if (table_size - name < length)
+            return true;
+        if (JudgeTableName(reinterpret_cast<const char*>(file_table + name), length) != NameInstallable)
+            return false;
+        position = name + length;
+    }
+    return true;
+}
+
 static void DecodeIntoSink(void)
 {
     SinkStart(file_count);
@@ -190,6 +213,8 @@ PayloadResult ExtractPayload(void)
         return Reject(PayloadIncomplete, IncompleteFileText);
     if (!ReadHeader() || !ReadIntoFileTable(table_size))
         return Reject(PayloadIncomplete, IncompleteFileText);
+    if (!TableNamesInstallable())
+        return Reject(PayloadRefusedName, CorruptedFileText);
     DecodeIntoSink();
     CloseInstallerFile();
     if (BytesRemaining != 0 || !SinkReachedEveryRecord())

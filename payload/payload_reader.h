@@ -62,14 +62,19 @@ enum PayloadResult {
     PayloadCannotOpen = 1,      // the installer's own file
     PayloadUnconfigured = 2,    // StubSize reads as 0
     PayloadIncomplete = 3,      // stub or file table short, or counts that lie
-    PayloadBytesRemain = 4      // decoding left bytes over or records unreached
+    PayloadBytesRemain = 4,     // decoding left bytes over or records unreached
+    PayloadRefusedName = 5      // a name the installer never creates: nothing was extracted
 };
+
+// "This is a corrupted installation file.", the sink's message too.
+extern const char CorruptedFileText[];
 
 // The whole reading order: opens the installer's own file (the program path
 // of argument 0, ".exe" appended unless it ends so), skips the stub, reads
 // header and table, decodes the stream into the extraction sink and finishes
 // the last file. BuildCrcTable must have run and InstallDir and UninstallLog
-// be set. On failure it closes the uninstall log (and InstallerFile when open)
+// be set. A table holding a name that JudgeTableName refuses is refused
+// before anything is decoded, with the corrupted-file message. On failure it closes the uninstall log (and InstallerFile when open)
 // and then shows the failure's message through ShowError. A file that cannot
 // be created or fails its CRC ends the process inside (exit code 1).
 PayloadResult ExtractPayload(void);

@@ -62,8 +62,9 @@ void AddBuildCommand(CLI::App& app)
         "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
         "\n"
         "Every file under source is packed (none may be davirado.exe or davirado.dat at its top,\n"
-        "the installer's own files); '/' in targets and in run_after_install's program is taken\n"
-        "as '\\'. Symbolic links to files inside source are packed as those files; links leading\n"
+        "the installer's own files); '/' in targets, in run_after_install's program, in\n"
+        "default_folder and in program_group is taken as '\\'. run_after_install must start with a\n"
+        "packed program; program_group must be one folder. Symbolic links to files inside source are packed as those files; links leading\n"
         "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
         "time recorded. Nothing is written unless every check passes; all problems are listed\n"
         "at once.");

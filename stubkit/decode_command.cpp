@@ -2,6 +2,7 @@
 
 #include "payload/stream_decoder.h"
 #include "stubkit/commands.h"
+#include "stubkit/file_identity.h"
 #include "stubkit/file_io.h"
 
 namespace stubkit {
@@ -35,6 +36,9 @@ int WriteBytes(const unsigned char* bytes, int length)
 
 void RunDecode(const DecodeOptions& options)
 {
+    const std::string problem = OutputProblem(options.output, {options.input});
+    if (!problem.empty())
+        throw std::runtime_error(problem + "; nothing was written");
     File in(options.input, "rb");
     File out(options.output, "wb");
     decode_input = &in;

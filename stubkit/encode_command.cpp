@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "stubkit/commands.h"
+#include "stubkit/file_identity.h"
 #include "stubkit/file_io.h"
 #include "stubkit/encoder/encoder.h"
 
@@ -20,6 +21,9 @@ struct EncodeOptions {
 
 void RunEncode(const EncodeOptions& options)
 {
+    const std::string problem = OutputProblem(options.output, {options.input});
+    if (!problem.empty())
+        throw std::runtime_error(problem + "; nothing was written");
     File in(options.input, "rb");
     File out(options.output, "wb");
     StreamEncoder encoder(options.level, [&](const uint8_t* bytes, size_t size) {

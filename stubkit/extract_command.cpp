@@ -11,6 +11,7 @@ namespace {
 struct ExtractOptions {
     std::string setup;
     std::string folder;
+    std::string stub;
     int codepage = kDefaultCodepage;
     bool overwrite = false;
 };
@@ -18,7 +19,7 @@ struct ExtractOptions {
 void RunExtract(const ExtractOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const std::size_t files = ExtractInstaller(options.setup, options.folder, codepage, options.overwrite);
+    const std::size_t files = ExtractInstaller(options.setup, options.folder, codepage, options.overwrite, options.stub);
     std::cout << Printable(options.setup) << ": extracted " << files << " files into " << Printable(options.folder) << "\n";
 }
 
@@ -29,12 +30,16 @@ void AddExtractCommand(CLI::App& app)
     auto options = std::make_shared<ExtractOptions>();
     CLI::App* command = app.add_subcommand("extract", "Unpack an installer's files into a folder");
     command->footer("Files get their modification and access times from the installer (Linux cannot\n"
-                    "set a creation time). Names the installer refuses, names that land on one file,\n"
+                    "set a creation time). What `test` refuses before decoding (an unknown stub, a\n"
+                    "record build never writes, names the installer refuses or that land on one file)\n"
                     "and existing files (unless --overwrite) are refused before anything is written;\n"
                     "nothing is written through a symbolic link. A damaged payload stops extraction\n"
                     "at the damaged file, which is removed, with a non-zero exit status.");
     command->add_option("SETUP", options->setup, "Installer to unpack")->required()->check(RegularFile());
     command->add_option("DIR", options->folder, "Folder to write into (created if missing)")->required();
+    command->add_option("--stub", options->stub,
+                        "The stub the installer was built with, when not the one this stubkit carries")
+        ->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
         ->check(AnsiCodepage());
     command->add_flag("--overwrite", options->overwrite, "Replace files that already exist in DIR");

@@ -56,6 +56,11 @@ void ExtractFolder::Fail(const char* what, const RelativePath& file) const
     throw std::runtime_error(std::string(what) + " " + Quoted(PathOf(file)) + ": " + ErrnoText());
 }
 
+void ExtractFolder::KeepInput(const fs::path& input)
+{
+    input_ = IdentityOf(input);
+}
+
 std::string ExtractFolder::Obstacle(const RelativePath& file, bool overwrite) const
 {
     RelativePath walked;
@@ -74,6 +79,9 @@ std::string ExtractFolder::Obstacle(const RelativePath& file, bool overwrite) co
             return Quoted(PathOf(walked)) + " is a folder";
         if (last && !S_ISREG(status.st_mode))
             return Quoted(PathOf(walked)) + " exists and is not a regular file";
+        const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+        if (last && input_ == identity)
+            return Quoted(PathOf(walked)) + " is the installer being extracted (or a hard link to it)";
         if (last && !overwrite)
             return Quoted(PathOf(walked)) + " already exists; --overwrite replaces existing files";
     }

@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "stubkit/file_identity.h"
 #include "stubkit/file_times.h"
 
 namespace stubkit {
@@ -28,8 +30,8 @@ public:
 
     // What stands in the way of creating `file`, checked before anything is
     // written: a symbolic link or a non-folder among its folders, a link or a
-    // folder at its place, or (without `overwrite`) any existing file there.
-    // Empty when nothing does.
+    // folder at its place, the input itself (see KeepInput) or (without
+    // `overwrite`) any existing file there. Empty when nothing does.
     std::string Obstacle(const RelativePath& file, bool overwrite) const;
 
     // Creates the file with its missing folders and keeps it open for Write;
@@ -43,6 +45,10 @@ public:
 
     std::filesystem::path PathOf(const RelativePath& file) const;
 
+    // The file being extracted from, which no output may replace, not even
+    // through a hard link.
+    void KeepInput(const std::filesystem::path& input);
+
 private:
     [[noreturn]] void Fail(const char* what, const RelativePath& file) const;
     int OpenFolders(const RelativePath& file, bool create) const;
@@ -52,6 +58,7 @@ private:
     int file_descriptor_ = -1;
     int open_parent_ = -1;
     RelativePath open_file_;
+    std::optional<FileIdentity> input_;
 };
 
 }  // namespace stubkit

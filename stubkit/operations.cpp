@@ -12,8 +12,11 @@
 
 #include "stubkit/container/install_names.h"
 #include "stubkit/container/printable_text.h"
+#include "stubkit/container/record_rules.h"
+#include "stubkit/container/stub_identity.h"
 #include "stubkit/embedded_stub.h"
 #include "stubkit/extract_folder.h"
+#include "stubkit/file_identity.h"
 #include "stubkit/file_times.h"
 #include "stubkit/pack_plan.h"
 #include "stubkit/product_config.h"
@@ -80,19 +83,17 @@ void CheckOutput(const fs::path& output, const BuildOptions& options, const Prod
 {
     const fs::path real = RealPath(output);
     const std::string named = "output " + Quoted(output);
-    if (real == RealPath(options.config))
-        problems.push_back(named + " is the config file");
-    if (!options.stub.empty() && real == RealPath(options.stub))
-        problems.push_back(named + " is the stub");
     const fs::path inside = real.lexically_relative(RealPath(config.source));
     if (!inside.empty() && *inside.begin() != "..")
         problems.push_back(named + " lies inside the product folder " + Quoted(config.source));
-    for (const SourceFile& file : files) {
-        if (real == RealPath(file.path)) {
-            problems.push_back(named + " is the packed file " + Quoted(file.name));
-            break;
-        }
-    }
+    std::vector<fs::path> inputs = {options.config};
+    if (!options.stub.empty())
+        inputs.push_back(options.stub);
+    for (const SourceFile& file : files)
+        inputs.push_back(file.path);
+    const std::string problem = OutputProblem(output, inputs);
+    if (!problem.empty())
+        problems.push_back(problem);
 }
 
 }  // namespace
@@ -113,6 +114,12 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
     CheckOutput(outcome.output, options, config, scan.files, problems);
     const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
+    // The record as `test` will judge it: whatever the plan let through
+    // still has to keep the record's rules.
+    if (problems.empty())
+        for (const std::string& problem : RecordProblems(ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset),
+                                                         plan.records))
+            problems.push_back("configuration record: " + codepage.ToUtf8(problem));
     CheckSigningOptions(options.signing, problems);
     if (!problems.empty())
         throw ValidationError(problems);
@@ -148,14 +155,21 @@ struct ConfigView {
     std::vector<std::pair<std::string, std::string>> desktop;
 };
 
+// A text slot as the installer reads it; one without a NUL in its 260 text
+// bytes is shown by its first 259, as the setup window would show a title.
+std::string TextAsShown(const char* slot)
+{
+    return SlotTextAsRead(slot).value_or(std::string(slot, ConfigTextCapacity - 1));
+}
+
 std::vector<std::pair<std::string, std::string>> ShortcutRowsAsRead(const ShortcutEntry* table,
                                                                     const Codepage& codepage)
 {
     std::vector<std::pair<std::string, std::string>> rows;
     const int count = CountShortcutRows(table);
     for (int i = 0; i < count; ++i)
-        rows.emplace_back(codepage.ToUtf8(SlotText(table[i].LinkName)),
-                          codepage.ToUtf8(SlotText(table[i].TargetFile)));
+        rows.emplace_back(codepage.ToUtf8(TextAsShown(table[i].LinkName)),
+                          codepage.ToUtf8(TextAsShown(table[i].TargetFile)));
     return rows;
 }
 
@@ -163,11 +177,11 @@ ConfigView ViewConfig(const InstallerImage& image, const Codepage& codepage)
 {
     const InstallerConfig& config = image.config;
     ConfigView view;
-    view.fields = {{"StubSize", codepage.ToUtf8(SlotText(config.StubSize))},
-                   {"Title", codepage.ToUtf8(SlotText(config.Title))},
-                   {"DefaultFolder", codepage.ToUtf8(SlotText(config.DefaultFolder))},
-                   {"ProgramGroup", codepage.ToUtf8(SlotText(config.ProgramGroup))},
-                   {"RunAfterInstall", codepage.ToUtf8(SlotText(config.RunAfterInstall))}};
+    view.fields = {{"StubSize", codepage.ToUtf8(StubSizeTextAsRead(config))},
+                   {"Title", codepage.ToUtf8(TextAsShown(config.Title))},
+                   {"DefaultFolder", codepage.ToUtf8(TextAsShown(config.DefaultFolder))},
+                   {"ProgramGroup", codepage.ToUtf8(TextAsShown(config.ProgramGroup))},
+                   {"RunAfterInstall", codepage.ToUtf8(TextAsShown(config.RunAfterInstall))}};
     view.start_menu = ShortcutRowsAsRead(config.StartMenuShortcuts, codepage);
     view.desktop = ShortcutRowsAsRead(config.DesktopShortcuts, codepage);
     return view;
@@ -211,6 +225,13 @@ toml::table SignatureAsTable(const SignatureReport& signature)
                        {"problem", signature.problem}, {"size", static_cast<std::int64_t>(signature.table_size)}};
 }
 
+// Whose program stands in front of the payload, in words.
+std::string StubOrigin(const InstallerImage& image)
+{
+    const std::string difference = StubDifference(image, kEmbeddedStub, kEmbeddedStubSize);
+    return difference.empty() ? "the stub of this stubkit" : "unknown: " + difference;
+}
+
 std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage, const ConfigView& view,
                            const SignatureReport& signature)
 {
@@ -240,6 +261,7 @@ std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage
         {"total_size", static_cast<std::int64_t>(image.header.total_size)},
         {"table_size", static_cast<std::int64_t>(image.header.table_size)},
         {"stream_size", static_cast<std::int64_t>(StreamSize(image, signature))},
+        {"stub", StubOrigin(image)},
         {"signature", SignatureAsTable(signature)},
         {"files", std::move(files)}};
     std::ostringstream out;
@@ -274,6 +296,7 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
     out << "Payload          " << image.header.file_count << " files, " << image.header.total_size
         << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
         << " bytes\n";
+    out << "Stub             " << StubOrigin(image) << "\n";
     out << "Signature        " << DescribeSignature(signature) << "\n\n";
     char line[200];
     std::snprintf(line, sizeof line, "%12s  %-8s  %-19s  %-19s  %-19s  %s\n", "Size", "CRC",
@@ -309,9 +332,9 @@ std::string FileNamed(const Codepage& codepage, const FileRecord& record)
 std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& verdict, const Codepage& codepage)
 {
     if (verdict.refused_name)
-        return FileNamed(codepage, image.records[*verdict.refused_name]) +
-               " has a name the installer refuses (a device, or outside its folder): it would stop with \"" +
-               kCorruptedFileMessage + "\"";
+        return FileNamed(codepage, image.records[*verdict.refused_name]) + " has a name the installer refuses: " +
+               Printable(codepage.ToUtf8(InstallerNameRefusal(image.records[*verdict.refused_name].name)->reason)) +
+               ": it would stop with \"" + kCorruptedFileMessage + "\" before extracting anything";
     if (verdict.damaged_file)
         return FileNamed(codepage, image.records[*verdict.damaged_file]) +
                " fails its CRC check: the installer would stop with \"" + kCorruptedFileMessage + "\"";
@@ -326,21 +349,12 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
     return message;
 }
 
-// The name as Windows compares it: either separator, any letter case, and
-// trailing dots and blanks of each component dropped.
+// The name as Windows compares it. The names the installer accepts hold no
+// '/', no "." or ".." and no trailing dot or blank, so only letter case is
+// left to fold.
 std::string WindowsFileKey(const std::string& utf8_name)
 {
-    std::string key;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = utf8_name.find_first_of("\\/", start);
-        std::string component = utf8_name.substr(start, end - start);
-        component.erase(component.find_last_not_of(". ") + 1);
-        key += (start == 0 ? "" : "\\") + component;
-        if (end == std::string::npos)
-            return FoldCaseUtf8(key);
-        start = end + 1;
-    }
+    return FoldCaseUtf8(utf8_name);
 }
 
 // The first name in the table that the installer refuses, or that lands on
@@ -376,13 +390,34 @@ std::string TableNameProblem(const InstallerImage& image, const Codepage& codepa
     return std::string();
 }
 
+// What makes the installer other than the one `build` makes from `stub`: a
+// program it does not know, or a record `build` would never write.
+std::string RecordOrStubProblem(const InstallerImage& image, const Codepage& codepage, const fs::path& stub)
+{
+    const std::vector<std::uint8_t> known = stub.empty() ? std::vector<std::uint8_t>(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize)
+                                                         : ReadWholeFile(stub);
+    const std::string difference = StubDifference(image, known.data(), known.size());
+    if (!difference.empty())
+        return "the program in front of the payload is not " +
+               (stub.empty() ? std::string("the stub of this stubkit") : "the stub " + Quoted(stub)) + " (" +
+               difference + "), so nothing can be promised about what it does" +
+               (stub.empty() ? "; name the stub it was built with as --stub FILE" : "");
+    const std::vector<std::string> problems = RecordProblems(image.config, image.records);
+    if (!problems.empty())
+        return "configuration record: " + Printable(codepage.ToUtf8(problems.front())) +
+               (problems.size() > 1 ? " (and " + std::to_string(problems.size() - 1) + " more)" : "");
+    return std::string();
+}
+
 }  // namespace
 
-TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress)
+TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress, const fs::path& stub)
 {
     const InstallerImage image = ReadInstallerImage(path);
     TestOutcome outcome;
-    outcome.message = TableNameProblem(image, codepage);
+    outcome.message = RecordOrStubProblem(image, codepage, stub);
+    if (outcome.message.empty())
+        outcome.message = TableNameProblem(image, codepage);
     if (!outcome.message.empty())
         return outcome;
     ProgressBar bar("testing", image.header.total_size, show_progress);
@@ -412,7 +447,7 @@ ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder
     result.path = folder;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = utf8_name.find_first_of("\\/", start);
+        const std::size_t end = utf8_name.find('\\', start);
         const std::string part = utf8_name.substr(start, end - start);
         if (part.empty() || part == ".") {
             result.refusal = part.empty() ? "empty folder name" : "'.' component";
@@ -430,9 +465,10 @@ namespace {
 
 class FolderOutput : public FileOutput {
 public:
-    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, bool overwrite)
+    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, bool overwrite, const fs::path& input)
         : folder_(folder), files_(std::move(files)), overwrite_(overwrite)
     {
+        folder_.KeepInput(input);
     }
 
     void Open(std::size_t index, const FileRecord&) override { folder_.Create(files_[index], overwrite_); }
@@ -499,17 +535,20 @@ std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::pa
 
 }  // namespace
 
-std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite)
+std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite,
+                             const fs::path& stub)
 {
     const InstallerImage image = ReadInstallerImage(path);
-    const std::string problem = TableNameProblem(image, codepage);
+    std::string problem = RecordOrStubProblem(image, codepage, stub);
+    if (problem.empty())
+        problem = TableNameProblem(image, codepage);
     if (!problem.empty())
         throw FormatError(Quoted(path) + ": " + problem);
     const std::string inconsistency = HeaderInconsistency(image);
     if (!inconsistency.empty())
         throw FormatError(Quoted(path) + ": " + inconsistency);
     std::vector<RelativePath> files = ExtractFiles(image, folder, codepage);
-    FolderOutput output(folder, std::move(files), overwrite);
+    FolderOutput output(folder, std::move(files), overwrite, path);
     const std::string obstacle = output.Obstacle();
     if (!obstacle.empty())
         throw std::runtime_error(obstacle + "; nothing was extracted");

@@ -58,18 +58,22 @@ struct TestOutcome {
 
 // Decodes the whole payload as the installer would; throws FormatError when
 // the installer would already refuse the head of the file. Passes only when
-// the installer would succeed, every name is one it installs as it is (none
+// the program in front of the payload is `stub` (empty: the stub the tool
+// carries) outside its record, the record keeps `build`'s rules, the
+// installer would succeed, every name is one it installs as it is (none
 // refused, no two landing on one file), and the header agrees with the table.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
-                          bool show_progress = false);
+                          bool show_progress = false, const std::filesystem::path& stub = {});
 
 // Writes every file under `folder` with its times, never through a symbolic
-// link. Refuses, before writing anything, names the installer refuses or that
-// land on one file, and existing files unless `overwrite`. Throws FormatError
-// when the payload is damaged, after the files before the damage are written;
-// the damaged file itself is removed.
+// link. Refuses, before writing anything, what TestInstaller refuses before
+// decoding (an unknown stub, a record `build` never writes, names the
+// installer refuses or that land on one file, counts that disagree), and
+// existing files unless `overwrite`. Throws FormatError when the payload is
+// damaged, after the files before the damage are written; the damaged file
+// itself is removed.
 std::size_t ExtractInstaller(const std::filesystem::path& path, const std::filesystem::path& folder,
-                             const Codepage& codepage, bool overwrite = false);
+                             const Codepage& codepage, bool overwrite = false, const std::filesystem::path& stub = {});
 
 // The host path under `folder` for a table name, or a reason to refuse it.
 struct ExtractPath {

@@ -9,6 +9,8 @@
 #include <set>
 
 #include "payload/name_rules.h"
+#include "stubkit/container/install_names.h"
+#include "stubkit/container/record_rules.h"
 
 namespace stubkit {
 namespace {
@@ -32,6 +34,12 @@ std::vector<std::string> SplitBackslash(const std::string& path)
             return parts;
         start = end + 1;
     }
+}
+
+std::string Backslashes(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 std::string UpperAscii(std::string text)
@@ -112,6 +120,8 @@ public:
         return ansi;
     }
 
+    std::string Utf8(const std::string& ansi) const { return codepage_.ToUtf8(ansi); }
+
 private:
     const Codepage& codepage_;
     std::vector<std::string>& problems_;
@@ -139,6 +149,11 @@ public:
             problems_.push_back("title: must not contain a backslash (it names a registry key)");
         texts.default_folder = FolderField(config_.default_folder, "default_folder");
         texts.program_group = FolderField(config_.program_group, "program_group");
+        if (texts.program_group.find('\\') != std::string::npos && !config_.start_menu.empty())
+            problems_.push_back("program_group: " + Quote(Backslashes(config_.program_group)) +
+                                " is more than one folder deep (a '/' in the title it defaults to counts too); "
+                                "the installer creates only the last folder of a group, so no Start-menu "
+                                "shortcut is made where the folders above it do not exist; name one folder");
         texts.run_after_install = Field(config_.run_after_install, "run_after_install");
         texts.start_menu = Rows(config_.start_menu, "start_menu", texts.program_group);
         // Without a group the links' paths hold a doubled backslash, and the
@@ -198,19 +213,35 @@ private:
         return ansi;
     }
 
+    // '/' separates folders on Windows too, but the installer creates
+    // folders at '\\' only: the field is written with backslashes.
     std::string FolderField(const std::string& value, const std::string& field)
     {
-        std::string ansi = Field(value, field);
+        const std::string folders = Backslashes(value);
+        std::string ansi = Field(folders, field);
         if (ansi.empty())   // empty, or already reported as unconvertible
             return ansi;
-        std::string parts = value;   // '/' separates folders on Windows too
-        std::replace(parts.begin(), parts.end(), '/', '\\');
-        for (const std::string& part : SplitBackslash(parts)) {
-            const std::string problem = WindowsNameProblem(part);
-            if (!problem.empty())
-                problems_.push_back(field + ": " + Quote(value) + " " + problem);
-        }
+        const std::string problem = PartsProblem(folders, ansi);
+        if (!problem.empty())
+            problems_.push_back(field + ": " + Quote(value) + ": " + problem);
         return ansi;
+    }
+
+    // The first part of a backslash-separated name that Windows would not
+    // create as it reads, in words: judged in UTF-8 for the message, and in
+    // the code page for what the installer sees (superscript port digits).
+    std::string PartsProblem(const std::string& utf8, const std::string& ansi)
+    {
+        const std::vector<std::string> utf8_parts = SplitBackslash(utf8);
+        const std::vector<std::string> ansi_parts = SplitBackslash(ansi);
+        for (std::size_t i = 0; i < utf8_parts.size(); ++i) {
+            std::string problem = WindowsNameProblem(utf8_parts[i]);
+            if (problem.empty() && i < ansi_parts.size())
+                problem = NamePartProblem(ansi_parts[i]);
+            if (!problem.empty())
+                return Quote(utf8_parts[i]) + " " + problem;
+        }
+        return std::string();
     }
 
     std::vector<ShortcutRow> Rows(const std::vector<ShortcutConfig>& rows, const std::string& table,
@@ -228,6 +259,10 @@ private:
             row.target = Field(rows[i].target, field + ".target");
             if (rows[i].target.empty())
                 problems_.push_back(field + ".target: must not be empty; it names the packed file the shortcut opens");
+            else if (const NameFault fault = JudgeTableName(row.target.data(), static_cast<unsigned>(row.target.size()));
+                     !row.target.empty() && fault != NameInstallable && fault != NameInstallerOwn)
+                problems_.push_back(field + ".target: " + Quote(rows[i].target) + ": " +
+                                    convert_.Utf8(InstallerNameRefusal(row.target)->reason));
             const auto [earlier, first] = links.emplace(FoldCaseUtf8(rows[i].link), field);
             if (!first && !rows[i].link.empty())
                 problems_.push_back(field + ".link: " + Quote(rows[i].link) + " is the link of " + earlier->second +
@@ -236,10 +271,10 @@ private:
                 problems_.push_back(field + ".link: must not be empty (an empty link ends the table)");
             } else {
                 const std::string problem = rows[i].link.find_first_of("\\/") != std::string::npos
-                                                ? "must be a plain file name, without folders"
-                                                : WindowsNameProblem(rows[i].link);
+                                                ? Quote(rows[i].link) + " must be a plain file name, without folders"
+                                                : PartsProblem(rows[i].link, row.link);
                 if (!problem.empty())
-                    problems_.push_back(field + ".link: " + Quote(rows[i].link) + " " + problem);
+                    problems_.push_back(field + ".link: " + problem);
             }
             if (!program_group.empty() && program_group.size() + 1 + row.link.size() > kMaxPathText)
                 problems_.push_back(field + ".link: program_group, a backslash and the link take " +
@@ -255,19 +290,17 @@ private:
         // The installer writes its uninstaller and data file into the same
         // folder: a packed file of either name would replace the uninstaller
         // or stop the installation half-way.
-        for (const char* own : {kUninstallerName, kUninstallLogName})
-            if (UpperAscii(utf8) == UpperAscii(own))
-                problems_.push_back(field + ": the installer writes its own '" + own + "' there");
         if (ansi.size() > kMaxNameLength)
             problems_.push_back(field + ": the name takes " + std::to_string(ansi.size()) +
                                 " bytes; at most 255 fit the file table");
-        for (const std::string& part : SplitBackslash(utf8)) {
-            const std::string problem = WindowsNameProblem(part);
-            if (!problem.empty()) {
-                problems_.push_back(field + ": " + Quote(part) + " " + problem);
+        for (const char* own : {kUninstallerName, kUninstallLogName})
+            if (UpperAscii(utf8) == UpperAscii(own)) {
+                problems_.push_back(field + ": the installer writes its own '" + own + "' there");
                 return;
             }
-        }
+        const std::string problem = PartsProblem(utf8, ansi);
+        if (!problem.empty())
+            problems_.push_back(field + ": " + problem);
     }
 
     // Windows compares names without regard to case: two files that differ
@@ -297,29 +330,15 @@ private:
     Converter convert_;
 };
 
-std::string Backslashes(std::string path)
-{
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-// The end of the program part of a run-after command line. Windows tries the
-// text up to each blank in turn and runs the first that names a file, so that
-// is the first such prefix naming a packed file; failing one, the first word.
+// The end of the program part of a run-after command line. The installer
+// quotes the longest leading part, ending at a blank or at the end, that
+// names an installed file; failing one, the first word.
 std::size_t ProgramPartEnd(const std::string& command, const std::set<std::string>& packed)
 {
-    for (std::size_t end = command.find(' '); ; end = command.find(' ', end + 1)) {
-        if (packed.count(UpperAscii(Backslashes(command.substr(0, end)))))
-            return std::min(end, command.size());
-        if (end == std::string::npos)
-            return std::min(command.find(' '), command.size());
-    }
-}
-
-bool RunAfterNamesPackedFile(const std::string& command, const std::set<std::string>& packed)
-{
-    const std::size_t end = ProgramPartEnd(command, packed);
-    return packed.count(UpperAscii(Backslashes(command.substr(0, end)))) != 0;
+    for (std::size_t end = command.size(); end > 0; --end)
+        if ((end == command.size() || command[end] == ' ') && packed.count(UpperAscii(Backslashes(command.substr(0, end)))))
+            return end;
+    return std::min(command.find(' '), command.size());
 }
 
 std::set<std::string> PackedNames(const std::vector<FileRecord>& records)
@@ -361,9 +380,6 @@ void WarnAboutTargets(const ProductTexts& texts, const std::vector<FileRecord>& 
     };
     check_extensions(texts.start_menu, "start_menu");
     check_extensions(texts.desktop, "desktop");
-    if (!texts.run_after_install.empty() && !RunAfterNamesPackedFile(texts.run_after_install, packed))
-        warnings.push_back("run_after_install: " + Quote(texts.run_after_install) +
-                           " names no packed program");
 }
 
 void WarnAboutLongPaths(const ProductTexts& texts, const std::vector<FileRecord>& records,
@@ -396,6 +412,7 @@ ValidationError::ValidationError(std::vector<std::string> problems)
 
 std::string WindowsNameProblem(const std::string& component)
 {
+    // The shared rule decides; the cases below only word it better.
     if (component.empty())
         return "has an empty name";
     if (component == "." || component == "..")
@@ -411,7 +428,7 @@ std::string WindowsNameProblem(const std::string& component)
         return "ends in a dot or a blank, which Windows removes";
     if (IsDeviceName(component.data(), static_cast<unsigned>(component.size())))
         return "is a reserved device name on Windows";
-    return std::string();
+    return NamePartProblem(component);
 }
 
 Stub CheckStub(std::vector<std::uint8_t> bytes, const std::string& origin,
@@ -448,6 +465,10 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
     plan.texts = planner.Texts();
     plan.records = planner.Records(files, plan.total_size);
     plan.texts.run_after_install = RunAfterWithBackslashes(plan.texts.run_after_install, PackedNames(plan.records));
+    // The installer starts nothing for a command whose program it did not install.
+    if (!plan.texts.run_after_install.empty() && !RunAfterProgramEnd(plan.texts.run_after_install, plan.records))
+        problems.push_back("run_after_install: " + Quoted(config.run_after_install) +
+                           " does not start with a packed program; the installer would start nothing");
     plan.files = std::move(files);
     plan.warnings = std::move(planner.warnings);
     WarnAboutTargets(plan.texts, plan.records, plan.warnings);

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "payload/crc32.h"
 #include "stubkit/encoder/encoder.h"
+#include "stubkit/interrupt_cleanup.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;
@@ -83,6 +85,7 @@ public:
         temporary_ = name;
         if (descriptor < 0)
             throw std::runtime_error("cannot create a temporary file beside '" + output.string() + "': " + ErrnoText());
+        interrupted_.emplace(temporary_);
         ::fchmod(descriptor, CreationMode());
         file_ = ::fdopen(descriptor, "wb");
         if (!file_) {
@@ -142,6 +145,7 @@ private:
 
     fs::path output_;
     fs::path temporary_;
+    std::optional<RemovedOnInterrupt> interrupted_;
     std::FILE* file_ = nullptr;
     std::uint64_t written_ = 0;
     bool committed_ = false;

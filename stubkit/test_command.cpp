@@ -12,6 +12,7 @@ namespace {
 
 struct TestOptions {
     std::string setup;
+    std::string stub;
     int codepage = kDefaultCodepage;
     bool quiet = false;
     SignatureCheckOptions signature;
@@ -20,7 +21,7 @@ struct TestOptions {
 void RunTest(const TestOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal());
+    const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal(), options.stub);
     if (!outcome.passed)
         throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
     const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
@@ -39,11 +40,16 @@ void AddTestCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand("test", "Check an installer as the installer itself would, without installing");
     command->footer("Decodes the whole payload, compares every file's CRC and the byte count the way the\n"
                     "installer does, and names the first damaged file. Exit status 0 only when the\n"
-                    "installer would extract every file successfully.\n"
+                    "installer would install every file whole, where its name says: the program in\n"
+                    "front of the payload is the known stub (--stub), the configuration record keeps\n"
+                    "the rules build keeps, and every name is one the installer creates as it reads.\n"
                     "A signed installer passes only when its signature verifies: nothing changed since\n"
                     "signing, and the signer's certificate chains to a trusted one (the system's list,\n"
                     "or --ca-file). osslsigncode checks it.");
     command->add_option("SETUP", options->setup, "Installer to check")->required()->check(RegularFile());
+    command->add_option("--stub", options->stub,
+                        "The stub the installer was built with, when not the one this stubkit carries")
+        ->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
         ->check(AnsiCodepage());
     command->add_flag("-q,--quiet", options->quiet, "Print nothing on success");

@@ -5,65 +5,56 @@
 namespace stubkit {
 namespace {
 
-bool IsSeparator(char c)
+std::string FaultText(NameFault fault)
 {
-    return c == '\\' || c == '/';
-}
-
-// Windows drops trailing dots and blanks, so "..", "... " and ". ." all
-// climb one level.
-bool ClimbsOneLevel(const std::string& component)
-{
-    int dots = 0;
-    for (char c : component) {
-        if (c == '.')
-            ++dots;
-        else if (c != ' ')
-            return false;
+    switch (fault) {
+    case NameInstallable:
+        return std::string();
+    case NameEmptyPart:
+        return "has an empty name (a backslash at its start, at its end or doubled)";
+    case NameForbiddenCharacter:
+        return "contains a control character or one of < > : \" / | ? *, which Windows does not allow in names "
+               "(':' would write a stream of another file, and the installer makes folders at '\\' only)";
+    case NameTrailingDotOrBlank:
+        return "ends in a dot or a blank, which Windows removes (so '.' and '..' name folders, and 'a.' is 'a')";
+    case NameDevice:
+        return "is a reserved device name on Windows";
+    case NameShortAlias:
+        return "has the form of a generated 8.3 short name (like LONGFI~1.TXT), which another file may own";
+    case NameInstallerOwn:
+        return "is the installer's own uninstaller or its data file";
     }
-    return dots >= 2;
+    return "is not a name Windows creates";
 }
 
-// Which of the shared rule's reasons applies to a name it refuses, in words.
-std::string RefusalReason(const std::string& name)
+// The component at fault, for the message.
+std::string FaultyPart(const std::string& name)
 {
-    if (IsSeparator(name[0]))
-        return "it starts with a separator and would leave the installation folder";
-    if (name.find(':') != std::string::npos)
-        return "it holds a ':' (a drive or a stream of another file)";
     std::size_t start = 0;
-    for (std::size_t end = 0; end <= name.size(); ++end) {
-        if (end < name.size() && !IsSeparator(name[end]))
-            continue;
-        const std::string component = name.substr(start, end - start);
-        if (ClimbsOneLevel(component))
-            return "it climbs out of its folder ('" + component + "')";
-        if (IsDeviceName(component.data(), static_cast<unsigned>(component.size())))
-            return "'" + component + "' is a device on Windows, not a file";
+    for (;;) {
+        const std::size_t end = name.find('\\', start);
+        const std::string part = name.substr(start, end - start);
+        if (JudgeNamePart(part.data(), static_cast<unsigned>(part.size())) != NameInstallable || end == std::string::npos)
+            return part;
         start = end + 1;
     }
-    return "it leaves the installation folder";
 }
 
 }  // namespace
 
 std::optional<NameRefusal> InstallerNameRefusal(const std::string& ansi_name)
 {
-    // The installer copies the name as text, up to a NUL.
-    const std::size_t nul = ansi_name.find('\0');
-    if (nul != std::string::npos)
-        return NameRefusal{"it holds a NUL byte; the installer would cut it there and create '" +
-                               ansi_name.substr(0, nul) + "' instead",
-                           nullptr};
-    if (!IsInstallableName(ansi_name.c_str()))
-        return NameRefusal{RefusalReason(ansi_name), kCorruptedFileMessage};
-    // Names the rule lets through but that name the folder, not a file: the
-    // installer fails to create them.
-    if (ansi_name.empty())
-        return NameRefusal{"it is empty, which names the installation folder itself", kCannotCreateMessage};
-    if (IsSeparator(ansi_name.back()))
-        return NameRefusal{"it ends in a separator and names a folder, not a file", kCannotCreateMessage};
-    return std::nullopt;
+    const NameFault fault = JudgeTableName(ansi_name.data(), static_cast<unsigned>(ansi_name.size()));
+    if (fault == NameInstallable)
+        return std::nullopt;
+    const std::string part = FaultyPart(ansi_name);
+    const std::string where = fault == NameInstallerOwn || part == ansi_name ? "it " : "'" + part + "' ";
+    return NameRefusal{where + FaultText(fault), kCorruptedFileMessage};
+}
+
+std::string NamePartProblem(const std::string& ansi_part)
+{
+    return FaultText(JudgeNamePart(ansi_part.data(), static_cast<unsigned>(ansi_part.size())));
 }
 
 }  // namespace stubkit

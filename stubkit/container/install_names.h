@@ -9,21 +9,25 @@
 
 namespace stubkit {
 
-// What the installer shows when extraction reaches a record it refuses.
+// What the installer shows when it refuses a payload or a file.
 constexpr const char* kCorruptedFileMessage = "This is a corrupted installation file.";
 constexpr const char* kCannotCreateMessage = "Cannot create file:";
 constexpr const char* kIncompleteFileMessage =
     "This is an incomplete installation file (possibly from an incomplete download).";
 
 struct NameRefusal {
-    std::string reason;              // what is wrong with the name
-    const char* installer_message;   // what the installer would show for it
+    std::string reason;              // what is wrong with the name, in words
+    const char* installer_message;   // what the installer shows for it
 };
 
-// Why the installer would refuse `ansi_name` (or not install it under that
-// name), or nothing when it installs it under InstallDir as it is. Both '\'
-// and '/' separate folders on Windows.
+// Why the installer refuses `ansi_name` (before it extracts anything, with
+// the corrupted-file message), or nothing when it creates the file under
+// InstallDir exactly as the name reads.
 std::optional<NameRefusal> InstallerNameRefusal(const std::string& ansi_name);
+
+// The same rule for one component of a name, link or folder field, in words;
+// empty when Windows creates it as it reads.
+std::string NamePartProblem(const std::string& ansi_part);
 
 }  // namespace stubkit
 

@@ -10,6 +10,7 @@
 #include "stubkit/container/install_names.h"
 #include "stubkit/container/pe_sections.h"
 #include "stubkit/container/printable_text.h"
+#include "stubkit/container/record_rules.h"
 
 namespace stubkit {
 namespace {
@@ -219,8 +220,9 @@ InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::u
     if (!record)
         throw FormatError(Quoted(path) + " is not an installer: no configuration record found");
     image.config = ReadConfigRecord(head, *record);
+    image.record_offset = *record;
 
-    const std::string stub_size_text = SlotText(image.config.StubSize);
+    const std::string stub_size_text = StubSizeTextAsRead(image.config);
     const std::int64_t stub_size = ReadStubSizeText(stub_size_text);
     if (stub_size == 0)
         throw FormatError(Quoted(path) + " is an unconfigured installation file: StubSize reads " +
@@ -240,6 +242,7 @@ InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::u
                                                       std::to_string(readable - std::min<std::uint64_t>(readable, image.stub_size)) +
                                                       " of 12 bytes)"));
 
+    image.stub.assign(head.begin(), head.begin() + image.stub_size);
     image.header.file_count = GetU32(&head[image.stub_size]);
     image.header.total_size = GetU32(&head[image.stub_size + 4]);
     image.header.table_size = GetU32(&head[image.stub_size + 8]);

@@ -101,6 +101,8 @@ struct InstallerImage {
     std::uint64_t file_size = 0;
     InstallerConfig config{};
     std::uint32_t stub_size = 0;
+    std::vector<std::uint8_t> stub;    // the program in front of the payload, record included
+    std::size_t record_offset = 0;     // of the configuration record inside it
     PayloadHeader header;
     std::vector<FileRecord> records;
     std::uint64_t stream_offset = 0;

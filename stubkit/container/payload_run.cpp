@@ -203,13 +203,13 @@ int WriteCallbackForRun(const unsigned char* bytes, int length)
     return length;
 }
 
-// The installer refuses a name when it reaches its record, and it succeeds
-// only when it reaches every record; so a payload that holds any such name
-// never installs, and nothing is decoded for it.
+// The installer judges every name before it decodes anything, and refuses
+// the whole payload for one it never creates; nothing is decoded for it here
+// either.
 std::optional<std::size_t> FirstRefusedName(const std::vector<FileRecord>& records)
 {
     for (std::size_t i = 0; i < records.size(); ++i)
-        if (!IsInstallableName(records[i].name.c_str()))
+        if (JudgeTableName(records[i].name.data(), static_cast<unsigned>(records[i].name.size())) != NameInstallable)
             return i;
     return std::nullopt;
 }

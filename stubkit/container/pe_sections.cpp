@@ -86,7 +86,7 @@ std::optional<PeSignatureFields> FindPeSignatureFields(const std::uint8_t* data,
         entry + 8 > optional_header + bytes.U16(pe + 20))
         return std::nullopt;
     return PeSignatureFields{static_cast<std::size_t>(optional_header + kChecksumField), bytes.U32(entry),
-                             bytes.U32(entry + 4)};
+                             bytes.U32(entry + 4), static_cast<std::size_t>(entry)};
 }
 
 void PeChecksum::Add(const std::uint8_t* bytes, std::size_t size)

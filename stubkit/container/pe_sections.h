@@ -28,6 +28,7 @@ struct PeSignatureFields {
     std::size_t checksum_offset = 0;
     std::uint32_t certificate_table_offset = 0;   // 0 and 0: not signed
     std::uint32_t certificate_table_size = 0;
+    std::size_t certificate_entry_offset = 0;     // where the two values above stand
 };
 
 // Nothing when `bytes` do not start with the PE headers up to that entry.

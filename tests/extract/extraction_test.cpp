@@ -274,11 +274,12 @@ Case DamagedStream(bool cut)
     return {MakeInstaller(payload), 1, kCorrupted, {}, {"only.txt"}};
 }
 
-// A good file, then `name`, refused as corrupted before anything is made at `absent`.
+// A good file, then `name`: the whole table is refused as corrupted before
+// anything is extracted, so neither the good file nor `absent` exists.
 Case UnsafeName(const std::string& name, const std::string& absent)
 {
     const PackedFile good = MakeFile("good.txt", "good", 1);
-    return {Setup(PackFiles({good, MakeFile(name, "unsafe", 2)})), 1, kCorrupted, {good}, {}, {absent}};
+    return {Setup(PackFiles({good, MakeFile(name, "unsafe", 2)})), 2, kCorrupted, {}, {}, {absent, InstallDir() + "good.txt"}};
 }
 
 // A name, `prefix` + a file name, that would leave InstallDir for the scratch folder.
@@ -355,11 +356,13 @@ const Row kRows[] = {
                                                 MakeFile("x.con", "e", 5)};
          return Case{Setup(PackFiles(files)), 0, "", files};
      }},
+    // A name the rule accepts but the file system cannot hold: 130 letters of code page 1252 take 260 bytes
+    // in the host's UTF-8, beyond its 255 per name.
     {"FoldersMadeForAFileThatCannotBeCreatedAreRemoved", [] {
          const PackedFile good = MakeFile("kept\\good.txt", "good", 1);
-         return Case{Setup(PackFiles({good, MakeFile("kept\\new\\deeper\\what?.txt", "bad", 2)})), 1,
-                     "Cannot create file:\n    " + InstallDir() + "kept\\new\\deeper\\what?.txt", {good}, {},
-                     {InstallDir() + "kept\\new"}};
+         const std::string name = "kept\\new\\deeper\\" + std::string(130, '\xE9') + ".txt";
+         return Case{Setup(PackFiles({good, MakeFile(name, "bad", 2)})), 1, "Cannot create file:\n    " + InstallDir() + name,
+                     {good}, {}, {InstallDir() + "kept\\new"}};
      }},
     {"StartedWithoutExeFindsItsFile", [] { return StartedAs("setup.exe", "setup"); }},
     {"StartedAsCapitalExeFindsItsFile", [] { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},

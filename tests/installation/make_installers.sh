@@ -28,11 +28,11 @@ source = "product"
 run_after_install = "bin/sleeper.exe 3000"
 TOML
 
-# A run-after program that does not exist.
+# A run-after "program" that the system cannot start: a packed text file.
 cat > "$out/missing.toml" <<'TOML'
 title = "E2E Missing"
 source = "product"
-run_after_install = "bin/missing.exe"
+run_after_install = "readme.txt"
 TOML
 
 for name in demo plain sleeper missing; do
@@ -101,4 +101,12 @@ cp "$stub" "$out/big-stub.exe"
 truncate -s 131072 "$out/big-stub.exe"
 sed 's/^title = .*/title = "E2E Big Stub"/' "$out/plain.toml" > "$out/big-stub.toml"
 "$stubkit" build "$out/big-stub.toml" --stub "$out/big-stub.exe" -o "$out/big-stub-setup.exe" >/dev/null
-"$stubkit" test "$out/big-stub-setup.exe" >/dev/null
+"$stubkit" test --stub "$out/big-stub.exe" "$out/big-stub-setup.exe" >/dev/null
+
+# Hostile installers rewritten from the damage installer, each judged by
+# `stubkit test`; the hostile suite runs them through the real installer. The
+# fixed rows always, and under `make stress` 400 random ones of a fixed seed.
+random_rows=0
+[ "${STUBKIT_STRESS:-0}" = 1 ] && random_rows=400
+perl "$source/tests/installation/make_hostile.pl" "$stubkit" "$out/damage-setup.exe" "E2E Damage" "$out/hostile" \
+    "$random_rows" 22

@@ -3,9 +3,13 @@
 // the pieces on their own: records, time and code page conversion, Windows and extraction names.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <csignal>
 #include <cstring>
 #include <sstream>
 #include "stubkit/codepage.h"
+#include "stubkit/container/record_rules.h"
 #include "stubkit/embedded_stub.h"
 #include "stubkit/file_times.h"
 #include "stubkit/pack_plan.h"
@@ -152,7 +156,21 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NulAndControlCharactersInFields", Config("default_folder = \"a\\u0000b\"\n" + Row("desktop", "a\\u001b[2J.lnk"), "T\\u009bx"), nullptr,
              "title: contains the control character U+009B|default_folder: contains a NUL character|desktop[0].link: contains the control character U+001B"},
         Case{"TitleWithSlashFits", Config("default_folder = \"k\"\nprogram_group = \"k\"", "AC/DC")},
-        Case{"FolderWithSlashFollowsWindowsRules", Config("default_folder = \"a/con\""), nullptr, "default_folder: 'a/con' is a reserved device name"},
+        Case{"SlashInTheTitleIsAFolderOfTheDefaultFolder", Config("", "TCP/IP Monitor"), nullptr, "", "none", kDefaultCodepage, nullptr,
+             "setup.exe", [](const fs::path& scratch) {
+                 const InstallerConfig record = ReadInstallerImage(scratch / "setup.exe").config;
+                 EXPECT_EQ(SlotText(record.DefaultFolder) + "|" + SlotText(record.Title), "TCP\\IP Monitor|TCP/IP Monitor"); }},
+        Case{"GroupTwoFoldersDeep", Config("program_group = \"Acme/Reader\"\n" + Row("start_menu", "a.lnk")), nullptr,
+             "program_group: 'Acme\\Reader' is more than one folder deep"},
+        Case{"TitleWithSlashAsTheGroupOfStartMenuRows", Config(Row("start_menu", "a.lnk"), "TCP/IP Monitor"), nullptr,
+             "program_group: 'TCP\\IP Monitor' is more than one folder deep"},
+        Case{"NamesOnlyWindowsRefuses", Config(""), [](const fs::path& product) {
+                 for (auto name : {"COM\xC2\xB9", "sub/lpt\xC2\xB3.txt", "longfilename.txt", "LONGFI~1.TXT"}) WriteFile(product / name, ""); },
+             "file 'COM\xC2\xB9': 'COM\xC2\xB9' is a reserved device name|'lpt\xC2\xB3.txt' is a reserved device name|"
+             "'LONGFI~1.TXT' has the form of a generated 8.3 short name"},
+        Case{"TargetsClimbingOrRooted", Config(Row("desktop", "a.lnk", "../x.exe") + Row("desktop", "b.lnk", "/abs.exe")), nullptr,
+             "desktop[0].target: '..\\x.exe': '..' ends in a dot|desktop[1].target: '\\abs.exe': '' has an empty name"},
+        Case{"FolderWithSlashFollowsWindowsRules", Config("default_folder = \"a/con\""), nullptr, "default_folder: 'a/con': 'con' is a reserved device name"},
         Case{"OemCodepage", Config(""), nullptr, "code page 437 is not a Windows ANSI code page; use one of 874, 932", "", 437},
         Case{"LinksEqualButForCase", Config(Row("start_menu", "App.lnk") + Row("start_menu", "APP.LNK")), nullptr,
              "start_menu[1].link: 'APP.LNK' is the link of start_menu[0] but for letter case"},
@@ -176,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
              [](const fs::path& scratch) { EXPECT_EQ(ReadFile(scratch / "product.toml").at(0), 't'); }},
         Case{"OutputInsideTheProduct", Config(""), nullptr, "lies inside the product folder", "", kDefaultCodepage, nullptr, "prod/sub/setup.exe"},
         Case{"OutputIsAPackedFileThroughALink", Config(""), [](const fs::path& product) { fs::create_symlink(product / "readme.txt", product.parent_path() / "link.exe"); },
-             "is the packed file 'readme.txt'", "", kDefaultCodepage, nullptr, "link.exe"},
+             "is the input '|readme.txt' (or a link to it)", "", kDefaultCodepage, nullptr, "link.exe"},
         Case{"TemporaryFileIsNewNotAnExistingLink", Config(""), [](const fs::path& product) {
                  WriteFile(product.parent_path() / "victim", "keep"); fs::create_symlink("victim", product.parent_path() / "setup.exe.partial"); },
              "", "", kDefaultCodepage, nullptr, "setup.exe", [](const fs::path& scratch) { EXPECT_EQ(ReadFile(scratch / "victim"), Bytes({'k', 'e', 'e', 'p'})); }},
@@ -191,8 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TargetNamingNothingWarns", Config(Row("desktop", "App.lnk", "bin\\\\ap.exe")), nullptr, "",
              "desktop[0].target: 'bin\\ap.exe' names no packed file"},
         Case{"LinkWithoutLnkExtensionWarns", Config(Row("desktop", "App", "bin/app.exe")), nullptr, "", "desktop[0].link: 'App' does not end in .lnk"},
-        Case{"RunAfterNamingNothingWarns", Config("run_after_install = \"setup.exe\""), nullptr, "",
-             "run_after_install: 'setup.exe' names no packed program"},
+        Case{"RunAfterNamingNoPackedProgram", Config("run_after_install = \"setup.exe\""), nullptr,
+             "run_after_install: 'setup.exe' does not start with a packed program"},
+        Case{"RunAfterClimbingOut", Config("run_after_install = \"../../windows/system32/cmd.exe /c x\""), nullptr,
+             "run_after_install: '../../windows/system32/cmd.exe /c x' does not start with a packed program"},
         Case{"FoldersDifferingInCaseWarn", Config(""), AddFile("Bin/readme.txt"), "", "folders 'Bin' and 'bin' differ only in letter case"},
         Case{"PathTooLongUnderProgramFilesWarns", Config("default_folder = \"" + S(100, 'd') + "\""), AddFile(S(150, 'p') + ".txt"), "",
              "would exceed 259 characters under 'C:\\Program Files\\"}),
@@ -216,6 +236,10 @@ TEST(Records, FileRecordsAreLittleEndianInFieldOrderAndTheStubsRecordIsFoundAndE
     EXPECT_EQ(std::memcmp(&stub[*offset], CONFIG_MARKER_STUB_SIZE, sizeof CONFIG_MARKER_STUB_SIZE), 0);
     stub[0] = 'X';
     EXPECT_EQ(FindConfigRecord(stub), offset);
+    // A StubSize slot of 32 digits and no NUL: the tool reads the 31 bytes the installer reads.
+    InstallerConfig config{};
+    std::memcpy(config.StubSize, "00000000000000000000000000049152", StubSizeSlotSize);
+    EXPECT_EQ(std::stoi(StubSizeTextAsRead(config)), ConfiguredStubSize(&config));
 }
 
 TEST(Conversions, TimesCodePagesAndLetterCaseMatchWindows)
@@ -252,6 +276,97 @@ TEST(Names, FollowWindowsRulesAndExtractionStaysInsideTheFolder)
     for (const std::string& name : std::vector<std::string>{"..\\evil", "a\\..\\..\\evil", "\\root", "C:\\evil", "C:evil", "a/../../evil",
                                                             "/etc/passwd", "a\\\\b", ".", "", "a\\", std::string("ok\0..\\x", 7)})
         EXPECT_NE(SafeExtractPath(name, "/out").refusal, "") << name;
+}
+
+}  // namespace
+}  // namespace stubkit
+
+namespace stubkit {
+namespace {
+using namespace testing;
+
+// Host-side hazards, one table: an output that is one of the command's inputs (the same name, a hard link, a
+// symbolic link) or that exists and is not a regular file is refused, and the input keeps its bytes. Device nodes
+// are made in the scratch folder (root only), never taken from /dev.
+TEST(HostHazards, OutputsNeverReplaceAnInputOrAFileThatIsNotRegular)
+{
+    ScratchFolder scratch;
+    WriteFile(scratch / "prod/readme.txt", "Read me.\n");
+    WriteFile(scratch / "product.toml", ConfigText("prod"));
+    const Bytes input = NoiseBytes(5000, 9);
+    WriteFile(scratch / "in", input);
+    const std::string in = (scratch / "in").string(), dir = scratch.path.string();
+    fs::create_hard_link(scratch / "in", scratch / "hard");
+    fs::create_symlink(scratch / "in", scratch / "soft");
+    ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0600), 0);
+    fs::create_directory(scratch / "folder");
+    const bool device = mknod((scratch / "device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    ASSERT_EQ(RunTool({"encode", "-1", in, dir + "/stream"}).first, 0);
+    const Bytes stream = ReadFile(scratch / "stream");
+    ASSERT_EQ(RunTool({"build", dir + "/product.toml", "-o", dir + "/setup.exe"}).first, 0);
+    fs::create_directory(scratch / "out");
+    fs::create_hard_link(scratch / "setup.exe", scratch / "out/readme.txt");
+
+    const std::vector<std::string> total = {"decode", "--total", std::to_string(input.size())};
+    auto with = [](std::vector<std::string> head, const std::vector<std::string>& tail) { head.insert(head.end(), tail.begin(), tail.end()); return head; };
+    const struct { std::vector<std::string> arguments; std::string expected; bool needs_device = false; } rows[] = {
+        {{"encode", in, in}, "output '" + in + "' is the input"},
+        {{"encode", in, dir + "/hard"}, "/hard' is the input '" + in + "'"},
+        {{"encode", in, dir + "/soft"}, "/soft' is the input '" + in + "'"},
+        {{"encode", in, dir + "/fifo"}, "/fifo' is a FIFO, not a regular file"},
+        {{"encode", in, dir + "/folder"}, "/folder' is a folder, not a regular file"},
+        {{"encode", in, dir + "/device"}, "/device' is a device, not a regular file", true},
+        {with(total, {dir + "/stream", dir + "/stream"}), "/stream' is the input"},
+        {with(total, {dir + "/soft", dir + "/in"}), "/in' is the input '" + dir + "/soft'"},
+        {{"build", dir + "/product.toml", "-o", dir + "/fifo"}, "/fifo' is a FIFO, not a regular file"},
+        {{"build", dir + "/product.toml", "-o", dir + "/device"}, "/device' is a device, not a regular file", true},
+        {{"build", dir + "/product.toml", "-o", dir + "/folder"}, "/folder' is a folder, not a regular file"},
+        {{"build", dir + "/product.toml", "-o", dir + "/product.toml"}, "/product.toml' is the input"},
+        {{"extract", "--overwrite", dir + "/setup.exe", dir + "/out"}, "/out/readme.txt' is the installer being extracted"}};
+    for (const auto& row : rows) {
+        if (row.needs_device && !device)
+            continue;
+        const auto [code, output] = RunTool(row.arguments);
+        EXPECT_EQ(code, 1) << row.arguments[0] << ": " << output;
+        EXPECT_NE(output.find(row.expected), std::string::npos) << output;
+    }
+    EXPECT_EQ(ReadFile(scratch / "in"), input);
+    EXPECT_EQ(ReadFile(scratch / "stream"), stream);
+    EXPECT_EQ(ReadFile(scratch / "out/readme.txt"), ReadFile(scratch / "setup.exe"));
+    EXPECT_TRUE(fs::is_fifo(scratch / "fifo") && fs::is_directory(scratch / "folder") && (!device || fs::is_character_file(scratch / "device")));
+}
+
+// SIGINT, SIGTERM and SIGHUP while `build` writes: the temporary file goes, the exit status is 128 + the signal.
+TEST(HostHazards, InterruptedBuildRemovesItsTemporaryFileAndExitsWith128PlusTheSignal)
+{
+    ScratchFolder scratch;
+    WriteFile(scratch / "prod/noise.bin", NoiseBytes(24 << 20, 4));
+    WriteFile(scratch / "product.toml", ConfigText("prod"));
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            execl(STUBKIT_TOOL, STUBKIT_TOOL, "build", "-9", "-T", "1", "-q", (scratch / "product.toml").c_str(), "-o",
+                  (scratch / "setup.exe").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        auto partial = [&] {
+            for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path))
+                if (entry.path().filename().string().rfind(".setup.exe.partial-", 0) == 0)
+                    return true;
+            return false;
+        };
+        for (int wait = 0; wait < 2000 && !partial(); ++wait)
+            usleep(5000);
+        ASSERT_TRUE(partial()) << "the build never started writing";
+        usleep(50000);
+        kill(child, signal_number);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal_number) << signal_number << ": " << status;
+        EXPECT_FALSE(partial()) << signal_number;
+        EXPECT_FALSE(fs::exists(scratch / "setup.exe")) << signal_number;
+    }
 }
 
 }  // namespace

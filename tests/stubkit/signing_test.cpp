@@ -132,6 +132,49 @@ TEST_F(Signing, AnyChangedByteOfASignedInstallerFailsTheCheck)
         EXPECT_FALSE(Inspect(bytes).verified) << name;
 }
 
+// Each rule of the certificate table alone, on a signature that leaves padding: a table rounded up to 8 bytes
+// verifies, one that is not or whose padding holds data does not, though the checksum is fixed to match.
+TEST_F(Signing, CertificateTableLengthMustBeRoundedAndItsPaddingZeroEvenWithAMatchingChecksum)
+{
+    const auto fixed_checksum = [](Bytes bytes) {
+        const std::size_t at = Fields(bytes).checksum_offset;
+        PeChecksum checksum(at);
+        checksum.Add(bytes.data(), bytes.size());
+        const std::uint32_t value = checksum.Value();
+        std::memcpy(&bytes[at], &value, 4);
+        return bytes;
+    };
+    // A signature whose DER leaves 1 to 7 bytes of padding: a fresh key changes the certificate's length.
+    Bytes padded = signed_;
+    fs::path certificate = key_->certificate;
+    std::size_t der_end = 0;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::size_t table = Fields(padded).certificate_table_offset;
+        der_end = table + 8 + 4 + (padded[table + 10] << 8 | padded[table + 11]);
+        if (padded.size() > der_end)
+            break;
+        const ThrowawayKey other(scratch_ / ("keys" + std::to_string(attempt)));
+        padded = ReadFile(BuildSigned("padded.exe", other.Pem()));
+        certificate = other.certificate;
+    }
+    ASSERT_GT(padded.size(), der_end) << "no key gave a signature with padding";
+    WriteFile(scratch_ / "padded.exe", padded);
+    EXPECT_TRUE(InspectSignature(scratch_ / "padded.exe", certificate).verified) << "a table rounded up to 8 bytes is sound";
+    const PeSignatureFields fields = Fields(padded);
+    // The padding cut off, the entry and the header's length both saying so: a table not rounded to 8 bytes.
+    Bytes unrounded(padded.begin(), padded.begin() + static_cast<long>(der_end));
+    const std::uint32_t exact = static_cast<std::uint32_t>(der_end - fields.certificate_table_offset);
+    std::memcpy(&unrounded[fields.certificate_table_offset], &exact, 4);
+    std::memcpy(&unrounded[fields.checksum_offset - 64 + 96 + 8 * 4 + 4], &exact, 4);
+    EXPECT_FALSE(Inspect(fixed_checksum(unrounded)).verified);
+
+    padded.back() = 1;
+    WriteFile(scratch_ / "padded.exe", fixed_checksum(padded));
+    const SignatureReport padding = InspectSignature(scratch_ / "padded.exe", certificate);
+    EXPECT_FALSE(padding.verified);
+    EXPECT_NE(padding.problem.find("the padding after the signature holds data"), std::string::npos) << padding.problem;
+}
+
 TEST_F(Signing, SameKeyAndSourceDateEpochSignToTheSameBytes)
 {
     ASSERT_EQ(setenv("SOURCE_DATE_EPOCH", "1700000000", 1), 0);

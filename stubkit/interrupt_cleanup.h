@@ -1,0 +1,22 @@
+// A file that must not outlive an interrupted run. Host-specific (POSIX
+// signals here), kept apart so another host's console events can take over.
+#ifndef STUBKIT_INTERRUPT_CLEANUP_H
+#define STUBKIT_INTERRUPT_CLEANUP_H
+
+#include <filesystem>
+
+namespace stubkit {
+
+// While one lives, SIGINT, SIGTERM and SIGHUP remove `path` and end the
+// process with exit status 128 + the signal's number. One at a time.
+class RemovedOnInterrupt {
+public:
+    explicit RemovedOnInterrupt(const std::filesystem::path& path);
+    ~RemovedOnInterrupt();
+    RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
+    RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
+};
+
+}  // namespace stubkit
+
+#endif

@@ -1,0 +1,125 @@
+// The differential table: installers rewritten after `build` as a hostile
+// user would (make_hostile.pl: every class of name, record slots, stub bytes,
+// header fields that contradict the table), each already judged by `stubkit
+// test`, run here through the real installer to its last box. `test` says OK
+// exactly when the installer ends in "Installation Complete." with every
+// listed file byte for byte where its name resolves; the one allowance is a
+// record or stub that `test` refuses because `build` never writes it (a
+// climbing link, a patched program) while the installer still completes.
+//
+// Rows of the Windows-only hazards (a stream, a superscript port, a short-name
+// alias) show here only that both refuse them: Wine has none of those
+// hazards, so what the installer would do without the refusal is seen on
+// Windows alone.
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "installation_helpers.h"
+
+namespace {
+
+using namespace installation;
+
+const std::string kTitle = "E2E Damage";
+const std::string kHostile = kInstallers + "hostile\\";
+
+struct HostileRow {
+    std::string name;
+    bool testPassed = false;
+    bool recordRefused = false;   // `test` refused the record or the stub, not the payload
+};
+
+// The fixed rows; under STUBKIT_STRESS=1 the random ones too.
+std::vector<HostileRow> ManifestRows()
+{
+    const char* stress = std::getenv("STUBKIT_STRESS");
+    std::ifstream manifest(kHostile + "manifest.txt");
+    std::vector<HostileRow> rows;
+    for (std::string line; std::getline(manifest, line);) {
+        std::istringstream fields(line);
+        HostileRow row;
+        std::string code, refused;
+        std::getline(fields, row.name, '\t');
+        std::getline(fields, code, '\t');
+        std::getline(fields, refused, '\t');
+        row.testPassed = code == "0";
+        row.recordRefused = refused == "record";
+        if (row.name.rfind("random_", 0) != 0 || (stress && std::string(stress) == "1"))
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+// The names of the installer's table, read at the damage installer's stub
+// size; its records keep their order, so record i holds the product's file i.
+std::vector<std::string> TableNames(const std::string& bytes, size_t stubSize)
+{
+    std::vector<std::string> names;
+    if (bytes.size() < stubSize + 12)
+        return names;
+    const uint32_t count = U32(bytes, stubSize);
+    for (size_t at = stubSize + 12; names.size() < count && at + 33 <= bytes.size();) {
+        const size_t length = static_cast<unsigned char>(bytes[at + 32]);
+        names.push_back(bytes.substr(at + 33, length));
+        at += 33 + length;
+    }
+    return names;
+}
+
+// Every listed file holds its product file's bytes where its name resolves.
+bool EveryFileWhole(const std::string& installer, const std::string& installDir)
+{
+    static const InstallerLayout original = ReadLayout(kInstallers + "damage-setup.exe", kTitle);
+    const std::vector<std::string> names = TableNames(ReadBytes(installer), original.stubSize);
+    if (names.size() != original.files.size())
+        return false;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (!Exists(installDir + names[i]) ||
+            ReadBytes(installDir + names[i]) != ReadBytes(kInstallers + "damage\\" + original.files[i].name)) {
+            std::printf("[ not whole ] %s\n", names[i].c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+class Hostile : public ::testing::TestWithParam<HostileRow> {};
+
+TEST_P(Hostile, TestSaysOkExactlyWhenTheInstallerInstallsEveryFileWhole)
+{
+    const HostileRow& row = GetParam();
+    const std::string installer = kHostile + row.name + ".exe";
+    const std::string installDir = FreshFolder("hostile " + row.name);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallKeys + kTitle).c_str());
+
+    std::string text = "<not started>";
+    {
+        InstallerRun run(installer, kTitle, "C:\\", true);
+        if (run.started && run.ChooseFolder(installDir.substr(0, installDir.size() - 1))) {
+            text = run.AnswerNoOrOk();
+            if (text == kDesktopQuestion)
+                text = run.AnswerNoOrOk();
+            run.ExitCode();
+        }
+    }
+    const bool whole = text == kCompleteText && EveryFileWhole(installer, installDir);
+    std::printf("[ ending   ] %s; test %s\n", text.substr(0, text.find('\n')).c_str(), row.testPassed ? "OK" : "failed");
+    if (row.testPassed)
+        EXPECT_TRUE(whole) << "`test` said OK, the installer ended with: " << text;
+    else
+        EXPECT_TRUE(!whole || row.recordRefused) << "`test` refused what the installer installs whole";
+
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallKeys + kTitle).c_str());
+    std::error_code ignored;
+    fs::remove_all(installDir, ignored);
+    fs::remove_all(ShellFolder(CSIDL_PROGRAMS) + "\\" + kTitle, ignored);
+    fs::remove(ShellFolder(CSIDL_PROGRAMS) + "\\StartUp\\evil.lnk", ignored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Installers, Hostile, ::testing::ValuesIn(ManifestRows()),
+                         [](const ::testing::TestParamInfo<HostileRow>& info) { return info.param.name; });
+
+}  // namespace
