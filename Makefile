@@ -45,10 +45,14 @@ test-win32: build
 	@$(WINE_RUN) --session ctest --preset win32 -LE stress
 
 # The Windows suites built for x86-64, under 64-bit Wine: for machines that
-# cannot run 32-bit programs. Its installers carry the 64-bit stub.
+# cannot run 32-bit programs. Their installers are packed by a second build of
+# the tool (build/host64) that carries the 64-bit stub, so `stubkit test`
+# knows the stub in front of them.
 build-win64: setup
 	@[ -f build/win64/CMakeCache.txt ] || cmake --preset win64 >/dev/null
+	@[ -f build/host64/CMakeCache.txt ] || cmake --preset host64 >/dev/null
 	@cmake --build --preset win64 -j $(JOBS)
+	@cmake --build --preset host64 -j $(JOBS)
 
 test-win64: build build-win64
 	@cmake/wine-run --win64 --session ctest --preset win64 -LE stress
