@@ -108,6 +108,8 @@ bench: build
 	@bench/extract-bench.sh build/host/bench-extract $(STUBKIT) build/win32/tests/extract/extract-probe.exe
 	@bench/install-bench.sh build/host/bench-install $(STUBKIT) build/win32/bench/win32/install-timer.exe \
 		build/win32/installer/setup-stub.exe $(INSTALL_BENCH_RUNS)
+	@echo "Folder dialog beside a folder of N sub-folders (open: until it stands; expand: that folder):"
+	@$(WINE_RUN) build/win32/bench/win32/dialog-timer.exe 0 1000 10000 50000
 
 # The stream decoder under libFuzzer with ASan and UBSan, starting from valid
 # streams; `make fuzz` runs FUZZ_SECONDS, `make test` a short smoke run.

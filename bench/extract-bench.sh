@@ -92,7 +92,7 @@ for corpus in pe text; do
     report "$corpus" "installer under Wine, buffered reader" "$bytes" "$(net "$buffered")"
     unbuffered=$(best_of 1 "$target" wine "$setup" "$(windows_path "$target")" unbuffered)
     report "$corpus" "installer under Wine, one ReadFile per byte" "$bytes" "$(net "$unbuffered")"
-    host=$(best_of $runs "$target" "$stubkit" extract "$setup" "$target")
+    host=$(best_of $runs "$target" "$stubkit" extract -q "$setup" "$target")
     report "$corpus" "stubkit extract (host)" "$bytes" "$host"
     rm -rf "$target"
 done

@@ -46,6 +46,15 @@ bool TextAppend(char* buffer, unsigned capacity, const char* source)
     return AppendCount(buffer, capacity, start, source, ~0u);
 }
 
+bool TextEquals(const char* first, const char* second)
+{
+    while (*first != '\0' && *first == *second) {
+        ++first;
+        ++second;
+    }
+    return *first == *second;
+}
+
 static char LowerAscii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

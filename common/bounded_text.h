@@ -19,6 +19,9 @@ bool TextAppend(char* buffer, unsigned capacity, const char* source);
 // when they did not fit.
 bool TextCopyCount(char* buffer, unsigned capacity, const char* source, unsigned count);
 
+// True when both texts hold the same bytes.
+bool TextEquals(const char* first, const char* second);
+
 // True when `text` ends with `suffix`, ASCII letters compared without case.
 bool TextEndsWithIgnoringCase(const char* text, const char* suffix);
 

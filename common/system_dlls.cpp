@@ -17,7 +17,8 @@ enum { SearchSystemFolderOnly = 0x00000800 };   // LOAD_LIBRARY_SEARCH_SYSTEM32
 // from starting there.
 void RestrictDllSearchToSystemFolder()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32");
+    // Loaded already (the program imports it); loading it again only counts.
+    HMODULE kernel = LoadLibraryA("kernel32");
     void* setDefault = ProcedureAddress(kernel, "SetDefaultDllDirectories");
     if (setDefault)
         ((SetDefaultDllDirectoriesCall)setDefault)(SearchSystemFolderOnly);

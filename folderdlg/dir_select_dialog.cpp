@@ -3,8 +3,8 @@
 #include "common/bounded_text.h"
 #include "folderdlg/dialog_ids.h"
 #include "folderdlg/folder_tree.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 
 int RunDirSelectDialog(HWND owner, char* path, int capacity)
 {
@@ -19,8 +19,9 @@ int RunDirSelectDialog(HWND owner, char* path, int capacity)
                     (LPARAM)state);
     ReleaseFolderTreeImages();
     int chosen = 0;
-    // Case matters: a folder typed in other letters is the user's choice.
-    if (lstrcmpA(state->edited_path, state->initial_path) != 0 && !state->cancelled) {
+    // Byte for byte: a folder typed in other letters is the user's choice, and
+    // the system's comparison would pass over characters it ignores.
+    if (!TextEquals(state->edited_path, state->initial_path) && !state->cancelled) {
         TextCopy(path, capacity, state->edited_path);
         chosen = 1;
     }

@@ -3,7 +3,7 @@
 #include "common/bounded_text.h"
 #include "common/system_dlls.h"
 #include "folderdlg/dialog_ids.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 
 // Pictures of the image list (bitmap FOLDER_IMAGES_BITMAP), in its order.
 enum {
@@ -39,13 +39,6 @@ bool LoadCommonControls()
     return initialise && initialise(&classes);
 }
 
-void ReleaseFolderTreeImages()
-{
-    if (FolderImages && DestroyImageList)
-        DestroyImageList(FolderImages);
-    FolderImages = 0;
-}
-
 static HTREEITEM FirstChild(HWND tree, HTREEITEM item)
 {
     return (HTREEITEM)SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, (LPARAM)item);
@@ -67,13 +60,14 @@ bool ReadItemText(HWND tree, HTREEITEM item, char* text)
     return SendMessageA(tree, TVM_GETITEMA, 0, (LPARAM)&request) != 0;
 }
 
-// Sorted among its siblings, neither selected nor expanded, no item data.
-static HTREEITEM InsertItem(HWND tree, HTREEITEM parent, const char* text, int picture,
+// Neither selected nor expanded, no item data; placed after `after` (an
+// item, TVI_FIRST or TVI_LAST).
+__attribute__((noinline)) static HTREEITEM InsertItem(HWND tree, HTREEITEM parent, HTREEITEM after, const char* text, int picture,
                             int selectedPicture)
 {
     TVINSERTSTRUCTA insert = {};
     insert.hParent = parent;
-    insert.hInsertAfter = TVI_SORT;
+    insert.hInsertAfter = after;
     insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_STATE | TVIF_SELECTEDIMAGE;
     insert.item.state = 0;
     insert.item.stateMask = TVIS_SELECTED | TVIS_EXPANDED;
@@ -134,25 +128,46 @@ static bool IsDotEntry(const char* name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// `base` is the folder's path with its trailing backslash; an entry is listed
-// only when it is a folder whose own path ("base" + name + "\") still fits.
-static bool IsListedFolder(HWND tree, HTREEITEM item, unsigned baseLength,
-                           const WIN32_FIND_DATAA& entry)
+// "." and ".." never, and a folder only when its own path (`baseLength`
+// characters of the folder's path with its backslash, the name and a
+// backslash) still fits.
+static bool IsListedFolder(unsigned baseLength, const WIN32_FIND_DATAA& entry)
 {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    if (IsDotEntry(entry.cFileName))
-        return false;
-    if (baseLength + TextLength(entry.cFileName) + 1 >= TreePathSize)
-        return false;
-    return !FindChildItem(tree, item, entry.cFileName);
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(entry.cFileName) &&
+           baseLength + TextLength(entry.cFileName) + 1 < TreePathSize;
+}
+
+// Drops every child that follows one of the same name, letter case aside.
+// The sort keeps equal names in the order they were inserted, so the child
+// that stays is the one listed first: an older one, or the first the search
+// found.
+static void DropRepeatedNames(HWND tree, HTREEITEM item)
+{
+    char texts[2][TreePathSize];
+    int current = 0;
+    texts[1][0] = '\0';
+    for (HTREEITEM child = FirstChild(tree, item), next; child; child = next) {
+        next = NextSibling(tree, child);
+        ReadItemText(tree, child, texts[current]);
+        if (lstrcmpiA(texts[current], texts[current ^ 1]) == 0)
+            SendMessageA(tree, TVM_DELETEITEM, 0, (LPARAM)child);
+        else
+            current ^= 1;
+    }
+}
+
+void ReleaseFolderTreeImages()
+{
+    if (FolderImages && DestroyImageList)
+        DestroyImageList(FolderImages);
+    FolderImages = 0;
 }
 
 void AddFolderItem(HWND tree, HTREEITEM item, const char* path, UINT driveType)
 {
     if (!item) {
         int picture = driveType == DRIVE_REMOTE ? NetworkDrivePicture : FixedDrivePicture;
-        item = InsertItem(tree, 0, path, picture, picture);
+        item = InsertItem(tree, 0, TVI_SORT, path, picture, picture);
         if (!item)
             return;
     }
@@ -168,11 +183,21 @@ void AddFolderItem(HWND tree, HTREEITEM item, const char* path, UINT driveType)
     HANDLE search = FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
+    // Appending costs the control nothing per sibling, and one sort puts them
+    // in order. Looking for each among its siblings and inserting each in
+    // sorted order would cost time in the square of their number: minutes
+    // for a folder of tens of thousands.
+    bool listed = false;
     do {
-        if (IsListedFolder(tree, item, baseLength, entry))
-            InsertItem(tree, item, entry.cFileName, ClosedFolderPicture, OpenFolderPicture);
+        if (IsListedFolder(baseLength, entry) &&
+            InsertItem(tree, item, TVI_LAST, entry.cFileName, ClosedFolderPicture, OpenFolderPicture))
+            listed = true;
     } while (FindNextFileA(search, &entry));
     FindClose(search);
+    if (!listed)
+        return;
+    SendMessageA(tree, TVM_SORTCHILDREN, FALSE, (LPARAM)item);
+    DropRepeatedNames(tree, item);
 }
 
 int FindChildItem(HWND tree, HTREEITEM parent, const char* name)

@@ -3,7 +3,7 @@
 // in any stub; every slot starts with its marker text, the rest is zero.
 // Kept in its own file so no other code sees the initial values and folds
 // them into constants: the packer changes them after the build.
-#include "installer/config_block.h"
+#include "common/config_block.h"
 
 #define ROW(table, nn) { table##_LINK nn, table##_FILE nn }
 #define START_MENU_LINK CONFIG_MARKER_START_MENU_LINK

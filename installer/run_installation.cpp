@@ -8,16 +8,15 @@
 
 #include "common/bounded_text.h"
 #include "folderdlg/dir_select_dialog.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 #include "installer/uninstaller_image.h"
 #include "payload/crc32.h"
 #include "payload/name_rules.h"
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
 #include "shell/shortcuts.h"
-#include "uninstall/log_writer.h"
-#include "uninstall/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 static const char CurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char UninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";

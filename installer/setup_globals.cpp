@@ -1,4 +1,4 @@
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 
 #include "common/bounded_text.h"
 

@@ -3,8 +3,8 @@
 
 #include "common/bounded_text.h"
 #include "common/system_dlls.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 #include "installer/setup_window.h"
 
 static void ComposeSetupCaption()
@@ -22,12 +22,15 @@ static bool UserConfirmsInstallation()
     return MessageBoxA(0, prompt, SetupCaption, MB_YESNO) == IDYES;
 }
 
+// The program's own module, as the linker places it.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 // The command line and the show state the process was given are ignored.
 extern "C" void __stdcall SetupEntry()
 {
     RestrictDllSearchToSystemFolder();
     ComposeSetupCaption();
-    ModuleInstance = GetModuleHandleA(0);
+    ModuleInstance = reinterpret_cast<HINSTANCE>(&__ImageBase);
     if (!UserConfirmsInstallation())
         ExitProcess(1);
     ExitProcess(RunSetupWindow());

@@ -1,7 +1,7 @@
 #include "installer/setup_window.h"
 
 #include "installer/run_installation.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 
 enum { ShadeCount = 64 };
 
@@ -34,9 +34,15 @@ static void OnPaint(HWND window)
 // The sequence runs inside this handler; whatever its outcome, the window
 // closes afterwards and the message loop ends. If the user closed the window
 // while the sequence was waiting, its quit message may have been taken by that
-// wait: the loop still has to end.
+// wait: the loop still has to end. It runs once per process: the boxes and
+// the dialog dispatch messages, and a start message posted again from
+// outside must not begin a second installation inside the first.
 static void OnStartInstallation(HWND window)
 {
+    static bool started;
+    if (started)
+        return;
+    started = true;
     RunInstallation(window);
     if (!PostMessageA(window, WM_CLOSE, 0, 0))
         PostQuitMessage(0);

@@ -1,10 +1,10 @@
 #include "payload/extract_sink.h"
 
 #include "common/bounded_text.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "payload/crc32.h"
 #include "payload/output_file.h"
-#include "uninstall/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 int32_t files_left;
 uint32_t table_pos;

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include "common/bounded_text.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 
 // The folder of the last file created: it and every folder above it exist,
 // so the next file in the same folder or a sibling asks the system for none

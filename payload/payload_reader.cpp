@@ -1,13 +1,15 @@
 #include "payload/payload_reader.h"
 
+#include <string.h>
+
 #include "common/argument_vector.h"
 #include "common/bounded_text.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 #include "payload/extract_sink.h"
 #include "payload/name_rules.h"
 #include "payload/stream_decoder.h"
-#include "uninstall/log_writer.h"
+#include "common/uninstall_log.h"
 
 HANDLE InstallerFile = INVALID_HANDLE_VALUE;
 unsigned char file_table[FileTableSize];
@@ -85,9 +87,14 @@ static int FillFromReadBuffer(const unsigned char** bytes)
     return size;
 }
 
-bool OpenInstallerFile(const char* path)
+static void RestartReading(void)
 {
     read_next = read_end = read_buffer;
+}
+
+bool OpenInstallerFile(const char* path)
+{
+    RestartReading();
     InstallerFile = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
     return InstallerFile != INVALID_HANDLE_VALUE;
@@ -126,26 +133,40 @@ static PayloadResult Reject(PayloadResult result, const char* text)
     return result;
 }
 
-// Argument 0 as the process was started, which may lack the extension. A path
-// that does not fit is never opened cut short: it fails as unopenable.
-static bool ComposeOwnPath(char* path, unsigned capacity)
+static bool OpenOwnFile(bool* appendedExe)
 {
-    path[0] = '\0';
-    int count = 0;
-    char** vector = 0;
-    GetArgumentVector(&count, &vector);
-    if (count < 1 || !TextCopy(path, capacity, vector[0]))
+    wchar_t path[PathBufferSize + 4];
+    DWORD length = GetModuleFileNameW(0, path, PathBufferSize);
+    if (length == 0 || length >= PathBufferSize)
         return false;
-    if (TextEndsWithIgnoringCase(path, ".exe"))
-        return true;
-    return TextAppend(path, capacity, ".exe");
+    // The last four characters, each with the bit that tells ASCII letters'
+    // cases set: ".exe" in any case reads as ".exe" (no character a file name
+    // may hold reads as the dot).
+    uint64_t tail = 0;
+    if (length >= 4)
+        memcpy(&tail, path + length - 4, sizeof tail);
+    *appendedExe = (tail | 0x0020002000200020ull) != 0x006500780065002Eull;
+    if (*appendedExe)
+        memcpy(path + length, L".exe", sizeof L".exe");
+    RestartReading();
+    InstallerFile = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, 0);
+    return InstallerFile != INVALID_HANDLE_VALUE;
 }
 
-static PayloadResult RejectUnopenable(const char* path)
+// The message names argument 0 as the process was started, with the ".exe"
+// the search for the file added; a path too long is shown cut.
+static PayloadResult RejectUnopenable(bool appendedExe)
 {
     char message[PathBufferSize];
     TextCopy(message, sizeof message, "Cannot open installation file:\n    ");
-    TextAppend(message, sizeof message, path);
+    int count = 0;
+    char** vector = 0;
+    GetArgumentVector(&count, &vector);
+    if (count > 0)
+        TextAppend(message, sizeof message, vector[0]);
+    if (appendedExe)
+        TextAppend(message, sizeof message, ".exe");
     return Reject(PayloadCannotOpen, message);
 }
 
@@ -201,9 +222,9 @@ static void DecodeIntoSink(void)
 
 PayloadResult ExtractPayload(void)
 {
-    char path[PathBufferSize];
-    if (!ComposeOwnPath(path, sizeof path) || !OpenInstallerFile(path))
-        return RejectUnopenable(path);
+    bool appendedExe = false;
+    if (!OpenOwnFile(&appendedExe))
+        return RejectUnopenable(appendedExe);
     int stubSize = ConfiguredStubSize(&Config);
     if (stubSize == 0)
         return Reject(PayloadUnconfigured, "Unconfigured installation file.");

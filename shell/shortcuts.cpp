@@ -7,8 +7,8 @@
 #include <stdlib.h>
 
 #include "common/bounded_text.h"
-#include "installer/setup_globals.h"
-#include "uninstall/uninstall_log.h"
+#include "common/setup_globals.h"
+#include "common/uninstall_log.h"
 
 // One shortcut to make: where it goes decides the rest (a group folder and no
 // arguments in the Start menu, arguments and no folder on the desktop).
@@ -21,15 +21,21 @@ struct ShortcutRequest {
 };
 
 // The special folder's path followed by a backslash. The item list the shell
-// hands out is ours to free.
+// hands out is ours to free. A folder whose name the code page cannot hold
+// (a user's name, say) counts as not found: its narrow spelling, with
+// characters replaced or mapped to look-alikes, would name another folder.
 static bool FindSpecialFolder(HWND owner, int specialFolder, char* folder)
 {
     LPITEMIDLIST items;
     if (FAILED(SHGetSpecialFolderLocation(owner, specialFolder, &items)))
         return false;
-    const BOOL found = SHGetPathFromIDListA(items, folder);
+    WCHAR wideFolder[MAX_PATH];
+    const BOOL found = SHGetPathFromIDListW(items, wideFolder);
     CoTaskMemFree(items);
-    return found && TextAppend(folder, PathBufferSize, "\\");
+    BOOL changed = FALSE;
+    return found &&
+           WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wideFolder, -1, folder, PathBufferSize, 0, &changed) &&
+           !changed && TextAppend(folder, PathBufferSize, "\\");
 }
 
 // Makes the group folder, one level only: a nested group appears only when

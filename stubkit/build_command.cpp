@@ -20,7 +20,7 @@ void RunBuild(BuildCommandOptions options)
     // Warnings and the summary go to stderr wherever it leads, so scripts
     // and logs keep them; only the progress bar needs a terminal to redraw.
     const bool chatty = !options.quiet;
-    options.build.show_progress = chatty && StderrIsTerminal();
+    options.build.progress = ProgressStyleFor(options.quiet);
     BuildOutcome outcome;
     try {
         outcome = BuildInstaller(options.build, [chatty](const std::string& warning) {
@@ -30,8 +30,7 @@ void RunBuild(BuildCommandOptions options)
     } catch (const ValidationError& error) {
         for (const std::string& problem : error.Problems())
             std::fprintf(stderr, "stubkit: error: %s\n", problem.c_str());
-        throw std::runtime_error(std::to_string(error.Problems().size()) + " problem(s) in '" +
-                                 options.build.config.string() + "'; nothing was written");
+        throw std::runtime_error(error.Summary(options.build.config) + "; nothing was written");
     }
     if (chatty) {
         const double ratio = outcome.total_size == 0 ? 0.0

@@ -1,7 +1,7 @@
 // stubkit/: the host tool's commands and what only they use: the product's
 // TOML config, the pack plan and the packer, progress bars, file times and
 // file I/O, the code page, and the stub the tool carries. They may use
-// stubkit/encoder, stubkit/container, payload/ and installer/installer_config;
+// stubkit/encoder, stubkit/container, payload/ and common/installer_config;
 // neither of those two folders uses anything here.
 //
 // Subcommands of the stubkit tool. Each lives in its own file and registers
@@ -16,11 +16,40 @@
 
 namespace stubkit {
 
+// The tool's exit statuses; scripts rely on them.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;   // the work failed, a missing or unreadable input file included
+constexpr int kExitUsage = 2;     // the command line is wrong
+
+// Input files found missing or unreadable while the command line is parsed.
+// They are the work's failure, not a usage error, and are reported only once
+// the command line as a whole has passed (so --help and usage errors come
+// first): main() calls ReportInputFileProblems before any command runs.
+inline std::vector<std::string>& PendingInputFileProblems()
+{
+    static std::vector<std::string> problems;
+    return problems;
+}
+
+// Throws the first pending problem as a std::runtime_error.
+inline void ReportInputFileProblems()
+{
+    if (!PendingInputFileProblems().empty())
+        throw std::runtime_error(PendingInputFileProblems().front());
+}
+
 // An existing regular file: checked without opening it, so a FIFO given by
 // mistake is refused instead of blocking the tool.
 inline CLI::Validator RegularFile()
 {
-    return CLI::Validator([](std::string& path) { return NonRegularFileProblem(path); }, "FILE", "RegularFile");
+    return CLI::Validator(
+        [](std::string& path) {
+            const std::string problem = NonRegularFileProblem(path);
+            if (!problem.empty())
+                PendingInputFileProblems().push_back(problem);
+            return std::string();
+        },
+        "FILE", "RegularFile");
 }
 
 // A Windows ANSI code page number.
@@ -43,7 +72,7 @@ void AddBuildCommand(CLI::App& app);
 void AddListCommand(CLI::App& app);
 // stubkit test SETUP: decode and check everything as the installer would.
 void AddTestCommand(CLI::App& app);
-// stubkit extract SETUP DIR: write the files with their times.
+// stubkit extract SETUP DIR [NAME-OR-PATTERN]...: write the files with their times.
 void AddExtractCommand(CLI::App& app);
 
 }  // namespace stubkit

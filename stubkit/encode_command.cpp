@@ -36,6 +36,21 @@ void RunEncode(const EncodeOptions& options)
     out.Close();
 }
 
+// What each level does, from the fastest to the smallest output; the window
+// (4 MiB) and the stream format are the same at every level.
+std::string LevelDescription(int level)
+{
+    switch (level) {
+    case 1: return "Fastest: greedy matching over 4-byte hash chains";
+    case 2: return "Lazy matching over 4-byte hash chains";
+    case 3: return "Lazy matching over longer 3-byte hash chains";
+    case 4: return "Lazy matching over the longest 3-byte hash chains";
+    case 5: return "Optimal parsing over binary trees, several threads with -T";
+    case kBestLevel: return "Smallest (default): optimal parsing with the deepest search";
+    default: return "As -" + std::to_string(level - 1) + ", searching deeper";
+    }
+}
+
 }  // namespace
 
 void AddThreadsOption(CLI::App& command, int& threads)
@@ -56,10 +71,8 @@ void AddEncodeCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand("encode", "Compress IN into the raw payload stream OUT");
     // -1 (fastest) to -9 (smallest), like the compressors users know.
     for (int level = kFastestLevel; level <= kBestLevel; ++level) {
-        command->add_flag_callback("-" + std::to_string(level),
-                                   [options, level] { options->level = level; },
-                                   level == kFastestLevel ? "Fastest" :
-                                   level == kBestLevel ? "Smallest (default)" : "");
+        command->add_flag_callback("-" + std::to_string(level), [options, level] { options->level = level; },
+                                   LevelDescription(level));
     }
     AddThreadsOption(*command, options->threads);
     command->add_option("IN", options->input, "File to compress")->required();

@@ -50,6 +50,13 @@ bool IsUnknownCommand(CLI::App& app, int argc, char** argv)
     return true;
 }
 
+// The parser's own exit codes (105, 106...) are not ours: a command line it
+// rejects is a usage error; help and version succeed.
+int ParseExit(const CLI::App& app, const CLI::ParseError& error)
+{
+    return app.exit(error) == 0 ? stubkit::kExitSuccess : stubkit::kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -71,15 +78,16 @@ int main(int argc, char** argv)
                "  stubkit test --require-signature product-setup.exe\n"
                "'stubkit COMMAND --help' describes each command; build's help shows the config format.");
     app.require_subcommand(1);
+    app.parse_complete_callback(stubkit::ReportInputFileProblems);
     if (IsUnknownCommand(app, argc, argv))
-        return 1;
+        return stubkit::kExitUsage;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error);
+        return ParseExit(app, error);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "stubkit: %s\n", error.what());
-        return 1;
+        return stubkit::kExitFailure;
     }
-    return 0;
+    return stubkit::kExitSuccess;
 }

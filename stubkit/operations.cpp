@@ -18,6 +18,7 @@
 #include "stubkit/extract_folder.h"
 #include "stubkit/file_identity.h"
 #include "stubkit/file_times.h"
+#include "stubkit/name_pattern.h"
 #include "stubkit/pack_plan.h"
 #include "stubkit/product_config.h"
 #include "stubkit/progress.h"
@@ -122,10 +123,12 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
             problems.push_back("configuration record: " + codepage.ToUtf8(problem));
     CheckSigningOptions(options.signing, problems);
     if (!problems.empty())
-        throw ValidationError(problems);
+        throw ValidationError(problems, plan.config_problems);
 
     for (const std::string& entry : scan.skipped)
         warn("skipped " + entry);
+    for (const std::string& folder : scan.empty_folders)
+        warn("empty folder " + Quoted(folder) + " left out: the installer creates a folder only for the files in it");
     if (plan.files.empty())
         warn("source folder " + Quoted(config.source) + " holds no files");
     for (const std::string& warning : plan.warnings)
@@ -133,7 +136,7 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
 
     outcome.file_count = plan.files.size();
     outcome.total_size = plan.total_size;
-    ProgressBar bar("packing", plan.total_size, options.show_progress);
+    ProgressBar bar("packing", plan.total_size, options.progress);
     outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level, options.threads,
                                   [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
@@ -260,6 +263,7 @@ std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage
         {"file_count", static_cast<std::int64_t>(image.header.file_count)},
         {"total_size", static_cast<std::int64_t>(image.header.total_size)},
         {"table_size", static_cast<std::int64_t>(image.header.table_size)},
+        {"header_problem", HeaderInconsistency(image)},
         {"stream_size", static_cast<std::int64_t>(StreamSize(image, signature))},
         {"stub", StubOrigin(image)},
         {"signature", SignatureAsTable(signature)},
@@ -297,6 +301,10 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
         << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
         << " bytes\n";
     out << "Stub             " << StubOrigin(image) << "\n";
+    // A header whose count or sizes the table contradicts: the installer
+    // would stop part-way, so it is shown where the header is.
+    if (const std::string problem = HeaderInconsistency(image); !problem.empty())
+        out << "                 ! " << problem << "\n";
     out << "Signature        " << DescribeSignature(signature) << "\n\n";
     char line[200];
     std::snprintf(line, sizeof line, "%12s  %-8s  %-19s  %-19s  %-19s  %s\n", "Size", "CRC",
@@ -409,22 +417,67 @@ std::string RecordOrStubProblem(const InstallerImage& image, const Codepage& cod
     return std::string();
 }
 
+// Each file's state after a run; without a run (a name problem found first)
+// every file is unchecked.
+std::string FileState(std::size_t index, const PayloadVerdict& verdict)
+{
+    if (verdict.success)
+        return "ok";
+    const std::optional<std::size_t> fault = verdict.damaged_file ? verdict.damaged_file : verdict.refused_name;
+    if (fault)
+        return index < *fault ? "ok" : index > *fault ? "unchecked" : verdict.damaged_file ? "damaged" : "refused";
+    // A file cut short fails its CRC, so here every file reached is whole:
+    // the stream held too few bytes for the rest, or more than the files.
+    return index < verdict.files_reached ? "ok" : "missing";
+}
+
+std::vector<FileVerdict> FileVerdicts(const InstallerImage& image, const Codepage& codepage,
+                                      const std::optional<PayloadVerdict>& verdict)
+{
+    std::vector<FileVerdict> files;
+    for (std::size_t i = 0; i < image.records.size(); ++i)
+        files.push_back({codepage.ToUtf8(image.records[i].name), image.records[i].file_size,
+                         verdict ? FileState(i, *verdict) : "unchecked"});
+    return files;
+}
+
 }  // namespace
 
-TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, bool show_progress, const fs::path& stub)
+std::string TestOutcomeAsJson(const fs::path& path, const TestOutcome& outcome, const SignatureReport& signature,
+                              const std::string& signature_refusal)
+{
+    toml::array files;
+    for (const FileVerdict& file : outcome.files)
+        files.push_back(toml::table{{"name", file.name}, {"size", static_cast<std::int64_t>(file.size)},
+                                    {"state", file.state}});
+    toml::table root{{"installer", path.string()},
+                     {"passed", outcome.passed && signature_refusal.empty()},
+                     {"message", outcome.message},
+                     {"signature", SignatureAsTable(signature)},
+                     {"signature_refusal", signature_refusal},
+                     {"files", std::move(files)}};
+    std::ostringstream out;
+    out << toml::json_formatter{root} << "\n";
+    return out.str();
+}
+
+TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, ProgressStyle progress, const fs::path& stub)
 {
     const InstallerImage image = ReadInstallerImage(path);
     TestOutcome outcome;
     outcome.message = RecordOrStubProblem(image, codepage, stub);
     if (outcome.message.empty())
         outcome.message = TableNameProblem(image, codepage);
-    if (!outcome.message.empty())
+    if (!outcome.message.empty()) {
+        outcome.files = FileVerdicts(image, codepage, std::nullopt);
         return outcome;
-    ProgressBar bar("testing", image.header.total_size, show_progress);
+    }
+    ProgressBar bar("testing", image.header.total_size, progress);
     outcome.verdict = RunPayload(image, nullptr, [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     outcome.message = VerdictMessage(image, outcome.verdict, codepage);
     outcome.passed = outcome.verdict.success;
+    outcome.files = FileVerdicts(image, codepage, outcome.verdict);
     if (outcome.passed) {
         const std::string inconsistency = HeaderInconsistency(image);
         if (!inconsistency.empty()) {
@@ -465,24 +518,42 @@ namespace {
 
 class FolderOutput : public FileOutput {
 public:
-    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, bool overwrite, const fs::path& input)
-        : folder_(folder), files_(std::move(files)), overwrite_(overwrite)
+    // Only the `selected` files are written; the others are decoded and
+    // checked all the same.
+    FolderOutput(const fs::path& folder, std::vector<RelativePath> files, std::vector<bool> selected, bool overwrite,
+                 const fs::path& input)
+        : folder_(folder), files_(std::move(files)), selected_(std::move(selected)), overwrite_(overwrite)
     {
         folder_.KeepInput(input);
     }
 
-    void Open(std::size_t index, const FileRecord&) override { folder_.Create(files_[index], overwrite_); }
+    void Open(std::size_t index, const FileRecord&) override
+    {
+        writing_ = selected_[index];
+        if (writing_)
+            folder_.Create(files_[index], overwrite_);
+    }
 
-    void Write(const std::uint8_t* bytes, std::size_t size) override { folder_.Write(bytes, size); }
+    void Write(const std::uint8_t* bytes, std::size_t size) override
+    {
+        if (writing_)
+            folder_.Write(bytes, size);
+    }
 
     void Close(std::size_t, const FileRecord& record) override
     {
+        if (!writing_)
+            return;
         folder_.Finish({record.creation_time, record.access_time, record.write_time});
         ++written_;
     }
 
     // A file that failed its CRC is not left behind looking complete.
-    void Abandon(std::size_t) override { removed_ = folder_.Discard(); }
+    void Abandon(std::size_t) override
+    {
+        if (writing_)
+            removed_ = folder_.Discard();
+    }
 
     // Empty files after the stream's last byte are reached by the installer's
     // final sweep; extraction writes them too so the folder is complete.
@@ -499,8 +570,8 @@ public:
     // The first file that stands in the way, before anything is written.
     std::string Obstacle() const
     {
-        for (const RelativePath& file : files_) {
-            const std::string obstacle = folder_.Obstacle(file, overwrite_);
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const std::string obstacle = selected_[i] ? folder_.Obstacle(files_[i], overwrite_) : std::string();
             if (!obstacle.empty())
                 return obstacle;
         }
@@ -514,7 +585,9 @@ public:
 private:
     ExtractFolder folder_;
     std::vector<RelativePath> files_;
+    std::vector<bool> selected_;
     bool overwrite_;
+    bool writing_ = false;
     std::size_t written_ = 0;
     std::string removed_;
 };
@@ -533,13 +606,33 @@ std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::pa
     return files;
 }
 
+// Which files the patterns take (all when there are none); a pattern that
+// takes nothing is a mistake worth stopping for, as archive tools do.
+std::vector<bool> SelectFiles(const InstallerImage& image, const Codepage& codepage,
+                              const std::vector<std::string>& patterns)
+{
+    std::vector<bool> selected(image.records.size(), patterns.empty());
+    for (const std::string& typed : patterns) {
+        const std::string pattern = SlashName(typed);
+        bool taken = false;
+        for (std::size_t i = 0; i < image.records.size(); ++i) {
+            if (PatternTakes(pattern, SlashName(codepage.ToUtf8(image.records[i].name))))
+                selected[i] = taken = true;
+        }
+        if (!taken)
+            throw std::runtime_error(Quoted(typed) + " matches no file in " + Quoted(image.path) +
+                                     "; nothing was extracted");
+    }
+    return selected;
+}
+
 }  // namespace
 
 std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const Codepage& codepage, bool overwrite,
-                             const fs::path& stub)
+                             const ExtractChoices& choices)
 {
     const InstallerImage image = ReadInstallerImage(path);
-    std::string problem = RecordOrStubProblem(image, codepage, stub);
+    std::string problem = RecordOrStubProblem(image, codepage, choices.stub);
     if (problem.empty())
         problem = TableNameProblem(image, codepage);
     if (!problem.empty())
@@ -547,12 +640,15 @@ std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const
     const std::string inconsistency = HeaderInconsistency(image);
     if (!inconsistency.empty())
         throw FormatError(Quoted(path) + ": " + inconsistency);
+    std::vector<bool> selected = SelectFiles(image, codepage, choices.patterns);
     std::vector<RelativePath> files = ExtractFiles(image, folder, codepage);
-    FolderOutput output(folder, std::move(files), overwrite, path);
+    FolderOutput output(folder, std::move(files), std::move(selected), overwrite, path);
     const std::string obstacle = output.Obstacle();
     if (!obstacle.empty())
         throw std::runtime_error(obstacle + "; nothing was extracted");
-    const PayloadVerdict verdict = RunPayload(image, &output);
+    ProgressBar bar("extracting", image.header.total_size, choices.progress);
+    const PayloadVerdict verdict = RunPayload(image, &output, [&bar](std::uint64_t done) { bar.Update(done); });
+    bar.Finish();
     if (!verdict.success) {
         const std::string removed = output.Removed();
         throw FormatError(Quoted(path) + ": " + VerdictMessage(image, verdict, codepage) +

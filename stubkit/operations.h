@@ -14,6 +14,7 @@
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
 #include "stubkit/packer.h"
+#include "stubkit/progress.h"
 #include "stubkit/signing.h"
 
 namespace stubkit {
@@ -25,7 +26,7 @@ struct BuildOptions {
     int level = kDefaultLevel;
     int threads = 1;                // the installer is the same for every count
     int codepage = kDefaultCodepage;
-    bool show_progress = false;
+    ProgressStyle progress = ProgressStyle::None;
     bool follow_symlinks = false;   // pack links that lead outside the product folder
     SigningOptions signing;         // nothing requested: the installer stays unsigned
 };
@@ -50,10 +51,21 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
 std::string DescribeInstaller(const InstallerImage& image, const Codepage& codepage, bool json,
                               const SignatureReport& signature = {});
 
+// What `test` found for one file: "ok", "damaged" (fails its CRC, or is cut
+// short), "refused" (a name the installer refuses), "missing" (the stream
+// ended before it) or "unchecked" (after the fault, or a name problem found
+// before decoding).
+struct FileVerdict {
+    std::string name;   // UTF-8
+    std::uint32_t size = 0;
+    std::string state;
+};
+
 struct TestOutcome {
     bool passed = false;
     PayloadVerdict verdict;
     std::string message;   // the outcome in words, naming the damaged file
+    std::vector<FileVerdict> files;
 };
 
 // Decodes the whole payload as the installer would; throws FormatError when
@@ -63,7 +75,20 @@ struct TestOutcome {
 // installer would succeed, every name is one it installs as it is (none
 // refused, no two landing on one file), and the header agrees with the table.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
-                          bool show_progress = false, const std::filesystem::path& stub = {});
+                          ProgressStyle progress = ProgressStyle::None, const std::filesystem::path& stub = {});
+
+// `test --json`: the verdict, the signature and every file's state.
+std::string TestOutcomeAsJson(const std::filesystem::path& path, const TestOutcome& outcome,
+                              const SignatureReport& signature, const std::string& signature_refusal);
+
+struct ExtractChoices {
+    // Names or patterns ('*', '?', '[...]'; '/' and '\' alike) of the files
+    // to write; a folder's name or pattern takes everything in it. None: all.
+    std::vector<std::string> patterns;
+    ProgressStyle progress = ProgressStyle::None;
+    // The stub the installer was built with; empty: the one the tool carries.
+    std::filesystem::path stub;
+};
 
 // Writes every file under `folder` with its times, never through a symbolic
 // link. Refuses, before writing anything, what TestInstaller refuses before
@@ -71,9 +96,10 @@ TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& cod
 // installer refuses or that land on one file, counts that disagree), and
 // existing files unless `overwrite`. Throws FormatError when the payload is
 // damaged, after the files before the damage are written; the damaged file
-// itself is removed.
+// itself is removed. A pattern that matches no file is refused before
+// anything is written.
 std::size_t ExtractInstaller(const std::filesystem::path& path, const std::filesystem::path& folder,
-                             const Codepage& codepage, bool overwrite = false, const std::filesystem::path& stub = {});
+                             const Codepage& codepage, bool overwrite = false, const ExtractChoices& choices = {});
 
 // The host path under `folder` for a table name, or a reason to refuse it.
 struct ExtractPath {

@@ -75,21 +75,74 @@ std::string ControlCharacter(const std::string& utf8)
     return std::string();
 }
 
+// The UTF-8 character at `at`: its code point and length; a length of 0 when
+// the bytes there are not UTF-8.
+struct Utf8Character {
+    std::uint32_t code_point = 0;
+    std::size_t length = 0;
+};
+
+Utf8Character CharacterAt(const std::string& utf8, std::size_t at)
+{
+    const auto lead = static_cast<unsigned char>(utf8[at]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || at + length > utf8.size())
+        return {};
+    std::uint32_t code_point = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[at + i]);
+        if ((byte & 0xC0) != 0x80)
+            return {};
+        code_point = code_point << 6 | (byte & 0x3F);
+    }
+    return {code_point, length};
+}
+
+std::string HexBytes(const std::string& bytes)
+{
+    std::string text;
+    for (unsigned char byte : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", byte);
+        text += (text.empty() ? "" : " ") + std::string(hex);
+    }
+    return text;
+}
+
+// The first character of `utf8` that the code page cannot carry into a name,
+// named with its position (counted in characters from 1): one the code page
+// lacks, or one whose bytes there hold a backslash or '/' that Windows would
+// take for a separator. Empty when there is none.
+std::string CharacterProblem(const Codepage& codepage, const std::string& utf8)
+{
+    const std::string page = "code page " + std::to_string(codepage.Number());
+    std::size_t position = 1;
+    for (std::size_t at = 0; at < utf8.size(); ++position) {
+        const Utf8Character character = CharacterAt(utf8, at);
+        if (character.length == 0)
+            return Quote(utf8) + " is not valid UTF-8 at byte " + std::to_string(at + 1);
+        const std::string text = utf8.substr(at, character.length);
+        char name[48];
+        std::snprintf(name, sizeof name, "U+%04X ", character.code_point);
+        const std::string named = name + Quote(text) + " at " + std::to_string(position) + " in " + Quote(utf8);
+        const std::optional<std::string> ansi = codepage.FromUtf8(text);
+        if (!ansi)
+            return named + " is not in " + page;
+        if (character.length > 1 && ansi->find_first_of("\\/") != std::string::npos)
+            return named + " is " + HexBytes(*ansi) + " in " + page + ", bytes that hold a " +
+                   (ansi->find('\\') != std::string::npos ? "backslash" : "'/'") +
+                   ", which Windows would take for a folder separator";
+        at += character.length;
+    }
+    return std::string();
+}
+
 // Converts one text to ANSI, reporting characters the code page lacks.
 class Converter {
 public:
     Converter(const Codepage& codepage, std::vector<std::string>& problems)
         : codepage_(codepage), problems_(problems)
     {
-    }
-
-    std::string Text(const std::string& utf8, const std::string& field)
-    {
-        if (std::optional<std::string> ansi = codepage_.FromUtf8(utf8))
-            return *ansi;
-        problems_.push_back(field + ": " + Quote(utf8) + " has characters that code page " +
-                            std::to_string(codepage_.Number()) + " cannot represent");
-        return std::string();
     }
 
     // A path converted part by part, so that a double-byte character whose
@@ -104,14 +157,12 @@ public:
         bool first = true;
         for (const std::string& part : SplitBackslash(utf8)) {
             std::optional<std::string> converted = codepage_.FromUtf8(part);
-            if (!converted)
-                return Text(utf8, field);
-            const bool backslash = converted->find('\\') != std::string::npos;
-            if (backslash || std::count(converted->begin(), converted->end(), '/') !=
-                                 std::count(part.begin(), part.end(), '/')) {
-                problems_.push_back(field + ": " + Quote(utf8) + " has a character whose code page " +
-                                    std::to_string(codepage_.Number()) + " form contains a " +
-                                    (backslash ? "backslash" : "'/'") + " byte");
+            if (!converted || converted->find('\\') != std::string::npos ||
+                std::count(converted->begin(), converted->end(), '/') != std::count(part.begin(), part.end(), '/')) {
+                const std::string problem = CharacterProblem(codepage_, utf8);
+                problems_.push_back(field + ": " + (problem.empty() ? Quote(utf8) + " cannot be written in code page " +
+                                                                          std::to_string(codepage_.Number())
+                                                                    : problem));
                 return std::string();
             }
             ansi += (first ? "" : "\\") + *converted;
@@ -137,6 +188,7 @@ public:
     ProductTexts Texts()
     {
         ProductTexts texts;
+        const std::size_t title_mark = problems_.size();
         texts.title = convert_.Path(config_.title, "title");
         if (config_.title.empty())
             problems_.push_back("title: must not be empty");
@@ -147,18 +199,25 @@ public:
         // make a nested key that the uninstaller removes only in part.
         if (config_.title.find('\\') != std::string::npos)
             problems_.push_back("title: must not contain a backslash (it names a registry key)");
-        texts.default_folder = FolderField(config_.default_folder, "default_folder");
-        texts.program_group = FolderField(config_.program_group, "program_group");
-        if (texts.program_group.find('\\') != std::string::npos && !config_.start_menu.empty())
+        const bool title_faulty = problems_.size() > title_mark;
+        texts.default_folder =
+            DefaultedFolderField(config_.default_folder, "default_folder", config_.default_folder_from_title, title_faulty);
+        const std::size_t group_mark = problems_.size();
+        texts.program_group =
+            DefaultedFolderField(config_.program_group, "program_group", config_.program_group_from_title, title_faulty);
+        const bool group_faulty = problems_.size() > group_mark || (config_.program_group_from_title && title_faulty);
+        if (!group_faulty && texts.program_group.find('\\') != std::string::npos && !config_.start_menu.empty())
             problems_.push_back("program_group: " + Quote(Backslashes(config_.program_group)) +
                                 " is more than one folder deep (a '/' in the title it defaults to counts too); "
                                 "the installer creates only the last folder of a group, so no Start-menu "
                                 "shortcut is made where the folders above it do not exist; name one folder");
         texts.run_after_install = Field(config_.run_after_install, "run_after_install");
-        texts.start_menu = Rows(config_.start_menu, "start_menu", texts.program_group);
+        // A faulty group is reported once, not again with every link's path.
+        texts.start_menu = Rows(config_.start_menu, "start_menu", group_faulty ? std::string() : texts.program_group);
         // Without a group the links' paths hold a doubled backslash, and the
         // uninstaller's climb from them must meet the Programs folder itself.
-        if (config_.program_group.empty() && !config_.start_menu.empty())
+        if (config_.program_group.empty() && !config_.start_menu.empty() &&
+            !(config_.program_group_from_title && title_faulty))
             problems_.push_back("program_group: must not be empty when there are start_menu shortcuts");
         texts.desktop = Rows(config_.desktop, "desktop", std::string());
         return texts;
@@ -242,6 +301,18 @@ private:
                 return Quote(utf8_parts[i]) + " " + problem;
         }
         return std::string();
+    }
+
+    // A field left out takes the title: a fault of the title is reported
+    // once, for the title, and the field's own faults name where it came from.
+    std::string DefaultedFolderField(const std::string& value, const std::string& field, bool from_title,
+                                     bool title_faulty)
+    {
+        const std::size_t mark = problems_.size();
+        std::string ansi = FolderField(value, from_title ? field + " (the title, as it is not given)" : field);
+        if (from_title && title_faulty)
+            problems_.resize(mark);
+        return ansi;
     }
 
     std::vector<ShortcutRow> Rows(const std::vector<ShortcutConfig>& rows, const std::string& table,
@@ -357,15 +428,16 @@ std::string RunAfterWithBackslashes(const std::string& command, const std::set<s
     return Backslashes(command.substr(0, end)) + command.substr(end);
 }
 
+
 void WarnAboutTargets(const ProductTexts& texts, const std::vector<FileRecord>& records,
                       std::vector<std::string>& warnings)
 {
     const std::set<std::string> packed = PackedNames(records);
     auto check_rows = [&](const std::vector<ShortcutRow>& rows, const std::string& table) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string field = table + "[" + std::to_string(i) + "].target: " + Quote(rows[i].target);
             if (!rows[i].target.empty() && !packed.count(UpperAscii(rows[i].target)))
-                warnings.push_back(table + "[" + std::to_string(i) + "].target: " + Quote(rows[i].target) +
-                                   " names no packed file");
+                warnings.push_back(field + " names no packed file");
         }
     };
     check_rows(texts.start_menu, "start_menu");
@@ -405,9 +477,20 @@ void WarnAboutLongPaths(const ProductTexts& texts, const std::vector<FileRecord>
 
 }  // namespace
 
-ValidationError::ValidationError(std::vector<std::string> problems)
-    : std::runtime_error(JoinLines(problems)), problems_(std::move(problems))
+ValidationError::ValidationError(std::vector<std::string> problems, std::size_t config_problems)
+    : std::runtime_error(JoinLines(problems)), problems_(std::move(problems)), config_problems_(config_problems)
 {
+}
+
+std::string ValidationError::Summary(const std::filesystem::path& config) const
+{
+    const std::string all = std::to_string(problems_.size()) + " problem(s)";
+    const std::string in_config = " in " + Quote(config.string());
+    if (config_problems_ == 0)
+        return all;
+    if (config_problems_ == problems_.size())
+        return all + in_config;
+    return all + ", " + std::to_string(config_problems_) + " of them" + in_config;
 }
 
 std::string WindowsNameProblem(const std::string& component)
@@ -462,7 +545,9 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
     // they are reached on the way; the order stays the sorted one otherwise.
     std::stable_partition(files.begin(), files.end(), [](const SourceFile& file) { return file.size == 0; });
     Planner planner(config, codepage, problems);
+    const std::size_t mark = problems.size();
     plan.texts = planner.Texts();
+    plan.config_problems = problems.size() - mark;
     plan.records = planner.Records(files, plan.total_size);
     plan.texts.run_after_install = RunAfterWithBackslashes(plan.texts.run_after_install, PackedNames(plan.records));
     // The installer starts nothing for a command whose program it did not install.

@@ -32,11 +32,16 @@ constexpr const char* kTypicalBaseFolder = "C:\\Program Files\\";
 // or file.
 class ValidationError : public std::runtime_error {
 public:
-    explicit ValidationError(std::vector<std::string> problems);
+    // `config_problems` of the problems lie in the config file's fields; the
+    // others in the product folder, the stub, the environment or the options.
+    explicit ValidationError(std::vector<std::string> problems, std::size_t config_problems = 0);
     const std::vector<std::string>& Problems() const { return problems_; }
+    // "3 problem(s) in 'x.toml'", "2 problem(s)", "3 problem(s), 1 of them in 'x.toml'".
+    std::string Summary(const std::filesystem::path& config) const;
 
 private:
     std::vector<std::string> problems_;
+    std::size_t config_problems_;
 };
 
 struct ShortcutRow {
@@ -67,6 +72,7 @@ struct PackPlan {
     std::vector<FileRecord> records;   // crc_value is filled in while packing
     std::uint64_t total_size = 0;
     std::vector<std::string> warnings;
+    std::size_t config_problems = 0;   // how many of the problems lie in the config's fields
 };
 
 // Checks a stub; `origin` names it in messages. Problems are appended.

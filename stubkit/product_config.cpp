@@ -100,8 +100,12 @@ public:
         if (std::any_of(source.begin(), source.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
             Fail(root.get("source")->source(), "'source' contains a control character");
         config.source = path_.parent_path() / std::filesystem::u8path(source);
-        config.default_folder = OptionalString(root, "default_folder", "").value_or(config.title);
-        config.program_group = OptionalString(root, "program_group", "").value_or(config.title);
+        const std::optional<std::string> default_folder = OptionalString(root, "default_folder", "");
+        const std::optional<std::string> program_group = OptionalString(root, "program_group", "");
+        config.default_folder = default_folder.value_or(config.title);
+        config.program_group = program_group.value_or(config.title);
+        config.default_folder_from_title = !default_folder;
+        config.program_group_from_title = !program_group;
         config.run_after_install = OptionalString(root, "run_after_install", "").value_or("");
         config.start_menu = Shortcuts(root, "start_menu");
         config.desktop = Shortcuts(root, "desktop");

@@ -39,6 +39,8 @@ struct ProductConfig {
     std::string title;
     std::string default_folder;
     std::string program_group;
+    bool default_folder_from_title = false;   // not given: the title stands in
+    bool program_group_from_title = false;
     std::string run_after_install;   // as written; the plan turns its program's '/' into '\'
     std::filesystem::path source;   // resolved against the config's folder
     std::vector<ShortcutConfig> start_menu;

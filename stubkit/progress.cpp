@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 namespace stubkit {
 namespace {
 
@@ -11,6 +9,9 @@ constexpr int kBarWidth = 28;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 // Short jobs finish without a bar, and the rate has settled before the first.
 constexpr auto kFirstDrawDelay = std::chrono::milliseconds(300);
+// A log gets few lines: short jobs none, long ones at most ten and never more
+// than one in this time.
+constexpr auto kLineInterval = std::chrono::seconds(10);
 
 std::string Duration(double seconds)
 {
@@ -20,11 +21,23 @@ std::string Duration(double seconds)
     return text;
 }
 
+double Fraction(std::uint64_t done, std::uint64_t total)
+{
+    return total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
+}
+
 }  // namespace
 
 bool StderrIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+ProgressStyle ProgressStyleFor(bool quiet)
+{
+    if (quiet)
+        return ProgressStyle::None;
+    return StderrIsTerminal() ? ProgressStyle::Bar : ProgressStyle::Lines;
 }
 
 std::string HumanBytes(std::uint64_t bytes)
@@ -41,9 +54,9 @@ std::string HumanBytes(std::uint64_t bytes)
     return text;
 }
 
-ProgressBar::ProgressBar(std::string label, std::uint64_t total, bool visible)
-    : label_(std::move(label)), total_(total), visible_(visible),
-      start_(std::chrono::steady_clock::now()), last_draw_(start_)
+ProgressBar::ProgressBar(std::string label, std::uint64_t total, ProgressStyle style, std::FILE* out, Clock clock)
+    : label_(std::move(label)), total_(total), style_(style), out_(out), clock_(std::move(clock)),
+      start_(clock_()), last_draw_(start_)
 {
 }
 
@@ -54,42 +67,65 @@ ProgressBar::~ProgressBar()
 
 void ProgressBar::Update(std::uint64_t done)
 {
-    if (!visible_)
-        return;
-    const auto now = std::chrono::steady_clock::now();
+    if (style_ == ProgressStyle::Bar)
+        UpdateBar(done, clock_());
+    else if (style_ == ProgressStyle::Lines)
+        UpdateLines(done, clock_());
+}
+
+void ProgressBar::UpdateBar(std::uint64_t done, std::chrono::steady_clock::time_point now)
+{
     if (!drawn_ && now - start_ < kFirstDrawDelay)
         return;
     if (drawn_ && now - last_draw_ < kRedrawInterval && done < total_)
         return;
     last_draw_ = now;
-    Draw(done);
+    DrawBar(done, now);
 }
 
-void ProgressBar::Draw(std::uint64_t done)
+void ProgressBar::UpdateLines(std::uint64_t done, std::chrono::steady_clock::time_point now)
 {
-    const double fraction = total_ == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total_);
+    const int tenth = static_cast<int>(Fraction(done, total_) * 10);
+    if (tenth < next_tenth_ || now - last_draw_ < kLineInterval)
+        return;
+    last_draw_ = now;
+    next_tenth_ = tenth + 1;
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    std::fprintf(out_, "stubkit: %s: %d%% (%s of %s) after %s\n", label_.c_str(),
+                 static_cast<int>(Fraction(done, total_) * 100), HumanBytes(done).c_str(),
+                 HumanBytes(total_).c_str(), Duration(elapsed).c_str());
+    std::fflush(out_);
+}
+
+double ProgressBar::Rate(std::uint64_t done, std::chrono::steady_clock::time_point now) const
+{
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    return elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+}
+
+void ProgressBar::DrawBar(std::uint64_t done, std::chrono::steady_clock::time_point now)
+{
+    const double fraction = Fraction(done, total_);
     const int filled = static_cast<int>(fraction * kBarWidth);
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+    const double rate = Rate(done, now);
     const std::string eta = rate > 0 ? Duration(static_cast<double>(total_ - done) / rate) : "-:--";
-    std::fprintf(stderr, "\r%s [%s%s] %3d%%  %s of %s  %s/s  ETA %s\033[K", label_.c_str(),
+    std::fprintf(out_, "\r%s [%s%s] %3d%%  %s of %s  %s/s  ETA %s\033[K", label_.c_str(),
                  std::string(static_cast<std::size_t>(filled), '#').c_str(),
                  std::string(static_cast<std::size_t>(kBarWidth - filled), '.').c_str(),
                  static_cast<int>(fraction * 100), HumanBytes(done).c_str(), HumanBytes(total_).c_str(),
                  HumanBytes(static_cast<std::uint64_t>(rate)).c_str(), eta.c_str());
-    std::fflush(stderr);
+    std::fflush(out_);
     drawn_ = true;
 }
 
 void ProgressBar::Finish()
 {
     if (drawn_) {
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
+        std::fputs("\r\033[K", out_);
+        std::fflush(out_);
         drawn_ = false;
     }
-    visible_ = false;
+    style_ = ProgressStyle::None;
 }
 
 }  // namespace stubkit

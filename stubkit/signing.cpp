@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kInstallHint = "install it (Debian: apt-get install osslsigncode)";
+constexpr const char* kSignatureChanged = "the signature's own bytes were changed after signing";
 // WIN_CERTIFICATE: length, revision 2.0, type PKCS#7 signed data, then DER.
 constexpr std::size_t kWinCertificateHeader = 8;
 constexpr std::uint32_t kWinCertificateRevision = 0x0200;
@@ -173,19 +175,36 @@ std::string ValueAfter(const std::string& line, const std::string& prefix)
     return start == std::string::npos ? std::string() : line.substr(start);
 }
 
+// True when `line` names one of the signing program's own options ("-t",
+// "-CAfile"), which mean nothing to a user of stubkit's options.
+bool NamesToolOption(const std::string& line)
+{
+    for (std::size_t at = line.find('-'); at != std::string::npos; at = line.find('-', at + 1)) {
+        const bool starts_word = at == 0 || line[at - 1] == ' ' || line[at - 1] == '"' || line[at - 1] == '\'';
+        if (starts_word && at + 1 < line.size() && std::isalpha(static_cast<unsigned char>(line[at + 1])))
+            return true;
+    }
+    return false;
+}
+
 // The tool's own words for a failure, without its bare "Failed", the
-// password prompts it answered from empty input, and the library's internal
-// error stack (lines like "4070...:error:...").
+// password prompts it answered from empty input, the library's internal
+// error stack (lines like "4070...:error:...") and advice in terms of its
+// own options; a failed timestamp gets stubkit's advice instead.
 std::string ToolComplaint(const ChildRun& run)
 {
     std::string complaint;
+    bool timestamp_failed = false;
     for (const std::string& line : Lines(run.output)) {
-        if (line == "Failed" || line.find(":error:") != std::string::npos || line.back() == ':')
+        timestamp_failed = timestamp_failed || line.find("timestamping failed") != std::string::npos;
+        if (line == "Failed" || line.find(":error:") != std::string::npos || line.back() == ':' || NamesToolOption(line))
             continue;
         complaint += (complaint.empty() ? "" : "; ") + line;
         if (complaint.size() > 200)
             break;
     }
+    if (timestamp_failed)
+        complaint += "; another --sign-timestamp server may answer";
     return complaint.empty() ? kSigningToolName + std::string(" ended with status ") + std::to_string(run.exit_code)
                              : complaint;
 }
@@ -345,19 +364,26 @@ void VerifyWithTool(const fs::path& path, const fs::path& ca_file, SignatureRepo
     }
     std::string chain_error;
     bool digest_mismatch = false;
+    bool signature_mismatch = false;
     for (const std::string& line : Lines(run.output)) {
         if (report.signer.empty() && StartsWith(line, "Subject:"))
             report.signer = ValueAfter(line, "Subject:");
         if (line.find("MISMATCH") != std::string::npos)
             digest_mismatch = true;
+        // The signature no longer matches the data it signed (its own bytes changed).
+        if (line.find("PKCS7_signatureVerify") != std::string::npos)
+            signature_mismatch = true;
         if (chain_error.empty() && StartsWith(line, "Error:"))
             chain_error = ValueAfter(line, "Error:");
     }
     report.verified = run.exit_code == 0;
+    report.file_changed = digest_mismatch;
     if (report.verified)
         return;
     if (digest_mismatch)
         report.problem = "the file was changed after signing: its digest no longer matches the signed one";
+    else if (signature_mismatch)
+        report.problem = kSignatureChanged + std::string(": it no longer matches the data it signs");
     else if (!chain_error.empty())
         report.problem = "the signer's certificate is not trusted (" + chain_error + ") by " +
                          (ca_file.empty() ? std::string("this system's certificate list; --ca-file names another")
@@ -423,14 +449,21 @@ SignatureReport InspectSignature(const fs::path& path, const fs::path& ca_file)
     report.table_offset = fields->certificate_table_offset;
     report.table_size = fields->certificate_table_size;
     VerifyWithTool(path, ca_file, report);
-    // The tool's verdict comes first: it says whether the file changed.
-    std::string own = CertificateTableProblem(in, file_size, *fields);
-    if (own.empty())
-        own = ChecksumProblem(in, LittleEndian(&head[fields->checksum_offset], 4), fields->checksum_offset);
-    if (!own.empty()) {
+    // A change the tool's digest saw is named by it. Otherwise a table that
+    // does not fit the file, or a checksum that the bytes do not give, means
+    // bytes outside the digest changed: those of the signature itself, which
+    // the tool might take for an untrusted signer.
+    if (const std::string table = CertificateTableProblem(in, file_size, *fields); !table.empty()) {
         report.verified = false;
-        if (report.problem.empty())
-            report.problem = own + ": the file was changed after signing";
+        if (!report.file_changed)
+            report.problem = table + ": the file was changed after signing";
+    } else if (const std::string checksum = ChecksumProblem(in, LittleEndian(&head[fields->checksum_offset], 4),
+                                                            fields->checksum_offset);
+               !checksum.empty()) {
+        report.verified = false;
+        if (!report.file_changed)
+            report.problem = "bytes outside the signed digest (the signature itself, or the checksum) were changed "
+                             "after signing: " + checksum;
     }
     return report;
 }

@@ -50,6 +50,7 @@ void SignInstaller(const std::filesystem::path& installer, const SigningOptions&
 struct SignatureReport {
     bool present = false;
     bool verified = false;         // intact, and the signer's chain is trusted
+    bool file_changed = false;     // the signed digest no longer matches the file's bytes
     std::string signer;            // subject of the signing certificate, when it could be read
     std::string problem;           // why it does not verify
     std::uint64_t table_offset = 0;  // where the certificate table starts: the payload ends before it

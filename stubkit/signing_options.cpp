@@ -1,25 +1,27 @@
 #include "stubkit/signing_options.h"
 
+#include "stubkit/commands.h"
+
 namespace stubkit {
 
 void AddSigningOptions(CLI::App& command, SigningOptions& options)
 {
     const std::string group = "Signing (Authenticode, SHA-256, by osslsigncode)";
     CLI::Option* pkcs12 = command.add_option("--sign-pkcs12", options.pkcs12, "Sign with the key and certificates in this PKCS#12 file")
-                              ->check(CLI::ExistingFile)
+                              ->check(RegularFile())
                               ->group(group);
     CLI::Option* certificate =
         command.add_option("--sign-cert", options.certificate, "Sign with this PEM certificate (chain)")
-            ->check(CLI::ExistingFile)
+            ->check(RegularFile())
             ->group(group);
     CLI::Option* key = command.add_option("--sign-key", options.key, "PEM private key of --sign-cert")
-                           ->check(CLI::ExistingFile)
+                           ->check(RegularFile())
                            ->group(group);
     certificate->needs(key);
     key->needs(certificate);
     pkcs12->excludes(certificate)->excludes(key);
     command.add_option("--sign-pass-file", options.password_file, "File whose first line is the key's password")
-        ->check(CLI::ExistingFile)
+        ->check(RegularFile())
         ->group(group);
     command.add_option("--sign-timestamp", options.timestamp_urls,
                        "RFC 3161 timestamp server (repeatable); keeps the signature valid after the certificate expires")
@@ -32,7 +34,7 @@ void AddSignatureCheckOptions(CLI::App& command, SignatureCheckOptions& options,
 {
     command.add_option("--ca-file", options.ca_file,
                        "Trust the certificates in this PEM file instead of the system's list")
-        ->check(CLI::ExistingFile);
+        ->check(RegularFile());
     if (with_requirement)
         command.add_flag("--require-signature", options.required, "Fail when the installer is not signed");
 }

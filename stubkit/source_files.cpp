@@ -46,6 +46,8 @@ public:
 
     void Folder(const fs::path& folder, const std::string& name)
     {
+        const std::size_t files_before = scan.files.size();
+        const std::size_t empty_before = scan.empty_folders.size();
         std::error_code error;
         fs::directory_iterator entries(folder, error);
         if (error)
@@ -58,6 +60,9 @@ public:
         }
         if (error)
             FailOn(folder, error);
+        // The installer makes a folder only on the way to a file in it.
+        if (!name.empty() && scan.files.size() == files_before && scan.empty_folders.size() == empty_before)
+            scan.empty_folders.push_back(name);
     }
 
     SourceScan scan;
@@ -134,6 +139,7 @@ SourceScan CollectSourceFiles(const fs::path& folder, const ScanRules& rules)
     std::sort(scan.files.begin(), scan.files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
     std::sort(scan.skipped.begin(), scan.skipped.end());
+    std::sort(scan.empty_folders.begin(), scan.empty_folders.end());
     return scan;
 }
 

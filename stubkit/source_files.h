@@ -22,6 +22,7 @@ struct SourceFile {
 struct SourceScan {
     std::vector<SourceFile> files;
     std::vector<std::string> skipped;    // entries reported and left out
+    std::vector<std::string> empty_folders;   // innermost folders that hold no packed file
     std::vector<std::string> problems;   // entries that make the build fail
 };
 

@@ -15,13 +15,38 @@ struct TestOptions {
     std::string stub;
     int codepage = kDefaultCodepage;
     bool quiet = false;
+    bool json = false;
     SignatureCheckOptions signature;
 };
 
+// The whole verdict as JSON on stdout, also for a file the installer would
+// refuse at its head (no files then); the exit status still tells pass or fail.
+void RunTestForJson(const TestOptions& options)
+{
+    TestOutcome outcome;
+    std::string failure;
+    try {
+        outcome = TestInstaller(options.setup, Codepage(options.codepage), ProgressStyleFor(options.quiet), options.stub);
+        if (!outcome.passed)
+            failure = Quoted(options.setup) + " is damaged: " + outcome.message;
+    } catch (const FormatError& error) {
+        outcome.message = failure = error.what();
+    }
+    const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
+    const std::string refusal = SignatureRefusal(signature, options.signature.required);
+    std::cout << TestOutcomeAsJson(options.setup, outcome, signature, refusal) << std::flush;
+    if (failure.empty() && !refusal.empty())
+        failure = Quoted(options.setup) + " " + refusal;
+    if (!failure.empty())
+        throw std::runtime_error(failure);
+}
+
 void RunTest(const TestOptions& options)
 {
+    if (options.json)
+        return RunTestForJson(options);
     const Codepage codepage(options.codepage);
-    const TestOutcome outcome = TestInstaller(options.setup, codepage, !options.quiet && StderrIsTerminal(), options.stub);
+    const TestOutcome outcome = TestInstaller(options.setup, codepage, ProgressStyleFor(options.quiet), options.stub);
     if (!outcome.passed)
         throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
     const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
@@ -52,7 +77,9 @@ void AddTestCommand(CLI::App& app)
         ->check(RegularFile());
     command->add_option("--codepage", options->codepage, "ANSI code page the names are in (default 1252)")
         ->check(AnsiCodepage());
-    command->add_flag("-q,--quiet", options->quiet, "Print nothing on success");
+    command->add_flag("-q,--quiet", options->quiet, "Print nothing on success, and no progress");
+    command->add_flag("--json", options->json,
+                      "Print the verdict, the signature and every file's state as JSON on stdout");
     AddSignatureCheckOptions(*command, options->signature, true);
     command->callback([options] { RunTest(*options); });
 }

@@ -2,8 +2,57 @@
 
 #include <sstream>
 
+#include "stubkit/codepage.h"
+
 namespace stubkit {
 namespace {
+
+// What scripts rely on; main() returns exactly these.
+const char* const kExitStatusSection =
+    ".SH \"EXIT STATUS\"\n"
+    ".TP\n.B 0\nSuccess: the command did all it was asked (for \\fBtest\\fR: the installer passed).\n"
+    ".TP\n.B 1\nThe work failed: a config or product problem, a damaged installer, a failed signature,\n"
+    "or an input file that is missing or cannot be read.\n"
+    ".TP\n.B 2\nA usage error: an unknown command or option, a missing or malformed argument.\n";
+
+const char* const kEnvironmentSection =
+    ".SH ENVIRONMENT\n"
+    ".TP\n.B SOURCE_DATE_EPOCH\n"
+    "When set (seconds since 1970), no file time recorded by \\fBbuild\\fR is later, and it is the\n"
+    "signing time of a signed installer: the same inputs build the same bytes.\n"
+    ".TP\n.B PATH\n"
+    "Searched for \\fBosslsigncode\\fR, which signs installers and checks their signatures;\n"
+    "it runs with the same environment (proxy settings for timestamp servers, for one).\n"
+    ".PP\nNothing else is read: no configuration file, no locale setting.\n";
+
+// The limits the installer's fixed-size buffers and records set.
+const char* const kLimitsSection =
+    ".SH LIMITS\n"
+    ".nf\n"
+    "title                               at most 207 bytes in the code page\n"
+    "default_folder, program_group,\n"
+    "run_after_install, link, target     at most 259 bytes each\n"
+    "program_group + \\e + link            at most 259 bytes\n"
+    "shortcuts                           at most 16 start_menu and 16 desktop rows\n"
+    "file name (with its folders)        at most 255 bytes\n"
+    "file table                          at most 131072 bytes (33 bytes + the name per file)\n"
+    "one file                            less than 2^31 bytes (2 GiB)\n"
+    "all files together                  less than 2^32 bytes (4 GiB)\n"
+    "stub                                at most 131072 bytes\n"
+    ".fi\n"
+    ".PP\nA path the installer composes (installation folder and file name) holds at most\n"
+    "259 characters; \\fBbuild\\fR warns when the default folder under C:\\eProgram Files would\n"
+    "exceed it.\n";
+
+// The code pages --codepage takes, for completion.
+std::string CodepageNumbers()
+{
+    std::string numbers;
+    for (int number = 0; number < 2000; ++number)
+        if (IsAnsiCodepage(number))
+            numbers += (numbers.empty() ? "" : " ") + std::to_string(number);
+    return numbers;
+}
 
 std::vector<const CLI::App*> Subcommands(const CLI::App& app)
 {
@@ -66,7 +115,9 @@ void CommandSection(std::ostringstream& out, const CLI::App& command)
 {
     out << ".SS \"stubkit " << Roff(command.get_name());
     for (const CLI::Option* argument : VisibleOptions(command, true))
-        out << " " << Roff(argument->get_name(true));
+        out << " " << (argument->get_required() ? Roff(argument->get_name(true))
+                                                : "[" + Roff(argument->get_name(true)) + "]" +
+                                                      (argument->get_expected_max() > 1 ? "..." : ""));
     out << " [OPTIONS]\"\n" << Roff(command.get_description()) << "\n";
     for (bool positional : {true, false})
         for (const CLI::Option* option : VisibleOptions(command, positional))
@@ -108,7 +159,7 @@ std::string ManPage(const CLI::App& app, const std::string& version)
     out << ".SH OPTIONS\n";
     for (const CLI::Option* option : VisibleOptions(app, false))
         OptionEntry(out, option);
-    out << ".SH EXAMPLES\n";
+    out << kExitStatusSection << kEnvironmentSection << kLimitsSection << ".SH EXAMPLES\n";
     Preformatted(out, app.get_footer());
     return out.str();
 }
@@ -144,7 +195,11 @@ std::string BashCompletion(const CLI::App& app)
     }
     out << "    *) return ;;\n"
            "    esac\n"
-           "    # Every value the commands take is a file, a folder, or free text.\n"
+           "    if [[ $prev == --codepage ]]; then\n"
+           "        COMPREPLY=($(compgen -W '" << CodepageNumbers() << "' -- \"$cur\"))\n"
+           "        return\n"
+           "    fi\n"
+           "    # Every other value the commands take is a file, a folder, or free text.\n"
            "    if [[ $valued == *\" $prev \"* || $cur != -* ]]; then\n"
            "        COMPREPLY=($(compgen -f -- \"$cur\"))\n"
            "    else\n"

@@ -1,11 +1,10 @@
 // Writer side of the uninstall data file. Every append goes straight to the
 // file, unbuffered, so a log cut short by an early stop still lists every
 // record appended before it.
-#include "uninstall/uninstall_log.h"
-#include "uninstall/log_writer.h"
+#include "common/uninstall_log.h"
 
 #include "common/bounded_text.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "payload/output_file.h"
 
 HANDLE UninstallLog = INVALID_HANDLE_VALUE;

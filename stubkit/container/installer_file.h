@@ -2,7 +2,7 @@
 // sees it: PE sections of the stub, the configuration record, the payload
 // header and file table (this header), and the payload run behind `test` and
 // `extract` (payload_run.h). It may use the encoder's fast CRC, payload/
-// (decoder, CRC) and installer/installer_config, nothing of the commands.
+// (decoder, CRC) and common/installer_config, nothing of the commands.
 //
 // The product installer as a file: the stub with its configuration record,
 // then the payload (a 12-byte header, the file table of FileRecords, and the
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 #include "payload/crc32.h"
 
 namespace stubkit {

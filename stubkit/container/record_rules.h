@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 #include "stubkit/container/installer_file.h"
 
 namespace stubkit {

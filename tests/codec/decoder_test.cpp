@@ -112,6 +112,26 @@ TEST(DecoderTest, OutputLeavesInWindowSizedChunks)
     }
 }
 
+TEST(DecoderTest, AMatchEndingExactlyAtTheWindowsEndIsFollowedFromTheWindowsStart)
+{
+    // The window goes out whole once the match fills its last byte; the
+    // literal after it lands at the window's start, and the match after that
+    // reaches back across the boundary.
+    StreamWriter w;
+    const size_t fills = (DecoderWindowSize - 7 - 256 + 255) / 256;
+    w.Block(static_cast<uint16_t>(256 + fills + 3), EveryCode());
+    for (int byte = 0; byte < 256; ++byte)
+        w.Literal(static_cast<uint8_t>(byte));
+    w.Fill(DecoderWindowSize - 7, 255);
+    w.Match(7, 300);
+    ASSERT_EQ(w.expected.size(), DecoderWindowSize);
+    w.Literal('!');
+    w.Match(5, 3);
+    Decoded decoded = Decode(w.bytes, w.expected.size());
+    EXPECT_EQ(decoded.chunk_sizes, (std::vector<size_t>{DecoderWindowSize, 6}));
+    EXPECT_TRUE(decoded.output == w.expected);
+}
+
 TEST(DecoderTest, SingleSymbolAlphabetsReadNoBits)
 {
     // Single-symbol forms back to back: a symbol that took bits would misplace

@@ -9,11 +9,11 @@
 
 #include "common/argument_vector.h"
 #include "common/bounded_text.h"
-#include "installer/config_block.h"
-#include "installer/setup_globals.h"
+#include "common/config_block.h"
+#include "common/setup_globals.h"
 #include "payload/crc32.h"
 #include "payload/payload_reader.h"
-#include "uninstall/log_writer.h"
+#include "common/uninstall_log.h"
 
 static bool TakeArguments(void)
 {

@@ -8,12 +8,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
 #include "test_paths.h"
-#include "uninstall/log_writer.h"
-#include "uninstall/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 namespace {
 

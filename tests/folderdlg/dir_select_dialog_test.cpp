@@ -8,13 +8,14 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "folder_dialog_window.h"
 #include "folderdlg/dir_select_dialog.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "test_paths.h"
 #include "window_driver.h"
 
@@ -69,6 +70,15 @@ std::vector<std::string> NamesOf(HWND tree, const std::vector<HTREEITEM>& items)
         names.push_back(Lower(ItemText(tree, item)));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int ItemPicture(HWND tree, HTREEITEM item, bool selected)
+{
+    TVITEMA request = {};
+    request.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    request.hItem = item;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request));
+    return selected ? request.iSelectedImage : request.iImage;
 }
 
 HTREEITEM Selected(HWND tree) { return Next(tree, TVGN_CARET); }
@@ -263,10 +273,52 @@ INSTANTIATE_TEST_SUITE_P(
                     "C:\\Program Files\\No Such\\Deeper\\" + kDefaultFolder, "C:\\Program Files\\*"},
         OpeningCase{"NamesDifferingInCase", FixtureFolder(""), FixtureFolder("") + "\\" + kDefaultFolder,
                     FixtureFolder("") + "\\"},
+        // Of two folders there, the one whose path with its backslash is 260
+        // characters long is listed, the one of 261 is not.
+        OpeningCase{"PathOf260IsListedAndOf261IsNot", FixtureFolder("edge"),
+                    FixtureFolder("edge") + "\\" + kDefaultFolder, FixtureFolder("edge") + "\\"},
         OpeningCase{"PathsOver260AreNotListed", kLongFixture, (kLongFixture + "\\" + kDefaultFolder).substr(0, kMaxPath),
                     kLongFixture + "\\"},
         OpeningCase{"ProposalTooLongIsCut", kTooLong, (kTooLong + "\\" + kDefaultFolder).substr(0, kMaxPath), "-"}),
     [](const ::testing::TestParamInfo<OpeningCase>& info) { return std::string(info.param.name); });
+
+// ---- A folder of many sub-folders ----
+
+// 20,000 sub-folders beside Program Files, so the first expansion of C: lists
+// them all; names of mixed case and length, made in an order unlike the
+// sorted one. The time it takes is measured by the bench, not here.
+TEST_F(DirSelectDialog, AFolderOfTwentyThousandSubFoldersListsEachOnceInTheTreesOrder)
+{
+    const std::string many = "C:\\stubkit many folders\\";
+    std::error_code ignored;
+    std::filesystem::remove_all(many, ignored);
+    std::vector<std::string> made;
+    for (unsigned i = 0; i < 20000; ++i) {
+        const unsigned mixed = (i * 7919u) % 20000u;
+        std::string name = (mixed % 3 ? "Dir " : "dir-") + std::to_string(mixed) + std::string(mixed % 5, 'x');
+        ASSERT_TRUE(CreateDirectoryA((many + name).c_str(), nullptr)) << name;
+        made.push_back(name);
+    }
+    std::sort(made.begin(), made.end(),
+              [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+    {
+        OpenDialog open("C:\\Program Files");
+        ASSERT_NE(open.tree, nullptr);
+        HTREEITEM folder = ChildNamed(open.tree, ChildNamed(open.tree, nullptr, "C:"), "stubkit many folders");
+        ASSERT_NE(folder, nullptr);
+        std::vector<std::string> listed;
+        std::vector<int> pictures;
+        for (HTREEITEM item : ChildrenOf(open.tree, folder)) {
+            listed.push_back(ItemText(open.tree, item));
+            if (listed.size() % 4000 == 1)
+                pictures.push_back(ItemPicture(open.tree, item, false) * 10 + ItemPicture(open.tree, item, true));
+        }
+        EXPECT_EQ(listed, made);
+        EXPECT_EQ(pictures, std::vector<int>(5, 34));
+        EXPECT_EQ(Lower(PathOf(open.tree, Selected(open.tree))), "c:\\program files\\");
+    }
+    std::filesystem::remove_all(many, ignored);
+}
 
 // ---- How the dialog ends ----
 
@@ -311,6 +363,10 @@ INSTANTIATE_TEST_SUITE_P(
         EndingCase{"OkOnACaseOnlyChange", kProgramFiles, 259,
                    [](OpenDialog& open) { Type(open, "C:\\program files"); PressOk(open); }, 1,
                    "C:\\program files"},
+        // The system's comparison ignores a soft hyphen; the dialog does not.
+        EndingCase{"OkOnASoftHyphenAdded", kProgramFiles, 259,
+                   [](OpenDialog& open) { Type(open, kProgramFiles + "\xAD"); PressOk(open); }, 1,
+                   kProgramFiles + "\xAD"},
         EndingCase{"Cancel", kProgramFiles, 259,
                    [](OpenDialog& open) { driver::PressButton(open.dialog, kCancelButton); }, 0, kProgramFiles},
         EndingCase{"EscapeKey", kProgramFiles, 259,
@@ -346,15 +402,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.name); });
 
 // ---- While it is open ----
-
-int ItemPicture(HWND tree, HTREEITEM item, bool selected)
-{
-    TVITEMA request = {};
-    request.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-    request.hItem = item;
-    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&request));
-    return selected ? request.iSelectedImage : request.iImage;
-}
 
 TEST_F(DirSelectDialog, ShowsFivePicturesCollapsesAndExpandsWritesTheSelectedPathAndDisablesOkWhileTheEditIsEmpty)
 {

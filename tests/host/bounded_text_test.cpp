@@ -59,6 +59,14 @@ TEST(TextCopyCount, StopsAtTheCountOrTheTerminator)
     EXPECT_STREQ(buffer, "ab");
 }
 
+TEST(TextEquals, ComparesEveryByte)
+{
+    EXPECT_TRUE(TextEquals("C:\\Program Files", "C:\\Program Files"));
+    EXPECT_TRUE(TextEquals("", ""));
+    for (const char* other : {"C:\\program files", "C:\\Program Files\xAD", "C:\\Program File", ""})
+        EXPECT_FALSE(TextEquals("C:\\Program Files", other)) << other;
+}
+
 TEST(TextEndsWithIgnoringCase, ComparesLettersWithoutCase)
 {
     EXPECT_TRUE(TextEndsWithIgnoringCase("C:\\setup.EXE", ".exe"));

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 #include "pe_image.h"
 
 namespace {

@@ -52,11 +52,18 @@ inline std::string FreshFolder(const std::string& name)   // removed, not create
     return folder;
 }
 
+// The value as stored: RegGetValueA would expand a REG_EXPAND_SZ value and
+// report it as REG_SZ.
 inline std::string RegistryText(const std::string& key, const char* name, DWORD* type)
 {
     char data[1024] = {0};
     DWORD size = sizeof data;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY, type, data, &size) != ERROR_SUCCESS)
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return "<missing>";
+    const LONG read = RegQueryValueExA(opened, name, nullptr, type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(opened);
+    if (read != ERROR_SUCCESS)
         return "<missing>";
     return std::string(data, size);   // with its NUL: the stored size is checked too
 }
@@ -124,6 +131,20 @@ struct InstallerRun {
     {
         started = driver::Start("\"" + installer + "\"", &process, directory);
         EXPECT_TRUE(started || mayFail) << installer;
+    }
+    // By a wide path, which the code page need not hold.
+    InstallerRun(const std::wstring& installer, const std::string& title) : caption(title + " Setup")
+    {
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION info;
+        std::wstring line = L"\"" + installer + L"\"";
+        started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &startup, &info);
+        EXPECT_TRUE(started);
+        if (started) {
+            CloseHandle(info.hThread);
+            process.process = info.hProcess;
+            process.id = info.dwProcessId;
+        }
     }
     ~InstallerRun()
     {

@@ -68,7 +68,7 @@ TEST(Installation, DemoInstallsFilesLinksEntryRunsItsProgramAndTheUninstallerRem
 
     EXPECT_EQ(UninstallFromRegistry(title),
               title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
-    EXPECT_FALSE(Exists(FreshFolder("demo"))) << "the install folder and its new parents are gone";
+    EXPECT_FALSE(Exists("C:\\e2e run\\demo")) << "the install folder and its new parents are gone";
     EXPECT_TRUE(Exists("C:\\e2e run"));
     EXPECT_FALSE(Exists(programs));
     EXPECT_FALSE(Exists(desktop + "Demo Hello.lnk"));
@@ -91,6 +91,79 @@ TEST(Installation, WithoutShortcutRowsOrDesktopYesOnlyFilesAndEntryAreRecordedAn
         EXPECT_EQ(ReadBytes(installDir + "davirado.dat"), expectedLog);
         ExpectProductInstalled(layout, installDir);
     }
+}
+
+// ---- Where the installer lies, and what is posted to it ----------------------
+
+// "Łódź 東京": a download folder whose name no code page holds whole.
+TEST(Installation, AnInstallerInAFolderNamedOutsideTheCodePageInstallsItsProductByteForByte)
+{
+    const std::string title = "E2E Plain";
+    const std::wstring folder = L"C:\\e2e run\\\u0141\u00f3d\u017a \u6771\u4eac\\";
+    const std::string source = kInstallers + "plain-setup.exe";
+    std::error_code ignored;
+    fs::create_directories(fs::path(folder), ignored);
+    ASSERT_TRUE(CopyFileW(std::wstring(source.begin(), source.end()).c_str(), (folder + L"setup.exe").c_str(),
+                          FALSE));
+    const std::string installDir = FreshFolder("code page");
+    {
+        InstallerRun run(folder + L"setup.exe", title);
+        ASSERT_TRUE(run.ChooseFolder(installDir));
+        EXPECT_EQ(run.Answer(IDNO), kDesktopQuestion);
+        EXPECT_EQ(run.Answer(IDOK), kCompleteText);
+        EXPECT_EQ(run.ExitCode(), 0u);
+    }
+    ExpectProductInstalled(ReadLayout(source, title), installDir);
+    fs::remove_all(fs::path(folder), ignored);
+}
+
+TEST(Installation, TheStartMessagePostedAgainDuringTheDesktopQuestionStartsNoSecondInstallation)
+{
+    const std::string title = "E2E Plain";
+    const std::string installDir = FreshFolder("posted twice");
+    InstallerRun run(kInstallers + "plain-setup.exe", title);
+    ASSERT_TRUE(run.ChooseFolder(installDir));
+    ASSERT_TRUE(driver::WaitForWindow(run.process.id, driver::kMessageBoxClass, run.caption.c_str()));
+    HWND window = driver::WaitForWindow(run.process.id, kSetupClass, run.caption.c_str());
+    ASSERT_TRUE(window);
+    PostMessageA(window, WM_USER + 1, 0, 0);
+    EXPECT_FALSE(folderdialog::WaitForDialog(run.process.id, 2000)) << "a second folder dialog";
+    EXPECT_EQ(run.Answer(IDNO), kDesktopQuestion);
+    EXPECT_EQ(run.Answer(IDOK), kCompleteText);
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(run.boxes.size(), 3u);
+    const std::string log = ReadBytes(installDir + "davirado.dat");
+    EXPECT_EQ(log.substr(log.size() - (kUninstallKeys + title).size() - 2), "3" + kUninstallKeys + title + "\n");
+}
+
+// The installer cpack made from examples/cmake: the staged components merged,
+// the links CPACK_PACKAGE_EXECUTABLES and CPACK_CREATE_DESKTOP_LINKS ask for in
+// the STUBKIT_PROGRAM_GROUP folder, and the uninstaller's link.
+TEST(Installation, CpackExampleInstallsBothComponentsAndTheLinksItsVariablesAskFor)
+{
+    const std::string title = "Stubkit Hello";
+    const std::string example = kInstallers + "cmake-example\\";
+    const std::string installer = example + "cmake-example-setup.exe";
+    const InstallerLayout layout = ReadLayout(installer, title);
+    ASSERT_EQ(layout.files.size(), 2u);
+    const std::string installDir = FreshFolder("cmake example");
+    const std::string programs = ShellFolder(CSIDL_PROGRAMS) + "\\Stubkit Examples\\";
+    const std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
+    EXPECT_EQ(InstallCompletely(installer, title, installDir, IDYES), 0u);
+
+    EXPECT_EQ(ReadBytes(installDir + "bin\\hello.exe"), ReadBytes(example + "build\\hello.exe"));
+    EXPECT_EQ(ReadBytes(installDir + "README.txt"),
+              ReadBytes(WindowsPath(STUBKIT_SOURCE_DIR) + "\\examples\\cmake\\README.txt"));
+    const struct { std::string link, target; } links[] = {
+        {programs + "Hello.lnk", installDir + "bin\\hello.exe"},
+        {programs + "Uninstall Stubkit Hello.lnk", installDir + "davirado.exe"},
+        {desktop + "Hello.lnk", installDir + "bin\\hello.exe"}};
+    for (const auto& link : links)
+        EXPECT_EQ(testpaths::ReadLink(link.link), link.target + "||" + link.target + ",0") << link.link;
+
+    EXPECT_EQ(UninstallFromRegistry(title), title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
+    EXPECT_FALSE(Exists(programs));
+    EXPECT_FALSE(Exists(desktop + "Hello.lnk"));
 }
 
 // ---- The uninstall entry ----------------------------------------------------
@@ -160,6 +233,26 @@ TEST(Installation, RunAfterProgramIsQuotedStartedFromTheInstallersFolderAndWaite
     EXPECT_EQ(ReadBytes(startFolder + "sleeper.exe.ran"), "\"" + installDir + "bin\\sleeper.exe\" 3000");
     EXPECT_FALSE(Exists(startFolder + "Program.exe.ran"));
     EXPECT_EQ(run.ExitCode(), 0u);
+}
+
+// Without arguments the command is the program's path alone; unquoted, the
+// system would start "Program.exe" from the folder with the blank first.
+TEST(Installation, RunAfterProgramWithoutArgumentsInAFolderWithBlanksIsTheOneStarted)
+{
+    const std::string title = "E2E Quiet";
+    const std::string installDir = FreshFolder("quiet") + "Program App\\";
+    const std::string startFolder = FreshFolder("quiet start");
+    fs::create_directories(startFolder);
+    fs::create_directories("C:\\e2e run\\quiet");
+    fs::copy_file(kProduct + "bin\\sleeper.exe", "C:\\e2e run\\quiet\\Program.exe",
+                  fs::copy_options::overwrite_existing);
+    InstallerRun run(kInstallers + "quiet-setup.exe", title, startFolder.c_str());
+    ASSERT_TRUE(run.ChooseFolder(installDir));
+    EXPECT_EQ(run.Answer(IDNO), kDesktopQuestion);
+    EXPECT_EQ(run.Answer(IDOK), kCompleteText);
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(ReadBytes(startFolder + "sleeper.exe.ran").rfind("\"" + installDir + "bin\\sleeper.exe\"", 0), 0u);
+    EXPECT_FALSE(Exists(startFolder + "Program.exe.ran")) << "the planted program ran";
 }
 
 TEST(Installation, ClosingTheWindowDuringTheWaitStillEndsTheProcessCleanly)

@@ -28,6 +28,13 @@ source = "product"
 run_after_install = "bin/sleeper.exe 3000"
 TOML
 
+# A run-after program without arguments.
+cat > "$out/quiet.toml" <<'TOML'
+title = "E2E Quiet"
+source = "product"
+run_after_install = "bin/sleeper.exe"
+TOML
+
 # A run-after "program" that the system cannot start: a packed text file.
 cat > "$out/missing.toml" <<'TOML'
 title = "E2E Missing"
@@ -35,7 +42,7 @@ source = "product"
 run_after_install = "readme.txt"
 TOML
 
-for name in demo plain sleeper missing; do
+for name in demo plain sleeper quiet missing; do
     "$stubkit" build "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
 

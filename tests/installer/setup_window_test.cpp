@@ -14,7 +14,7 @@
 
 #include "folder_dialog_window.h"
 #include "installer/run_installation.h"
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "installer/setup_window.h"
 #include "test_paths.h"
 #include "window_capture.h"
@@ -254,6 +254,29 @@ TEST_F(SetupWindowCode, ClassHasItsStylesIconCursorAndBrushAndPaintsEveryLineAtE
     }
     DestroyWindow(window);
     DeleteObject(background);
+}
+
+// 64 brushes per paint: kept, they would use up the process's GDI handles
+// (Wine's table holds 65,536) within about a thousand paints, and every
+// shade after that would be left unpainted.
+TEST_F(SetupWindowCode, EveryPaintDeletesItsBrushesSoAThousandPaintsLaterTheGradientIsStillWhole)
+{
+    HDC memory = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(GetDC(nullptr), 4, 64);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    RECT line = {0, 0, 4, 1};
+    for (int paint = 0; paint < 1100; ++paint)
+        PaintGradient(memory, &line);
+    RECT all = {0, 0, 4, 64};
+    FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    PaintGradient(memory, &all);
+    for (int y = 0; y < 64; ++y) {
+        const int k = 63 * y / 64;
+        EXPECT_EQ(GetPixel(memory, 2, y), RGB(0, 255 - 4 * k, 255 - 4 * k)) << "line " << y;
+    }
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
 }
 
 TEST_F(SetupWindowCode, NoHeightPaintsNothing)

@@ -22,19 +22,24 @@ uninstaller_size=$(stat -c %s "$win32/uninstall/davirado.exe")
 check_tree() {
     tool=$1$2/bin/stubkit
     man_page=$1$2/share/man/man1/stubkit.1.gz
-    for file in "$tool" "$man_page" "$1$2/share/bash-completion/completions/stubkit" "$1$2/share/doc/stubkit/README.md"; do
+    for file in "$tool" "$man_page" "$1$2/share/bash-completion/completions/stubkit" "$1$2/share/doc/stubkit/README.md" \
+                "$1$2/share/doc/stubkit/copyright" "$1$2/share/doc/stubkit/changelog.gz" \
+                "$1$2/share/cmake/stubkit/stubkitConfig.cmake" "$1$2/share/cmake/stubkit/StubkitCPack.cmake"; do
         [ -f "$file" ] || fail "$file is missing"
     done
     [ -x "$tool" ] || { fail "$tool is not executable"; return; }
     expect_equal "$("$tool" --version)" "stubkit $version
 installer stub: $stub_size bytes
 uninstaller:    $uninstaller_size bytes (inside the stub)" "$tool --version"
+    expect_equal "$(zcat "$1$2/share/doc/stubkit/changelog.gz" | head -n 1)" "stubkit ($version) unstable; urgency=medium" \
+        "the changelog's latest entry"
     warnings=$(zcat "$man_page" | groff -man -Tutf8 -ww -z 2>&1)
     expect_equal "$warnings" "" "groff warnings for $man_page"
     page=$(zcat "$man_page" | groff -man -Tutf8 -P-cbou 2>/dev/null)
-    for text in "stubkit build CONFIG [OPTIONS]" "stubkit list SETUP" "stubkit test SETUP" "stubkit extract SETUP DIR" \
+    for text in "stubkit build CONFIG [OPTIONS]" "stubkit list SETUP" "stubkit test SETUP" "stubkit extract SETUP DIR [NAME-OR-PATTERN]..." \
                 "stubkit encode IN OUT" "stubkit decode" "--sign-pkcs12" "--sign-pass-file" "--require-signature" \
-                "--ca-file" "title = \"Korvan Reader\"" "stubkit build product.toml -o product-setup.exe"; do
+                "--ca-file" "title = \"Korvan Reader\"" "stubkit build product.toml -o product-setup.exe" \
+                "EXIT STATUS" "A usage error" "ENVIRONMENT" "SOURCE_DATE_EPOCH" "LIMITS" "at most 16 start_menu"; do
         case $page in *"$text"*) ;; *) fail "the manual page lacks '$text'" ;; esac
     done
 }
@@ -55,6 +60,8 @@ check_completion() {
     expect_equal "$(completions "$file" stubkit build x.toml --sign-pkcs12 "$scratch/vendor.p1")" "$scratch/vendor.p12 " \
         "a file for --sign-pkcs12"
     expect_equal "$(completions "$file" stubkit list "$scratch/vendor.pe")" "$scratch/vendor.pem " "a file for SETUP"
+    expect_equal "$(completions "$file" stubkit build x.toml --codepage 125)" "1250 1251 1252 1253 1254 1255 1256 1257 1258 " \
+        "code pages for --codepage"
 }
 
 # 1. cmake --install with a prefix, and with DESTDIR in front of it.
@@ -71,6 +78,9 @@ deb=$1
 expect_equal "$(dpkg-deb -f "$deb" Package Version Recommends)" "Package: stubkit
 Version: $version
 Recommends: osslsigncode" "control fields"
+maintainer=$(sed -n 's/^STUBKIT_PACKAGE_MAINTAINER:STRING=//p' "$build/CMakeCache.txt")
+expect_equal "$(dpkg-deb -f "$deb" Maintainer)" "$maintainer" "the maintainer from STUBKIT_PACKAGE_MAINTAINER"
+case $maintainer in *?" <"*?"@"*?">") ;; *) fail "maintainer '$maintainer' is not 'Name <address>'" ;; esac
 libc=$(dpkg-deb -f "$deb" Depends | sed -n 's/^libc6 (>= 2\.\([0-9][0-9]*\))$/\1/p')
 [ -n "$libc" ] && [ "$libc" -le 36 ] || fail "Depends must be only a libc6 that Debian 12 (2.36) has: $(dpkg-deb -f "$deb" Depends)"
 expect_equal "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')" "" "files not owned by root"

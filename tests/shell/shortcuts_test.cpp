@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "shell/shortcuts.h"
 #include "test_paths.h"
-#include "uninstall/log_writer.h"
-#include "uninstall/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 namespace {
 
@@ -139,6 +138,32 @@ TEST_F(Shortcuts, EachRowMakesItsLinkWithTargetArgumentsAndIconAndRecordsItBefor
     }
     CloseUninstallLog();
     EXPECT_EQ(ReadBytes(std::string(InstallDir) + "davirado.dat"), expectedLog);
+}
+
+// A Programs folder whose name the code page cannot hold ("Łódź"): its narrow
+// spelling would be a look-alike ("Lodz") that may well exist. No link is
+// made in either, and none is recorded.
+TEST_F(Shortcuts, AProgramsFolderOutsideTheCodePageGetsNoLinkAndNoRecord)
+{
+    const std::wstring top = L"C:\\stubkit \u0141\u00f3d\u017a", real = top + L"\\Programs";
+    const std::string lookAlike = "C:\\stubkit Lodz\\Programs";
+    fs::create_directories(fs::path(real));
+    fs::create_directories(lookAlike);
+    const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    wchar_t saved[1024];
+    DWORD type = 0, size = sizeof saved;
+    const bool had = !RegGetValueW(HKEY_CURRENT_USER, key, L"Programs", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Programs", REG_SZ, real.c_str(), DWORD((real.size() + 1) * 2));
+    CreateProgramsShortcut(nullptr, (std::string(InstallDir) + "readme.txt").c_str(),
+                           (kOurs + " Group\\Read me.lnk").c_str());
+    had ? RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Programs", type, saved, size)
+        : RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Programs");
+    EXPECT_EQ(GetFileSize(UninstallLog, nullptr), sizeof "Korvan Suite\n" - 1) << "a record was written";
+    EXPECT_TRUE(fs::is_empty(fs::path(real)));
+    EXPECT_TRUE(fs::is_empty(lookAlike));
+    std::error_code ignored;
+    fs::remove_all(fs::path(top), ignored);
+    fs::remove_all("C:\\stubkit Lodz", ignored);
 }
 
 }  // namespace

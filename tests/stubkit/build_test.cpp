@@ -12,7 +12,9 @@
 #include "stubkit/container/record_rules.h"
 #include "stubkit/embedded_stub.h"
 #include "stubkit/file_times.h"
+#include "stubkit/name_pattern.h"
 #include "stubkit/pack_plan.h"
+#include "stubkit/progress.h"
 #include "test_support.h"
 
 namespace stubkit {
@@ -89,15 +91,16 @@ TEST_P(BuildRules, RejectNamingTheFieldOrWarnWithoutFailing)
     if (c.after)
         c.after(scratch.path);
     EXPECT_EQ(message.empty(), c.error.empty()) << message;
-    std::istringstream parts(c.error);
+    std::istringstream parts(c.error);   // a part after '!' must not be there: a problem is reported once
     for (std::string part; std::getline(parts, part, '|');)
-        EXPECT_NE(message.find(part), std::string::npos) << "message: " << message;
+        EXPECT_EQ(message.find(part.substr(part[0] == '!')) == std::string::npos, part[0] == '!') << part << " in: " << message;
     EXPECT_TRUE(c.warning.empty() || (c.warning == "none" ? warnings.empty()
                                                         : warnings.size() == 1 && warnings[0].find(c.warning) != std::string::npos))
         << ::testing::PrintToString(warnings);
 }
 
 const std::string k260 = S(260, 'f'), kShiftJisSo = "\xE3\x82\xBD";   // 0x83 0x5C in code page 932: a backslash byte
+const std::string kHyo = "\xE8\xA1\xA8";   // U+8868, 0x95 0x5C in code page 932
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BuildRules,
@@ -110,8 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EachFieldOver259", Config("default_folder = \"" + k260 + "\"\nprogram_group = \"" + k260 + "\"\nrun_after_install = \"" + k260 +
              "\"\n" + Row("desktop", k260, k260)), nullptr, "default_folder: 260 characters|program_group: 260 characters|"
              "run_after_install: 260 characters|desktop[0].link: 260 characters|desktop[0].target: 260 characters"},
-        Case{"EveryProblemAtOnce", Config(Row("desktop", "", ""), S(300, 't')), AddFile("con"), "title: 300 characters|"
-             "default_folder: 300 characters|program_group: 300 characters|desktop[0].link: must not be empty|'con' is a reserved device name"},
+        Case{"EveryProblemAtOnceAndOnlyOnce", Config(Row("desktop", "", "") + Row("start_menu", "a.lnk"), S(300, 't')), AddFile("con"),
+             "title: 300 characters|!default_folder|!program_group|!start_menu[0]|desktop[0].link: must not be empty|'con' is a reserved device name"},
+        Case{"DefaultedFieldNamesWhereItsFaultCameFrom", Config("", "What?"), nullptr,
+             "default_folder (the title, as it is not given): 'What?'|contains the character '?'|!title:"},
         Case{"GroupAndLinkOf259Fit", Config("program_group = \"" + S(200, 'g') + "\"\n" + Row("start_menu", S(58, 'l')))},
         Case{"GroupAndLinkOver259", Config("program_group = \"" + S(200, 'g') + "\"\n" + Row("start_menu", S(59, 'l'))), nullptr,
              "start_menu[0].link: program_group, a backslash and the link take 260"},
@@ -119,12 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"SeventeenRows", Config(Rows("desktop", 17)), nullptr, "desktop: 17 shortcuts"},
         Case{"EmptyLink", Config(Row("start_menu", "")), nullptr, "start_menu[0].link: must not be empty"},
         Case{"LinkWithFolder", Config(Row("desktop", "sub\\\\x.lnk")), nullptr, "desktop[0].link: 'sub\\x.lnk' must be a plain file name"},
-        Case{"TitleOutsideCodepage", Config("", "\xD0\x96" "ar"), nullptr, "title: '\xD0\x96" "ar' has characters"},
+        Case{"TitleOutsideCodepage", Config("", "a\xD0\x96" "ar"), nullptr, "title: U+0416 '\xD0\x96' at 2 in 'a\xD0\x96" "ar' is not in code page 1252|!default_folder"},
         Case{"TitleInsideOtherCodepage", Config("", "\xD0\x96" "ar"), nullptr, "", "", 1251},
         Case{"FileNameOutsideCodepage", Config(""), AddFile("\xD0\x96.txt"), "file '\xD0\x96.txt'"},
-        Case{"DoubleByteNameWithBackslashByte", Config(""), AddFile(kShiftJisSo + ".txt"), "contains a backslash byte", "", 932},
+        Case{"DoubleByteNameWithBackslashByte", Config(""), AddFile("bin/" + kHyo + ".txt"),
+             "file 'bin\\" + kHyo + ".txt': U+8868 '" + kHyo + "' at 5 in 'bin\\" + kHyo + ".txt' is 95 5C in code page 932, bytes that hold a backslash", "", 932},
         Case{"DoubleByteLinkWithBackslashByte", Config(Row("desktop", kShiftJisSo + ".lnk")), nullptr,
-             "desktop[0].link: '" + kShiftJisSo + ".lnk' has a character whose code page 932", "", 932},
+             "desktop[0].link: U+30BD '" + kShiftJisSo + "' at 1 in '" + kShiftJisSo + ".lnk' is 83 5C in code page 932", "", 932},
+        Case{"HanCharacterOutsideTheCodepage", Config(""), AddFile(kHyo + ".txt"), "U+8868 '" + kHyo + "' at 1 in '" + kHyo + ".txt' is not in code page 1252"},
         Case{"NameOf255BytesFits", Config(""), AddFile(S(200, 'a') + "/" + S(54, 'b'))},
         Case{"NameOver255Bytes", Config(""), AddFile(S(200, 'a') + "/" + S(55, 'b')), "the name takes 256 bytes"},
         Case{"FileTableOf131072Fits", Config(""), TableOf131072Plus(0)},
@@ -213,6 +220,10 @@ INSTANTIATE_TEST_SUITE_P(
              "run_after_install: 'setup.exe' does not start with a packed program"},
         Case{"RunAfterClimbingOut", Config("run_after_install = \"../../windows/system32/cmd.exe /c x\""), nullptr,
              "run_after_install: '../../windows/system32/cmd.exe /c x' does not start with a packed program"},
+        Case{"AbsoluteTargetIsRefused", Config(Row("desktop", "N.lnk", "C:/Windows/notepad.exe")), nullptr,
+             "desktop[0].target: 'C:\\Windows\\notepad.exe'"},
+        Case{"EmptyFolderWarns", Config(""), [](const fs::path& product) { fs::create_directories(product / "logs/old"); }, "",
+             "empty folder 'logs\\old' left out"},
         Case{"FoldersDifferingInCaseWarn", Config(""), AddFile("Bin/readme.txt"), "", "folders 'Bin' and 'bin' differ only in letter case"},
         Case{"PathTooLongUnderProgramFilesWarns", Config("default_folder = \"" + S(100, 'd') + "\""), AddFile(S(150, 'p') + ".txt"), "",
              "would exceed 259 characters under 'C:\\Program Files\\"}),
@@ -276,6 +287,51 @@ TEST(Names, FollowWindowsRulesAndExtractionStaysInsideTheFolder)
     for (const std::string& name : std::vector<std::string>{"..\\evil", "a\\..\\..\\evil", "\\root", "C:\\evil", "C:evil", "a/../../evil",
                                                             "/etc/passwd", "a\\\\b", ".", "", "a\\", std::string("ok\0..\\x", 7)})
         EXPECT_NE(SafeExtractPath(name, "/out").refusal, "") << name;
+}
+
+// Progress in a log: a line once both a further tenth of the work is done and
+// 10 s have passed since the last line (or the start); a bar, or nothing, else.
+TEST(Progress, LinesComeAtEveryTenthOrEveryTenSecondsWhicheverIsLater)
+{
+    // STEPS: (seconds since the start, percent done); the percents of the lines written.
+    const struct { const char* name; std::vector<std::pair<int, int>> steps; std::string lines; ProgressStyle style = ProgressStyle::Lines; } cases[] = {
+        {"ShortJobWritesNothing", {{1, 50}, {2, 100}}, ""},
+        {"SlowJobWaitsForTheNextTenth", {{5, 10}, {10, 15}, {20, 19}, {21, 20}, {22, 40}, {31, 41}, {45, 100}}, "15 20 41 100 "},
+        {"FastSlicesWaitForTenSeconds", {{9, 90}, {10, 95}, {11, 100}}, "95 "},
+        {"QuietWritesNothing", {{10, 50}, {30, 100}}, "", ProgressStyle::None}};
+    for (const auto& c : cases) {
+        auto now = std::chrono::steady_clock::time_point{};
+        std::FILE* out = std::tmpfile();
+        {
+            ProgressBar bar("packing", 1000, c.style, out, [&now] { return now; });
+            for (const auto& [seconds, percent] : c.steps) {
+                now = std::chrono::steady_clock::time_point{} + std::chrono::seconds(seconds);
+                bar.Update(static_cast<std::uint64_t>(percent) * 10);
+            }
+        }
+        std::rewind(out);
+        std::string lines;
+        char line[200];
+        while (std::fgets(line, sizeof line, out)) {
+            EXPECT_EQ(std::string(line).rfind("stubkit: packing: ", 0), 0u) << c.name << ": " << line;
+            lines += std::to_string(std::atoi(line + 18)) + " ";
+        }
+        std::fclose(out);
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
+}
+
+TEST(Names, ExtractPatternsMatchLikeArchiveToolsWithEitherSeparator)
+{
+    const std::string many_a(200, 'a');
+    const struct { const char* pattern; const char* name; bool takes; } cases[] = {
+        {"readme.txt", "readme.txt", true}, {"README.txt", "readme.txt", false}, {"docs", "docs/a/b.txt", true},
+        {"doc", "docs/a.txt", false}, {"docs\\a", "docs/a/b.txt", true}, {"./docs/", "docs/a.txt", true},
+        {"*.txt", "docs/a/b.txt", true}, {"*.txt", "b.txt.bak", false}, {"d?cs/*", "docs/x", true},
+        {"?.txt", "\xC3\xA9.txt", true}, {"[c-z]*.exe", "bin/b.exe", false}, {"*/[a-c]*.exe", "bin/b.exe", true},
+        {"[!a]*", "a.txt", false}, {"[!a]*", "b.txt", true}, {"[x", "[x", true}, {"*a*a*a*a*b", many_a.c_str(), false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(PatternTakes(SlashName(c.pattern), SlashName(c.name)), c.takes) << c.pattern << " " << c.name;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <regex>
 #include <sstream>
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 #include "payload/crc32.h"
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
@@ -145,27 +145,43 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
     WriteFile(scratch_ / "stream.bin", "");
     const std::string folder = scratch_.path.string(), too_long = folder + "/" + std::string(300, 'n'), fifo = folder + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    // ARGUMENTS, texts the output holds, whether the command succeeds.
-    const std::tuple<std::vector<std::string>, std::vector<std::string>, bool> runs[] = {
+    WriteFile(scratch_ / "faulty.toml", ConfigText("product", "", std::string(208, 't')));
+    const std::string out = (scratch_ / "out").string(), some = (scratch_ / "some").string();
+    // ARGUMENTS, texts the output holds, the exit status (0 done, 1 the work failed, 2 a usage error).
+    const std::tuple<std::vector<std::string>, std::vector<std::string>, int> runs[] = {
         {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
-                           "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}, true},
-        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe /S a/b\""}, true},
-        {{"test", setup}, {"5 files, "}, true},
-        {{"extract", setup, (scratch_ / "out").string()}, {}, true},
-        {{"build", (scratch_ / "warns.toml").string(), "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, true},
-        {{"frob"}, {"unknown command 'frob'; the commands are build, list"}, false},
-        {{"list", folder}, {"is a folder, not a regular file"}, false},
-        {{"list", too_long}, {"File name too long"}, false},
-        {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, false},
-        {{"extract", setup, ""}, {"the folder to extract into is empty"}, false},
-        {{"test", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
-        {{"build", fifo}, {"fifo' is a FIFO, not a regular file"}, false},
-        {{"encode", "-T", "0", setup, folder + "/x.bin"}, {"--threads: Value 0 not in range 1 to 64"}, false},
-        {{"decode", "--total", "12x", folder + "/stream.bin", folder + "/out.bin"}, {"'12x' is not a byte count"}, false},
-        {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, false}};
-    for (const auto& [arguments, expected, succeeds] : runs) {
+                           "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}, 0},
+        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe /S a/b\""}, 0},
+        {{"test", setup}, {"5 files, "}, 0},
+        {{"test", "--json", setup}, {"\"passed\" : true", "\"state\" : \"ok\""}, 0},
+        {{"extract", setup, out}, {"extracted 5 files"}, 0},
+        {{"extract", setup, some, "Program Files Like\\bin", "*.txt"}, {"extracted 3 files"}, 0},
+        {{"extract", "-q", setup, some + "2", "readme.txt"}, {}, 0},
+        {{"extract", setup, some + "3", "readme.txt", "no*"}, {"'no*' matches no file in", "nothing was extracted"}, 1},
+        {{"build", (scratch_ / "warns.toml").string(), "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, 0},
+        {{"build", (scratch_ / "faulty.toml").string(), "-o", folder + "/f.exe", "--sign-url", "x"},
+         {"2 problem(s), 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1},
+        {{"--version"}, {"stubkit "}, 0},
+        {{}, {"A subcommand is required"}, 2},
+        {{"frob"}, {"unknown command 'frob'; the commands are build, list"}, 2},
+        {{"list", "--frob", setup}, {"--frob"}, 2},
+        {{"extract", setup}, {"DIR is required"}, 2},
+        {{"list", folder}, {"is a folder, not a regular file"}, 1},
+        {{"list", too_long}, {"File name too long"}, 1},
+        {{"test", folder + "/missing.exe"}, {"cannot open '" + folder + "/missing.exe': No such file"}, 1},
+        {{"test", "--bogus", folder + "/missing.exe"}, {"--bogus"}, 2},   // the command line is judged first
+        {{"test", folder + "/missing.exe", "--help"}, {"Usage"}, 0},
+        {{"build", folder + "/warns.toml", "--sign-pkcs12", folder + "/missing.p12"}, {"missing.p12': No such file"}, 1},
+        {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, 2},
+        {{"extract", setup, ""}, {"the folder to extract into is empty"}, 1},
+        {{"test", fifo}, {"fifo' is a FIFO, not a regular file"}, 1},
+        {{"build", fifo}, {"fifo' is a FIFO, not a regular file"}, 1},
+        {{"encode", "-T", "0", setup, folder + "/x.bin"}, {"--threads: Value 0 not in range 1 to 64"}, 2},
+        {{"decode", "--total", "12x", folder + "/stream.bin", folder + "/out.bin"}, {"'12x' is not a byte count"}, 2},
+        {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, 1}};
+    for (const auto& [arguments, expected, status] : runs) {
         const auto [code, output] = RunTool(arguments);
-        EXPECT_EQ(code == 0, succeeds) << arguments[0] << ": " << output;
+        EXPECT_EQ(code, status) << (arguments.empty() ? "" : arguments[0]) << ": " << output;
         for (const std::string& text : expected)
             EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
     }
@@ -179,6 +195,9 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
     // Parameterised cases are listed by their names, not by the bytes of their parameters.
     EXPECT_EQ(RunCommand("/proc/self/exe --gtest_list_tests").second.find("-byte object"), std::string::npos);
     EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
+    EXPECT_EQ(ReadFile(scratch_ / "some/Program Files Like/bin/app.exe"), kProduct[2].contents);
+    EXPECT_TRUE(fs::exists(scratch_ / "some/readme.txt") && !fs::exists(scratch_ / "some/Program Files Like/empty.dat"));
+    EXPECT_TRUE(fs::exists(scratch_ / "some2/readme.txt") && !fs::exists(scratch_ / "some3"));
     for (const char* command : {"build", "list", "test", "extract", "encode", "decode"}) {
         const auto [code, output] = RunTool({command, "--help"});
         EXPECT_TRUE(code == 0 && output.find("Usage") != std::string::npos) << command << ": " << output;
@@ -367,6 +386,9 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
     std::memcpy(&link[record + offsetof(InstallerConfig, DesktopShortcuts)], "..\\StartUp\\evil.lnk", 20);
     std::memcpy(&link[record + offsetof(InstallerConfig, DesktopShortcuts) + 260], "a.bin", 6);
     WriteFile(scratch_ / "link.exe", link);
+    Bytes bent = good_;   // total_size one more than the files hold
+    bent[payload_ + 4] += 1;
+    WriteFile(scratch_ / "bent.exe", bent);
     const std::string variant = (scratch_ / "variant.exe").string(), devices = (scratch_ / "device.exe").string(),
                       out = (scratch_ / "out").string();
     const std::pair<std::vector<std::string>, std::string> runs[] = {
@@ -381,10 +403,15 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
         {{"test", (scratch_ / "patched-stub.exe").string()}, "is not the stub of this stubkit (its stub differs from the known one at byte 100)"},
         {{"extract", (scratch_ / "patched-stub.exe").string(), out}, "is not the stub of this stubkit"},
         {{"test", (scratch_ / "climbing.exe").string()}, "configuration record: RunAfterInstall: '..\\..\\windows\\system32\\cmd.exe /c x'"},
-        {{"test", (scratch_ / "link.exe").string()}, "DesktopShortcuts[0].LinkName: '..\\StartUp\\evil.lnk' is not a plain file name"}};
+        {{"test", (scratch_ / "link.exe").string()}, "DesktopShortcuts[0].LinkName: '..\\StartUp\\evil.lnk' is not a plain file name"},
+        {{"test", "--json", variant}, "\"state\" : \"damaged\""},
+        {{"test", "--json", variant}, "\"state\" : \"unchecked\""},
+        {{"test", "--json", (scratch_ / "stub-only.exe").string()}, "\"files\" : [],"},
+        {{"list", (scratch_ / "bent.exe").string()}, "\n                 ! header: total_size 32001 differs from the sum of the file sizes, 32000\n"},
+        {{"list", "--json", (scratch_ / "bent.exe").string()}, "\"header_problem\" : \"header: total_size 32001"}};
     for (const auto& [arguments, expected] : runs) {
         const auto [code, output] = RunTool(arguments);
-        EXPECT_EQ(code, 1) << arguments[0];
+        EXPECT_EQ(code, arguments[0] == "list" ? 0 : 1) << arguments[0] << ": " << output;
         EXPECT_NE(output.find(expected), std::string::npos) << output;
     }
     EXPECT_EQ(RunTool({"test", "--stub", (scratch_ / "its-stub.exe").string(), (scratch_ / "patched-stub.exe").string()}).first, 0);

@@ -122,6 +122,10 @@ TEST_F(Signing, AnyChangedByteOfASignedInstallerFailsTheCheck)
         const SignatureReport report = Inspect(bytes);
         EXPECT_FALSE(report.verified) << name << " at " << at;
         EXPECT_FALSE(report.present && report.problem.empty()) << name << " at " << at;
+        // A change is named as one, never mistaken for a signer nobody trusts.
+        EXPECT_TRUE(!report.present || (report.problem.find("changed after signing") != std::string::npos &&
+                                        report.problem.find("not trusted") == std::string::npos))
+            << name << " at " << at << ": " << report.problem;
     }
     Bytes appended = signed_, cut(signed_.begin(), signed_.end() - 1), zeros_in_table = signed_;
     appended.push_back(0);
@@ -197,6 +201,7 @@ TEST_F(Signing, BuildRefusesOrFailsWithoutLeavingAnUnsignedInstaller)
         {"wrong password", ThrowawayKey::Options(key_->pkcs12, {}, {}, scratch_ / "keys/wrong.txt"), false,
          "with '" + key_->pkcs12.string() + "' failed: "},
         {"timestamp server unreachable", unreachable_timestamp, false, "http://127.0.0.1:9/"},
+        {"timestamp advice in stubkit's options", unreachable_timestamp, false, "another --sign-timestamp server may answer"},
         {"key without certificate", ThrowawayKey::Options({}, {}, key_->key, {}), false, "the signing key needs its certificate"},
         {"both kinds of key", ThrowawayKey::Options(key_->pkcs12, key_->certificate, key_->key, {}), false, "not both"},
         {"details without a key", ThrowawayKey::Options({}, {}, {}, key_->password_file), false, "signing details were given but no key"},
@@ -212,6 +217,7 @@ TEST_F(Signing, BuildRefusesOrFailsWithoutLeavingAnUnsignedInstaller)
             ADD_FAILURE() << c.name << ": built";
         } catch (const std::exception& error) {
             EXPECT_NE(std::string(error.what()).find(c.expected), std::string::npos) << c.name << ": " << error.what();
+            EXPECT_EQ(std::string(error.what()).find("\"-t"), std::string::npos) << c.name << ": " << error.what();
         }
         EXPECT_FALSE(fs::exists(scratch_ / "refused.exe")) << c.name;
     }

@@ -337,6 +337,33 @@ TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
     EXPECT_EQ(EntriesIn(dir), -1) << "the named file, the data file, the recorded file and their folder are gone";
 }
 
+// A copy left in TEMP by an earlier uninstall is replaced; one that cannot be
+// (here held open by another program) is neither run nor changed, and the
+// work is done in place.
+TEST(FirstStage, AStaleCopyInTempIsReplacedOrWhenItCannotBeTheWorkIsDoneInPlace)
+{
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held open" : "replaceable");
+        const std::string root = FreshRoot(held ? "stale-held" : "stale"), dir = root + "Product\\";
+        const std::string program = dir + "davirado.exe", stale = root + "Temp\\duvozedad.exe";
+        ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed") && WriteBytes(stale, "stale copy"));
+        ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+        ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+        SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
+        HANDLE holder = held ? CreateFileA(stale.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                             : INVALID_HANDLE_VALUE;
+        Outcome run;
+        Drive(Quoted(program), {IDYES, IDOK}, !held, &run);
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
+        EXPECT_EQ(ReadBytes(stale), held ? "stale copy" : ReadBytes(kBuilt));
+        EXPECT_FALSE(Exists(dir + "a.txt"));
+        EXPECT_EQ(Exists(program), held) << "only the copy can delete the installed program";
+    }
+}
+
 // ---- Data files of every shape, run by hand with an argument ---------------
 
 // Paths in a case: "{I}" the install folder (with its backslash), "{K}" the

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "installer/setup_globals.h"
+#include "common/setup_globals.h"
 #include "window_driver.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #ifndef STUBKIT_CONFIG_BLOCK_H
 #define STUBKIT_CONFIG_BLOCK_H
 
-#include "installer/installer_config.h"
+#include "common/installer_config.h"
 
 extern const InstallerConfig Config;
 

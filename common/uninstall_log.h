@@ -1,7 +1,9 @@
 // The uninstall data file "davirado.dat": a title line, then one record line
 // per created file, shortcut and registry key, in creation order. Each line is
 // its text and a line feed; a record is its type character and its argument.
-// The installer appends (writer side); the uninstaller reads (reader side).
+// The installer appends (writer side, in uninstall/log_writer.cpp); the
+// uninstaller reads (reader side, in uninstall/log_reader.cpp). Declared down
+// here because the extraction and the shortcuts append records too.
 #ifndef STUBKIT_UNINSTALL_LOG_H
 #define STUBKIT_UNINSTALL_LOG_H
 
@@ -31,6 +33,14 @@ int WriteLogText(const char* text);
 void WriteLogLine(const char* text);
 // The type character, then the argument as a line.
 void WriteLogRecord(LogRecordType type, const char* argument);
+
+// Creates InstallDir + "davirado.dat" (with any missing folders, replacing an
+// earlier log), keeps it open as UninstallLog and writes `title` (at most 259
+// characters of it) as the first line. False when the file cannot be created.
+bool CreateUninstallLog(const char* title);
+
+// Closes UninstallLog if it is open; nothing is buffered, so nothing is lost.
+void CloseUninstallLog(void);
 
 // Reader side. Reads the next line, one byte per read call, into `buffer`
 // (capacity + 1 bytes) as a NUL-terminated text without its line feed; at most

@@ -1,4 +1,6 @@
 // Globals shared by the installer's parts, set once and kept for the process.
+// Defined by the installer (installer/setup_globals.cpp); declared down here
+// because the payload, the folder dialog and the shortcuts use them too.
 #ifndef STUBKIT_SETUP_GLOBALS_H
 #define STUBKIT_SETUP_GLOBALS_H
 
