@@ -10,7 +10,7 @@ PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 60
 CONTAINER_SMOKE_SECONDS ?= 30
-BENCH_LEVELS ?= 1 3 5 7 9
+BENCH_LEVELS ?= 1 3 5 7 9 10 11 12
 INSTALL_BENCH_RUNS ?= 5
 
 all: build
@@ -21,11 +21,14 @@ setup:
 configure: setup
 	@[ -f build/win32/CMakeCache.txt ] || cmake --preset win32 >/dev/null
 	@[ -f build/host/CMakeCache.txt ] || cmake --preset host >/dev/null
+	@[ -f build/windows-tool/CMakeCache.txt ] || cmake --preset windows-tool >/dev/null
 
-# The Windows programs come first: the host tool carries the installer stub.
+# The Windows programs come first: both packaging tools, stubkit for Linux
+# and stubkit.exe for Windows, carry the installer stub.
 build: configure
 	@cmake --build --preset win32 -j $(JOBS)
 	@cmake --build --preset host -j $(JOBS)
+	@cmake --build --preset windows-tool -j $(JOBS)
 
 # Where Wine cannot run 32-bit programs (a kernel without 32-bit emulation),
 # the Windows suites run as a 64-bit test build of the same sources under
@@ -37,6 +40,7 @@ test: build fuzz-smoke
 		ctest --preset host -j $(JOBS) && $(MAKE) test-win64 && \
 		echo "make test: the Windows suites ran as 64-bit builds, because this machine cannot run 32-bit programs"; \
 	fi
+	@ctest --preset windows-tool
 
 test-host: build
 	@ctest --preset host -j $(JOBS)
@@ -68,9 +72,12 @@ stress: build
 install: build
 	@cmake --install build/host --prefix "$(PREFIX)"
 
-# A Debian package of the tool, in build/host/package/.
+# A Debian package of the tool, in build/host/package/, and a zip of
+# stubkit.exe with the README and the manual, in build/windows-tool/package/.
+WINDOWS_ZIP := build/windows-tool/package/stubkit-$(shell sed -n 's/^project.stubkit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-windows-x64.zip
 package: build
 	@cmake --build --preset host --target package
+	@cmake/windows-zip.sh build/windows-tool/stubkit/stubkit.exe $(STUBKIT) README.md $(WINDOWS_ZIP)
 
 # The demo product (examples/demo) staged with its built program, packed and
 # checked as the installer would check it.

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Install-time benchmark: full installations of the PE and TEXT corpora under
-# Wine, by stubkit's installer (driven through its boxes by install-timer: the
+# Wine, by stubkit's installers at -9 and -12 (driven through its boxes by install-timer: the
 # seconds from the folder dialog's OK to "Installation Complete.") and by NSIS
 # installers of the same files (lzma solid, zlib, bzip2; run silently with /S
 # and /D=, start to end). Every run installs into a folder of its own, with
@@ -39,9 +39,9 @@ stage_corpus() {   # corpus -> $out/stage/files, real copies (makensis packs no 
     list_files "$1" | tar -C "$(base_of "$1")" -chf - -T - | tar -C "$out/stage/files" -xf -
 }
 
-build_stubkit() {   # corpus, installer
+build_stubkit() {   # corpus, installer, level
     printf 'title = "Install bench %s"\nsource = "files"\n' "$1" > "$out/stage/bench.toml"
-    "$stubkit" build "$out/stage/bench.toml" --stub "$stub" -o "$2" -9 -q
+    "$stubkit" build "$out/stage/bench.toml" --stub "$stub" -o "$2" "$3" -q
 }
 
 build_nsis() {   # corpus, compressor line, installer
@@ -95,7 +95,10 @@ printf '%-6s %-22s %10s %8s %8s %8s %8s\n' corpus installer bytes "vs lzma" medi
 for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
     stage_corpus "$corpus"
     rm -rf "$targets"; mkdir -p "$targets"
-    build_stubkit "$corpus" "$out/$corpus-stubkit.exe"
+    build_stubkit "$corpus" "$out/$corpus-stubkit.exe" -9
+    case " ${INSTALL_BENCH_INSTALLERS:-stubkit-12} " in
+        *" stubkit-12 "*) build_stubkit "$corpus" "$out/$corpus-stubkit-12.exe" -12 ;;
+    esac
     for compressor in lzma zlib bzip2; do
         case " ${INSTALL_BENCH_INSTALLERS:-stubkit nsis-lzma nsis-zlib nsis-bzip2} " in
             *" nsis-$compressor "*) ;;
@@ -105,7 +108,7 @@ for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
         build_nsis "$corpus" "$solid$compressor" "$out/$corpus-nsis-$compressor.exe"
     done
     lzma_size=$(stat -c %s "$out/$corpus-nsis-lzma.exe" 2>/dev/null || stat -c %s "$out/$corpus-stubkit.exe")
-    for name in ${INSTALL_BENCH_INSTALLERS:-stubkit nsis-lzma nsis-zlib nsis-bzip2}; do
+    for name in ${INSTALL_BENCH_INSTALLERS:-stubkit stubkit-12 nsis-lzma nsis-zlib nsis-bzip2}; do
         installer="$out/$corpus-$name.exe"
         kind=${name%%-*}
         install_once "$kind" "$installer" warm > /dev/null   # warms the caches, then checked
@@ -121,7 +124,7 @@ for corpus in ${INSTALL_BENCH_CORPORA:-pe text}; do
         fastest=$(echo "$times" | tr ' ' '\n' | grep . | sort -n | head -1)
         slowest=$(echo "$times" | tr ' ' '\n' | grep . | sort -n | tail -1)
         versus=$(awk -v a="$size" -v b="$lzma_size" 'BEGIN { printf "%+.1f%%", (a - b) * 100 / b }')
-        label=$name; [ "$name" = nsis-lzma ] && label="nsis-lzma-solid"
+        label=$name; [ "$name" = nsis-lzma ] && label="nsis-lzma-solid"; [ "$name" = stubkit-12 ] && label="stubkit -12"
         printf '%-6s %-22s %10d %8s %8.3f %8.3f %8.3f\n' "$corpus" "$label" "$size" "$versus" "$mid" "$fastest" "$slowest"
         [ -s "$json.tmp" ] && printf ',\n' >> "$json.tmp"
         printf '  {"corpus": "%s", "installer": "%s", "bytes": %d, "bytes_vs_nsis_lzma": "%s", "median_seconds": %s, "fastest_seconds": %s, "slowest_seconds": %s, "runs": [%s]}' \

@@ -2,13 +2,14 @@
 # Compression benchmark: stubkit's levels beside gzip, xz and zstd on the PE
 # and TEXT corpora, each compressed as one stream, all single-threaded, plus
 # stubkit's highest level given here once more on two threads (same output).
-# Decompression seconds are the median of DECODE_RUNS runs (7 unless set).
+# Decompression seconds are the median of DECODE_RUNS runs (7 unless set);
+# memory is the compressor's peak resident set (/usr/bin/time).
 # Prints a table and writes the figures as JSON.
 #   usage: run-bench.sh OUTDIR STUBKIT [LEVELS]
 set -eu
 out=${1:?usage: run-bench.sh OUTDIR STUBKIT [LEVELS]}
 stubkit=${2:?usage: run-bench.sh OUTDIR STUBKIT [LEVELS]}
-levels=${3:-1 3 5 7 9}
+levels=${3:-1 3 5 7 9 10 11 12}
 decode_runs=${DECODE_RUNS:-7}
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -30,7 +31,8 @@ run_case() {
     in="$out/corpora/$corpus"
     packed="$work/$corpus.$(echo "$name" | tr -c 'a-zA-Z0-9\n' '_')"
     size=$(stat -c %s "$in")
-    start=$(now); sh -c "$compress" "$in" "$packed"; mid=$(now)
+    start=$(now); /usr/bin/time -f %M -o "$work/peak" sh -c "$compress" "$in" "$packed"; mid=$(now)
+    peak_mb=$(awk 'END { printf "%.0f", $1 / 1024 }' "$work/peak")
     sh -c "$decompress" "$in" "$packed" | cmp -s - "$in" ||
         { echo "bench: $name did not restore $corpus" >&2; exit 1; }
     # A decompression takes a fraction of a second: the median of several
@@ -46,16 +48,16 @@ run_case() {
     c_time=$(elapsed "$start" "$mid")
     d_time=$(echo "$d_times" | tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
     ratio=$(awk -v a="$packed_size" -v b="$size" 'BEGIN { printf "%.4f", a / b }')
-    printf '%-6s %-28s %12d %12d %7s %9s %9s\n' "$corpus" "$name" "$size" "$packed_size" "$ratio" \
-        "$(mbps "$size" "$c_time")" "$(mbps "$size" "$d_time")"
+    printf '%-6s %-28s %12d %12d %7s %9s %9s %8s\n' "$corpus" "$name" "$size" "$packed_size" "$ratio" \
+        "$(mbps "$size" "$c_time")" "$(mbps "$size" "$d_time")" "$peak_mb"
     [ -s "$json.tmp" ] && printf ',\n' >> "$json.tmp"
-    printf '  {"corpus": "%s", "tool": "%s", "input_bytes": %d, "compressed_bytes": %d, "ratio": %s, "compress_seconds": %s, "decompress_seconds": %s, "compress_mb_per_s": %s, "decompress_mb_per_s": %s}' \
+    printf '  {"corpus": "%s", "tool": "%s", "input_bytes": %d, "compressed_bytes": %d, "ratio": %s, "compress_seconds": %s, "decompress_seconds": %s, "compress_mb_per_s": %s, "decompress_mb_per_s": %s, "compress_peak_mb": %s}' \
         "$corpus" "$name" "$size" "$packed_size" "$ratio" "$c_time" "$d_time" \
-        "$(mbps "$size" "$c_time")" "$(mbps "$size" "$d_time")" >> "$json.tmp"
+        "$(mbps "$size" "$c_time")" "$(mbps "$size" "$d_time")" "$peak_mb" >> "$json.tmp"
 }
 
 : > "$json.tmp"
-printf '%-6s %-28s %12s %12s %7s %9s %9s\n' corpus tool input compressed ratio "comp MB/s" "dec MB/s"
+printf '%-6s %-28s %12s %12s %7s %9s %9s %8s\n' corpus tool input compressed ratio "comp MB/s" "dec MB/s" "peak MB"
 for corpus in pe text; do
     total=$(stat -c %s "$out/corpora/$corpus")
     for level in $levels; do
@@ -70,6 +72,8 @@ for corpus in pe text; do
     run_case "$corpus" "xz -9e -T1" "xz -9e -T1 -c \"\$0\" > \"\$1\"" "xz -d -T1 -c \"\$1\""
     run_case "$corpus" "zstd -19 --long=22 -T1" "zstd -q -19 --long=22 -T1 -c \"\$0\" > \"\$1\"" \
         "zstd -q -d --long=22 -c \"\$1\""
+    run_case "$corpus" "zstd --ultra -22 -T1" "zstd -q --ultra -22 -T1 -c \"\$0\" > \"\$1\"" \
+        "zstd -q -d --memory=128MB -c \"\$1\""
 done
 { echo '['; cat "$json.tmp"; printf '\n]\n'; } > "$json"
 rm -f "$json.tmp"

@@ -4,12 +4,12 @@
 set -eu
 
 PACKAGES="cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 wine wine32:i386 wine64 xvfb x11-utils \
 googletest libgtest-dev libexpat1-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev \
 clang libclang-rt-14-dev \
-gzip xz-utils zstd nsis perl-modules-5.36 \
-osslsigncode openssl dpkg-dev"
+gzip xz-utils zstd nsis perl-modules-5.36 time \
+osslsigncode openssl dpkg-dev \
+g++-mingw-w64-x86-64-posix groff-base bsdextrautils"
 
 missing=""
 for package in $PACKAGES; do

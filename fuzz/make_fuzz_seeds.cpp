@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     int written = 0;
     for (int kind = 0; kind < 4; ++kind) {
         for (size_t size : {0, 1, 5, 300, 5000, 40000}) {
-            for (int level : {1, 5, 9}) {
+            for (int level : {1, 5, 9, stubkit::kUltraLevel}) {
                 std::vector<uint8_t> input = Sample(kind, size, random);
                 std::vector<uint8_t> stream = stubkit::EncodeBuffer(input.data(), input.size(), level);
                 std::string path = std::string(argv[1]) + "/seed-" + std::to_string(written++);

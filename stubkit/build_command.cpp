@@ -67,12 +67,12 @@ void AddBuildCommand(CLI::App& app)
         "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
         "time recorded. Nothing is written unless every check passes; all problems are listed\n"
         "at once.");
-    command->add_option("CONFIG", options->build.config, "Product description (TOML)")
+    AddPathOption(*command, "CONFIG", options->build.config, "Product description (TOML)")
         ->required()
         ->check(RegularFile());
-    command->add_option("-o,--output", options->build.output,
+    AddPathOption(*command, "-o,--output", options->build.output,
                         "Installer to write (default: <CONFIG name>-setup.exe here)");
-    command->add_option("--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
+    AddPathOption(*command, "--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
         ->check(RegularFile());
     // -1 .. -9 like the compressors users know; the levels between are
     // described by the two ends so the help stays short.
@@ -80,10 +80,11 @@ void AddBuildCommand(CLI::App& app)
         CLI::Option* flag = command->add_flag_callback(
             "-" + std::to_string(level), [options, level] { options->build.level = level; },
             level == kFastestLevel ? "Compress fastest; -2 .. -8 trade speed for size"
-                                   : "Compress smallest (default)");
+                                   : "Compress small (default)");
         if (level != kFastestLevel && level != kBestLevel)
             flag->group("");
     }
+    AddHighLevelFlags(*command, [options](int level) { options->build.level = level; });
     AddThreadsOption(*command, options->build.threads);
     command->add_option("--codepage", options->build.codepage,
                         "Windows ANSI code page of the target systems (default 1252)")

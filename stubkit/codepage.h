@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "stubkit/platform/platform.h"
+
 namespace stubkit {
 
 constexpr int kDefaultCodepage = 1252;
@@ -36,12 +38,11 @@ public:
 
 private:
     int number_;
-    std::string charset_;
 };
 
 // Letter case folded the way Windows compares file names (Unicode simple
 // upper case), for finding names that would land on the same file.
-std::string FoldCaseUtf8(const std::string& utf8);
+using platform::FoldCaseUtf8;
 
 }  // namespace stubkit
 

@@ -1,8 +1,9 @@
 // stubkit/: the host tool's commands and what only they use: the product's
 // TOML config, the pack plan and the packer, progress bars, file times and
 // file I/O, the code page, and the stub the tool carries. They may use
-// stubkit/encoder, stubkit/container, payload/ and common/installer_config;
-// neither of those two folders uses anything here.
+// stubkit/encoder, stubkit/container, stubkit/platform, payload/ and
+// common/installer_config; none of those folders uses anything here.
+// Nothing here tests which host it runs on: what differs is stubkit/platform's.
 //
 // Subcommands of the stubkit tool. Each lives in its own file and registers
 // itself on the application; main() only calls the Add...Command functions.
@@ -11,8 +12,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
+
 #include "stubkit/codepage.h"
 #include "stubkit/container/installer_file.h"
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 
@@ -44,12 +48,21 @@ inline CLI::Validator RegularFile()
 {
     return CLI::Validator(
         [](std::string& path) {
-            const std::string problem = NonRegularFileProblem(path);
+            const std::string problem = NonRegularFileProblem(std::filesystem::u8path(path));
             if (!problem.empty())
                 PendingInputFileProblems().push_back(problem);
             return std::string();
         },
         "FILE", "RegularFile");
+}
+
+// A path option: arguments are UTF-8 on every host, and a path is made from
+// one through u8path (CLI11 would read it in the host's narrow code page).
+inline CLI::Option* AddPathOption(CLI::App& command, const std::string& name, std::filesystem::path& path,
+                                  const std::string& description)
+{
+    return command.add_option_function<std::string>(
+        name, [&path](const std::string& text) { path = std::filesystem::u8path(text); }, description);
 }
 
 // A Windows ANSI code page number.
@@ -62,11 +75,17 @@ inline CLI::Validator AnsiCodepage()
 // machine's hardware threads (at most kMaxThreads).
 void AddThreadsOption(CLI::App& command, int& threads);
 
-// stubkit encode [-1..-9] [-T N] IN OUT: the raw compressed stream of IN's bytes.
+// -10 .. -12 and --ultra (the same as -12) for the commands that compress.
+// CLI11 reads "-12" as "-1 -2", so main() first spells those flags as
+// "--12" with SpellHighLevelFlags, which the commands take.
+void AddHighLevelFlags(CLI::App& command, const std::function<void(int)>& set_level);
+void SpellHighLevelFlags(int argc, char** argv);
+
+// stubkit encode [-1..-12] [-T N] IN OUT: the raw compressed stream of IN's bytes.
 void AddEncodeCommand(CLI::App& app);
 // stubkit decode --total N IN OUT: every byte the installer's decoder emits.
 void AddDecodeCommand(CLI::App& app);
-// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-9] [-T N]: pack a product folder.
+// stubkit build CONFIG [-o OUT] [--stub STUB] [-1..-12] [-T N]: pack a product folder.
 void AddBuildCommand(CLI::App& app);
 // stubkit list SETUP [--json]: the record's fields and the file table.
 void AddListCommand(CLI::App& app);

@@ -46,7 +46,7 @@ std::string LevelDescription(int level)
     case 3: return "Lazy matching over longer 3-byte hash chains";
     case 4: return "Lazy matching over the longest 3-byte hash chains";
     case 5: return "Optimal parsing over binary trees, several threads with -T";
-    case kBestLevel: return "Smallest (default): optimal parsing with the deepest search";
+    case kBestLevel: return "Default: optimal parsing with the deepest search; -10 .. -12 (--ultra) go further";
     default: return "As -" + std::to_string(level - 1) + ", searching deeper";
     }
 }
@@ -59,10 +59,30 @@ void AddThreadsOption(CLI::App& command, int& threads)
     threads = static_cast<int>(std::clamp<unsigned>(hardware, 1, kMaxThreads));
     command
         .add_option("-T,--threads", threads,
-                    "Threads that search for matches at -5 .. -9 (default: the machine's hardware threads); "
+                    "Threads that search for matches at -5 .. -12 (default: the machine's hardware threads); "
                     "the output is the same for every count")
         ->check(CLI::Range(1, kMaxThreads).description(""))
         ->type_name("N");
+}
+
+void AddHighLevelFlags(CLI::App& command, const std::function<void(int)>& set_level)
+{
+    // Hidden: the spellings main() gives -10 .. -12; --ultra stands for them in the help.
+    for (int level = kBestLevel + 1; level <= kUltraLevel; ++level)
+        command.add_flag_callback("--" + std::to_string(level), [set_level, level] { set_level(level); })->group("");
+    command.add_flag_callback("--ultra", [set_level] { set_level(kUltraLevel); },
+                              "Compress smallest, same as -12; -10 and -11 lie between -9 and it "
+                              "(several times slower than -9)");
+}
+
+void SpellHighLevelFlags(int argc, char** argv)
+{
+    static const std::string kSpelled[] = {"--10", "--11", "--12"};
+    static_assert(kUltraLevel - kBestLevel == 3, "one spelling per level past -9");
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
+        for (int level = kBestLevel + 1; level <= kUltraLevel; ++level)
+            if (argv[i] == "-" + std::to_string(level))
+                argv[i] = const_cast<char*>(kSpelled[level - kBestLevel - 1].c_str());
 }
 
 void AddEncodeCommand(CLI::App& app)
@@ -74,6 +94,7 @@ void AddEncodeCommand(CLI::App& app)
         command->add_flag_callback("-" + std::to_string(level), [options, level] { options->level = level; },
                                    LevelDescription(level));
     }
+    AddHighLevelFlags(*command, [options](int level) { options->level = level; });
     AddThreadsOption(*command, options->threads);
     command->add_option("IN", options->input, "File to compress")->required();
     command->add_option("OUT", options->output, "Stream to write")->required();

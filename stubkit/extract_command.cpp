@@ -24,7 +24,7 @@ void RunExtract(ExtractOptions options)
     const Codepage codepage(options.codepage);
     options.choices.progress = ProgressStyleFor(options.quiet);
     options.choices.stub = options.stub;
-    const std::size_t files = ExtractInstaller(options.setup, options.folder, codepage, options.overwrite, options.choices);
+    const std::size_t files = ExtractInstaller(std::filesystem::u8path(options.setup), std::filesystem::u8path(options.folder), codepage, options.overwrite, options.choices);
     if (!options.quiet)
         std::cout << Printable(options.setup) << ": extracted " << files << " files into " << Printable(options.folder) << "\n";
 }

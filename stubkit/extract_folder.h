@@ -1,32 +1,31 @@
 // The folder `extract` writes into, held open so that every path below it is
-// walked one component at a time without following symbolic links: whatever
-// links already stand in the folder, nothing is written outside it.
+// walked one component at a time without following links: whatever links
+// already stand in the folder, nothing is written outside it.
 #ifndef STUBKIT_EXTRACT_FOLDER_H
 #define STUBKIT_EXTRACT_FOLDER_H
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "stubkit/file_identity.h"
 #include "stubkit/file_times.h"
+#include "stubkit/platform/anchored_folder.h"
 
 namespace stubkit {
 
 // A path below the folder: its components, none empty, ".", ".." or with '/'.
-using RelativePath = std::vector<std::string>;
+using platform::RelativePath;
 
 class ExtractFolder {
 public:
     // Creates `folder` if it is missing (links in `folder` itself are the
     // user's choice and are followed) and opens it.
     explicit ExtractFolder(const std::filesystem::path& folder);
-    ~ExtractFolder();
-    ExtractFolder(const ExtractFolder&) = delete;
-    ExtractFolder& operator=(const ExtractFolder&) = delete;
 
     // What stands in the way of creating `file`, checked before anything is
     // written: a symbolic link or a non-folder among its folders, a link or a
@@ -50,15 +49,12 @@ public:
     void KeepInput(const std::filesystem::path& input);
 
 private:
-    [[noreturn]] void Fail(const char* what, const RelativePath& file) const;
-    int OpenFolders(const RelativePath& file, bool create) const;
+    void Check(const std::optional<platform::FolderFailure>& failure, const RelativePath& file) const;
 
     std::filesystem::path folder_;
-    int folder_descriptor_ = -1;
-    int file_descriptor_ = -1;
-    int open_parent_ = -1;
+    std::unique_ptr<platform::AnchoredFolder> anchored_;
     RelativePath open_file_;
-    std::optional<FileIdentity> input_;
+    std::filesystem::path input_;   // the installer, never overwritten
 };
 
 }  // namespace stubkit

@@ -1,6 +1,5 @@
-// Whether two paths name one file, and whether a path may be written as an
-// output. Host-specific (device and inode numbers here), kept apart so that
-// another host's way of telling can take its place.
+// Whether a path may be written as an output; which file a path names is the
+// platform layer's to tell (platform::SameFile).
 #ifndef STUBKIT_FILE_IDENTITY_H
 #define STUBKIT_FILE_IDENTITY_H
 
@@ -11,15 +10,6 @@
 #include <vector>
 
 namespace stubkit {
-
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool operator==(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
-};
-
-// The file `path` leads to, symbolic links followed; nothing when there is none.
-std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path);
 
 // Why `output` must not be written: it exists and is not a regular file (a
 // device, a FIFO, a socket, a folder), or it is one of `inputs` (by the same

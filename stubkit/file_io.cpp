@@ -1,20 +1,22 @@
 #include "stubkit/file_io.h"
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 namespace {
 
 [[noreturn]] void Fail(const char* what, const std::string& path)
 {
-    throw std::runtime_error(std::string(what) + " '" + path + "': " + std::strerror(errno));
+    throw std::runtime_error(std::string(what) + " '" + path + "': " + platform::ErrnoText(errno));
 }
 
 }  // namespace
 
-File::File(const std::string& path, const char* mode) : path_(path), file_(std::fopen(path.c_str(), mode))
+File::File(const std::string& path, const char* mode)
+    : path_(path), file_(platform::OpenFile(std::filesystem::u8path(path), mode))
 {
     if (file_ == nullptr)
         Fail(mode[0] == 'r' ? "cannot open" : "cannot create", path);

@@ -1,12 +1,6 @@
 #include "stubkit/file_times.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <stdexcept>
 
 namespace stubkit {
 namespace {
@@ -15,62 +9,40 @@ constexpr std::int64_t kTicksPerSecond = 10000000;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t kUnixEpochInFiletimeSeconds = 11644473600;
 
-std::uint64_t FromStatx(const statx_timestamp& stamp)
+struct CivilDate {
+    std::int64_t year;
+    int month;
+    int day;
+};
+
+// The proleptic Gregorian date `days` after 1970-01-01 (days >= the 1601
+// start of FILETIMEs): whole 400-year eras, then the year inside the era
+// counted from March, so that the leap day falls at a year's end.
+CivilDate DateFromDays(std::int64_t days)
 {
-    return FiletimeFromUnix(stamp.tv_sec, stamp.tv_nsec);
+    days += 719468;   // from 0000-03-01
+    const std::int64_t era = days / 146097;
+    const std::int64_t day_of_era = days - era * 146097;
+    const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const std::int64_t month_from_march = (5 * day_of_year + 2) / 153;
+    const int day = static_cast<int>(day_of_year - (153 * month_from_march + 2) / 5 + 1);
+    const int month = static_cast<int>(month_from_march < 10 ? month_from_march + 3 : month_from_march - 9);
+    return {year_of_era + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
 }  // namespace
 
-std::uint64_t FiletimeFromUnix(std::int64_t seconds, std::uint32_t nanoseconds)
-{
-    const std::int64_t since_1601 = seconds + kUnixEpochInFiletimeSeconds;
-    if (since_1601 < 0)
-        return 0;
-    return static_cast<std::uint64_t>(since_1601) * kTicksPerSecond + nanoseconds / 100;
-}
-
-timespec UnixFromFiletime(std::uint64_t filetime)
-{
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(filetime / kTicksPerSecond) -
-                                      kUnixEpochInFiletimeSeconds);
-    time.tv_nsec = static_cast<long>(filetime % kTicksPerSecond) * 100;
-    return time;
-}
-
-FileTimes ReadFileTimes(const std::filesystem::path& path)
-{
-    struct statx status {};
-    if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_ATIME | STATX_MTIME, &status) != 0)
-        throw std::runtime_error("cannot read the times of '" + path.string() + "': " +
-                                 std::strerror(errno));
-    FileTimes times;
-    times.write = FromStatx(status.stx_mtime);
-    times.access = FromStatx(status.stx_atime);
-    times.creation = (status.stx_mask & STATX_BTIME) ? FromStatx(status.stx_btime) : times.write;
-    return times;
-}
-
-void WriteFileTimes(const std::filesystem::path& path, const FileTimes& times)
-{
-    const timespec access_and_write[2] = {UnixFromFiletime(times.access), UnixFromFiletime(times.write)};
-    if (utimensat(AT_FDCWD, path.c_str(), access_and_write, 0) != 0)
-        throw std::runtime_error("cannot set the times of '" + path.string() + "': " +
-                                 std::strerror(errno));
-}
-
 std::string FormatFiletime(std::uint64_t filetime)
 {
-    const timespec time = UnixFromFiletime(filetime);
-    std::tm parts{};
-    const time_t seconds = time.tv_sec;
-    if (!gmtime_r(&seconds, &parts))
-        return "(invalid time)";
+    const std::int64_t seconds = static_cast<std::int64_t>(filetime / kTicksPerSecond) - kUnixEpochInFiletimeSeconds;
+    const std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const std::int64_t in_day = seconds - days * 86400;
+    const CivilDate date = DateFromDays(days);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%07ld UTC", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-                  time.tv_nsec / 100);
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d:%02d.%07u UTC", static_cast<long long>(date.year),
+                  date.month, date.day, static_cast<int>(in_day / 3600), static_cast<int>(in_day / 60 % 60),
+                  static_cast<int>(in_day % 60), static_cast<unsigned>(filetime % kTicksPerSecond));
     return text;
 }
 

@@ -1,32 +1,25 @@
 // Windows FILETIMEs (100-nanosecond ticks since 1601-01-01 UTC) for host
-// files, in both directions.
+// files, in both directions; reading and setting a file's times is the
+// platform layer's.
 #ifndef STUBKIT_FILE_TIMES_H
 #define STUBKIT_FILE_TIMES_H
 
 #include <cstdint>
 #include <ctime>
-#include <filesystem>
 #include <string>
+
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 
-struct FileTimes {
-    std::uint64_t creation = 0;
-    std::uint64_t access = 0;
-    std::uint64_t write = 0;
-};
+using platform::FileTimes;
+using platform::FiletimeFromUnix;
+using platform::ReadFileTimes;
+using platform::UnixFromFiletime;
+using platform::WriteFileTimes;
 
-std::uint64_t FiletimeFromUnix(std::int64_t seconds, std::uint32_t nanoseconds);
-timespec UnixFromFiletime(std::uint64_t filetime);
-
-// Creation is the file system's birth time where it keeps one, else the
-// modification time. Throws naming the file when it cannot be read.
-FileTimes ReadFileTimes(const std::filesystem::path& path);
-
-// Sets access and modification times; Linux offers no way to set a birth time.
-void WriteFileTimes(const std::filesystem::path& path, const FileTimes& times);
-
-// "2024-03-01 12:34:56.1234567 UTC"; FILETIMEs keep 100 ns.
+// "2024-03-01 12:34:56.1234567 UTC"; FILETIMEs keep 100 ns. Years after 9999
+// keep all their digits.
 std::string FormatFiletime(std::uint64_t filetime);
 
 }  // namespace stubkit

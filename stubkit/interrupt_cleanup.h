@@ -1,5 +1,5 @@
-// A file that must not outlive an interrupted run. Host-specific (POSIX
-// signals here), kept apart so another host's console events can take over.
+// A file that must not outlive an interrupted run: signals on Linux, console
+// control events on Windows (stubkit/platform).
 #ifndef STUBKIT_INTERRUPT_CLEANUP_H
 #define STUBKIT_INTERRUPT_CLEANUP_H
 

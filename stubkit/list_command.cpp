@@ -18,8 +18,9 @@ struct ListOptions {
 void RunList(const ListOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const InstallerImage image = ReadInstallerImage(options.setup);
-    std::cout << DescribeInstaller(image, codepage, options.json, InspectSignature(options.setup, options.signature.ca_file));
+    const std::filesystem::path setup = std::filesystem::u8path(options.setup);
+    const InstallerImage image = ReadInstallerImage(setup);
+    std::cout << DescribeInstaller(image, codepage, options.json, InspectSignature(setup, options.signature.ca_file));
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "stubkit/commands.h"
 #include "stubkit/container/printable_text.h"
 #include "stubkit/embedded_stub.h"
+#include "stubkit/platform/platform.h"
 #include "stubkit/tool_documents.h"
 
 namespace {
@@ -35,18 +37,18 @@ void AddDocumentFlags(CLI::App& app)
 }
 
 // CLI11 would call a mistyped command an unexpected argument; say what it is.
-bool IsUnknownCommand(CLI::App& app, int argc, char** argv)
+bool IsUnknownCommand(CLI::App& app, const std::vector<std::string>& arguments)
 {
-    if (argc < 2 || argv[1][0] == '-')
+    if (arguments.size() < 2 || arguments[1].empty() || arguments[1][0] == '-')
         return false;
     std::string known;
     for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
-        if (command->get_name() == argv[1])
+        if (command->get_name() == arguments[1])
             return false;
         known += (known.empty() ? "" : ", ") + command->get_name();
     }
     std::fprintf(stderr, "stubkit: unknown command %s; the commands are %s (stubkit --help)\n",
-                 stubkit::Quoted(std::string(argv[1])).c_str(), known.c_str());
+                 stubkit::Quoted(arguments[1]).c_str(), known.c_str());
     return true;
 }
 
@@ -61,7 +63,16 @@ int ParseExit(const CLI::App& app, const CLI::ParseError& error)
 
 int main(int argc, char** argv)
 {
+    stubkit::platform::PrepareConsole();
+    std::vector<std::string> arguments = stubkit::platform::Utf8Arguments(argc, argv);
+    std::vector<char*> utf8_argv;
+    for (std::string& argument : arguments)
+        utf8_argv.push_back(argument.data());
+    utf8_argv.push_back(nullptr);
     CLI::App app{"stubkit: builds and inspects self-extracting installers", "stubkit"};
+    // The same options on every host: CLI11 would take "/name" for an option
+    // on Windows, where it may as well be a path from the root of a drive.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", VersionText(), "Print the version and the sizes of the stub and uninstaller");
     stubkit::AddBuildCommand(app);
     stubkit::AddListCommand(app);
@@ -79,10 +90,11 @@ int main(int argc, char** argv)
                "'stubkit COMMAND --help' describes each command; build's help shows the config format.");
     app.require_subcommand(1);
     app.parse_complete_callback(stubkit::ReportInputFileProblems);
-    if (IsUnknownCommand(app, argc, argv))
+    if (IsUnknownCommand(app, arguments))
         return stubkit::kExitUsage;
+    stubkit::SpellHighLevelFlags(argc, argv);
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(arguments.size()), utf8_argv.data());
     } catch (const CLI::ParseError& error) {
         return ParseExit(app, error);
     } catch (const std::exception& error) {

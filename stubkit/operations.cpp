@@ -42,7 +42,7 @@ std::vector<std::uint8_t> ReadWholeFile(const fs::path& path)
 
 fs::path DefaultOutput(const fs::path& config)
 {
-    return config.stem().string() + "-setup.exe";
+    return fs::u8path(config.stem().u8string() + "-setup.exe");
 }
 
 std::vector<std::uint8_t> LoadStub(const BuildOptions& options, std::string& origin)
@@ -70,11 +70,17 @@ std::optional<std::uint64_t> LatestTime(std::vector<std::string>& problems)
     return FiletimeFromUnix(std::stoll(value), 0);
 }
 
+// Where `path` really leads: through links, and for a file yet to be made
+// through the links of its folder.
 fs::path RealPath(const fs::path& path)
 {
     std::error_code error;
-    const fs::path real = fs::weakly_canonical(path, error);
-    return error ? fs::absolute(path).lexically_normal() : real;
+    const fs::path real = platform::RealPath(path, error);
+    if (!error)
+        return real;
+    const fs::path absolute = fs::absolute(path).lexically_normal();
+    const fs::path parent = platform::RealPath(absolute.parent_path(), error);
+    return error ? absolute : parent / absolute.filename();
 }
 
 // The installer is written last, over whatever is at `output`: it must not be

@@ -1,9 +1,5 @@
 #include "stubkit/packer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +10,7 @@
 
 #include "payload/crc32.h"
 #include "stubkit/encoder/encoder.h"
+#include "stubkit/platform/platform.h"
 #include "stubkit/interrupt_cleanup.h"
 
 namespace stubkit {
@@ -21,78 +18,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ErrnoText()
-{
-    return std::strerror(errno);
-}
-
-// A source file opened without touching its access time, so packing the
-// same folder twice sees the same times (and gives the same installer).
-class SourceReader {
-public:
-    explicit SourceReader(const fs::path& path) : path_(path)
-    {
-        // O_NONBLOCK: a file swapped for a FIFO since it was listed must not
-        // block the build; it is refused below.
-        descriptor_ = ::open(path.c_str(), O_RDONLY | O_NOATIME | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor_ < 0 && errno == EPERM)   // O_NOATIME is for the file's owner only
-            descriptor_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor_ < 0)
-            throw std::runtime_error("cannot open '" + path.string() + "': " + ErrnoText());
-        struct stat status {};
-        if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) {
-            ::close(descriptor_);
-            throw std::runtime_error("'" + path.string() + "' is no longer a regular file");
-        }
-    }
-    ~SourceReader() { ::close(descriptor_); }
-    SourceReader(const SourceReader&) = delete;
-    SourceReader& operator=(const SourceReader&) = delete;
-
-    std::size_t Read(std::uint8_t* buffer, std::size_t size)
-    {
-        for (;;) {
-            const ssize_t done = ::read(descriptor_, buffer, size);
-            if (done >= 0)
-                return static_cast<std::size_t>(done);
-            if (errno != EINTR)
-                throw std::runtime_error("cannot read '" + path_.string() + "': " + ErrnoText());
-        }
-    }
-
-private:
-    fs::path path_;
-    int descriptor_;
-};
-
-// The permissions a newly created file gets, as with fopen.
-mode_t CreationMode()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 // The output under its temporary name until Commit renames it into place.
 // The temporary file is new (created exclusively under a fresh name in the
 // output's folder), so an existing file or link of any name is never written.
 class PendingOutput {
 public:
-    explicit PendingOutput(const fs::path& output) : output_(output)
+    explicit PendingOutput(const fs::path& output)
+        : output_(output),
+          temporary_(platform::CreateFileBeside(output, "." + output.filename().string() + ".partial-", &file_))
     {
-        std::string name = (output.parent_path() / ("." + output.filename().string() + ".partial-XXXXXX")).string();
-        const int descriptor = ::mkostemp(name.data(), O_CLOEXEC);
-        temporary_ = name;
-        if (descriptor < 0)
-            throw std::runtime_error("cannot create a temporary file beside '" + output.string() + "': " + ErrnoText());
         interrupted_.emplace(temporary_);
-        ::fchmod(descriptor, CreationMode());
-        file_ = ::fdopen(descriptor, "wb");
-        if (!file_) {
-            ::close(descriptor);
-            ::unlink(temporary_.c_str());
-            throw std::runtime_error("cannot create '" + temporary_.string() + "': " + ErrnoText());
-        }
     }
     ~PendingOutput()
     {
@@ -130,23 +65,20 @@ public:
         file_ = nullptr;
         if (std::fclose(file) != 0)
             Fail("cannot write");
-        std::error_code error;
-        fs::rename(temporary_, output_, error);
-        if (error)
-            throw std::runtime_error("cannot create '" + output_.string() + "': " + error.message());
+        platform::MoveIntoPlace(temporary_, output_);
         committed_ = true;
     }
 
 private:
     [[noreturn]] void Fail(const char* what)
     {
-        throw std::runtime_error(std::string(what) + " '" + temporary_.string() + "': " + ErrnoText());
+        throw std::runtime_error(std::string(what) + " '" + temporary_.string() + "': " + platform::ErrnoText(errno));
     }
 
     fs::path output_;
-    fs::path temporary_;
     std::optional<RemovedOnInterrupt> interrupted_;
     std::FILE* file_ = nullptr;
+    fs::path temporary_;
     std::uint64_t written_ = 0;
     bool committed_ = false;
 };
@@ -156,7 +88,7 @@ private:
 std::uint32_t CompressFile(const SourceFile& file, StreamEncoder& encoder, std::vector<std::uint8_t>& buffer,
                            std::uint64_t& done, const PackProgress& progress)
 {
-    SourceReader reader(file.path);
+    platform::SourceReader reader(file.path);
     std::uint32_t crc = CrcInitial;
     std::uint64_t size = 0;
     while (std::size_t got = reader.Read(buffer.data(), buffer.size())) {

@@ -1,6 +1,6 @@
 #include "stubkit/progress.h"
 
-#include <unistd.h>
+#include <cstdio>
 
 namespace stubkit {
 namespace {
@@ -27,11 +27,6 @@ double Fraction(std::uint64_t done, std::uint64_t total)
 }
 
 }  // namespace
-
-bool StderrIsTerminal()
-{
-    return isatty(STDERR_FILENO) == 1;
-}
 
 ProgressStyle ProgressStyleFor(bool quiet)
 {

@@ -9,10 +9,12 @@
 #include <functional>
 #include <string>
 
+#include "stubkit/platform/platform.h"
+
 namespace stubkit {
 
 // True when stderr is a terminal, where a bar (and chatter) belongs.
-bool StderrIsTerminal();
+using platform::StderrIsTerminal;
 
 enum class ProgressStyle {
     None,

@@ -1,10 +1,5 @@
 #include "stubkit/signing.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -15,15 +10,13 @@
 #include <stdexcept>
 
 #include "stubkit/container/pe_sections.h"
-
-extern char** environ;
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kInstallHint = "install it (Debian: apt-get install osslsigncode)";
 constexpr const char* kSignatureChanged = "the signature's own bytes were changed after signing";
 // WIN_CERTIFICATE: length, revision 2.0, type PKCS#7 signed data, then DER.
 constexpr std::size_t kWinCertificateHeader = 8;
@@ -39,114 +32,14 @@ std::string Quoted(const fs::path& path)
 
 // ---- running the signing tool --------------------------------------------
 
-struct ChildRun {
-    int exit_code = -1;
-    std::string output;   // stdout and stderr together
-};
+using platform::ChildRun;
 
-class Pipe {
-public:
-    Pipe()
-    {
-        if (pipe(ends_) != 0)
-            throw std::runtime_error(std::string("cannot create a pipe: ") + std::strerror(errno));
-    }
-    ~Pipe()
-    {
-        CloseRead();
-        CloseWrite();
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    int Read() const { return ends_[0]; }
-    int Write() const { return ends_[1]; }
-    void CloseRead() { Close(ends_[0]); }
-    void CloseWrite() { Close(ends_[1]); }
-
-private:
-    static void Close(int& end)
-    {
-        if (end >= 0)
-            close(end);
-        end = -1;
-    }
-    int ends_[2] = {-1, -1};
-};
-
-class SpawnActions {
-public:
-    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    posix_spawn_file_actions_t* Get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
-
-std::string ReadAll(int descriptor)
-{
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = read(descriptor, buffer, sizeof buffer);
-        if (got > 0)
-            text.append(buffer, static_cast<std::size_t>(got));
-        else if (got == 0 || errno != EINTR)
-            return text;
-    }
-}
-
-// Runs the signing tool with `arguments` (no shell: each is passed as it
-// is). Its input is empty and it runs in a session of its own, without the
-// terminal: a password comes from the password file or not at all, and a
-// build never stops at a hidden prompt.
+// No shell: each argument is passed as it is. Its input is empty and it runs
+// without the terminal: a password comes from the password file or not at
+// all, and a build never stops at a hidden prompt.
 ChildRun RunSigningTool(const std::vector<std::string>& arguments)
 {
-    std::vector<char*> argv;
-    std::string program = kSigningToolName;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    Pipe output;
-    SpawnActions actions;
-    posix_spawn_file_actions_addopen(actions.Get(), 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(actions.Get(), output.Write(), 1);
-    posix_spawn_file_actions_adddup2(actions.Get(), output.Write(), 2);
-    posix_spawn_file_actions_addclose(actions.Get(), output.Read());
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t child = 0;
-    const int error = posix_spawnp(&child, kSigningToolName, actions.Get(), &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    if (error == ENOENT)
-        throw std::runtime_error(std::string(kSigningToolName) + " is not installed: " + kInstallHint);
-    if (error != 0)
-        throw std::runtime_error(std::string("cannot start ") + kSigningToolName + ": " + std::strerror(error));
-    output.CloseWrite();
-    ChildRun run;
-    run.output = ReadAll(output.Read());
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-bool SigningToolOnPath()
-{
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "");
-    std::string folder;
-    while (std::getline(folders, folder, ':'))
-        if (!folder.empty() && access((fs::path(folder) / kSigningToolName).c_str(), X_OK) == 0)
-            return true;
-    return false;
+    return platform::RunProgram(kSigningToolName, arguments);
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -240,12 +133,10 @@ class ScratchFolderBeside {
 public:
     explicit ScratchFolderBeside(const fs::path& file)
     {
-        const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
-        std::string pattern = (parent / (".stubkit-sign-XXXXXX")).string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a folder beside " + Quoted(file) + " for signing: " +
-                                     std::strerror(errno));
-        path_ = pattern;
+        std::string error;
+        path_ = platform::CreateFolderBeside(file, ".stubkit-sign-", error);
+        if (path_.empty())
+            throw std::runtime_error("cannot create a folder beside " + Quoted(file) + " for signing: " + error);
     }
     ~ScratchFolderBeside()
     {
@@ -409,8 +300,9 @@ void CheckSigningOptions(const SigningOptions& options, std::vector<std::string>
                                      {options.key, "signing key"}, {options.password_file, "password file"}})
         if (!path.empty())
             CheckReadable(path, what, problems);
-    if (!SigningToolOnPath())
-        problems.push_back(std::string(kSigningToolName) + ", which signs installers, is not installed: " + kInstallHint);
+    if (!platform::ProgramOnPath(kSigningToolName))
+        problems.push_back(platform::ProgramFileName(kSigningToolName) + ", which signs installers, is not installed: " +
+                           platform::InstallHint(kSigningToolName));
 }
 
 void SignInstaller(const fs::path& installer, const SigningOptions& options)
@@ -422,7 +314,7 @@ void SignInstaller(const fs::path& installer, const SigningOptions& options)
         const fs::path signed_file = scratch.Path() / "signed.exe";
         const ChildRun run = RunSigningTool(SignArguments(options, installer, signed_file));
         if (run.exit_code == 0 && fs::exists(signed_file)) {
-            fs::rename(signed_file, installer);
+            platform::MoveIntoPlace(signed_file, installer);
             return;
         }
         complaint = ToolComplaint(run);

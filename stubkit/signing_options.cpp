@@ -7,20 +7,20 @@ namespace stubkit {
 void AddSigningOptions(CLI::App& command, SigningOptions& options)
 {
     const std::string group = "Signing (Authenticode, SHA-256, by osslsigncode)";
-    CLI::Option* pkcs12 = command.add_option("--sign-pkcs12", options.pkcs12, "Sign with the key and certificates in this PKCS#12 file")
+    CLI::Option* pkcs12 = AddPathOption(command, "--sign-pkcs12", options.pkcs12, "Sign with the key and certificates in this PKCS#12 file")
                               ->check(RegularFile())
                               ->group(group);
     CLI::Option* certificate =
-        command.add_option("--sign-cert", options.certificate, "Sign with this PEM certificate (chain)")
+        AddPathOption(command, "--sign-cert", options.certificate, "Sign with this PEM certificate (chain)")
             ->check(RegularFile())
             ->group(group);
-    CLI::Option* key = command.add_option("--sign-key", options.key, "PEM private key of --sign-cert")
+    CLI::Option* key = AddPathOption(command, "--sign-key", options.key, "PEM private key of --sign-cert")
                            ->check(RegularFile())
                            ->group(group);
     certificate->needs(key);
     key->needs(certificate);
     pkcs12->excludes(certificate)->excludes(key);
-    command.add_option("--sign-pass-file", options.password_file, "File whose first line is the key's password")
+    AddPathOption(command, "--sign-pass-file", options.password_file, "File whose first line is the key's password")
         ->check(RegularFile())
         ->group(group);
     command.add_option("--sign-timestamp", options.timestamp_urls,
@@ -32,7 +32,7 @@ void AddSigningOptions(CLI::App& command, SigningOptions& options)
 
 void AddSignatureCheckOptions(CLI::App& command, SignatureCheckOptions& options, bool with_requirement)
 {
-    command.add_option("--ca-file", options.ca_file,
+    AddPathOption(command, "--ca-file", options.ca_file,
                        "Trust the certificates in this PEM file instead of the system's list")
         ->check(RegularFile());
     if (with_requirement)

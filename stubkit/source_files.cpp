@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "stubkit/container/printable_text.h"
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;
@@ -15,15 +16,25 @@ namespace {
     throw std::runtime_error("cannot read " + Quoted(path) + ": " + error.message());
 }
 
-const char* SpecialKind(fs::file_type type)
+using platform::FileKind;
+
+const char* SpecialKind(FileKind kind)
 {
-    switch (type) {
-    case fs::file_type::fifo: return "a FIFO";
-    case fs::file_type::socket: return "a socket";
-    case fs::file_type::block:
-    case fs::file_type::character: return "a device";
+    switch (kind) {
+    case FileKind::fifo: return "a FIFO";
+    case FileKind::socket: return "a socket";
+    case FileKind::device: return "a device";
     default: return "not a regular file";
     }
+}
+
+// The kind of what stands at `path`; throws when it cannot be examined.
+FileKind KindOf(const fs::path& path, bool follow_links)
+{
+    const platform::FileFacts facts = platform::ExamineFile(path, follow_links);
+    if (!facts.error.empty())
+        throw std::runtime_error("cannot read " + Quoted(path) + ": " + facts.error);
+    return facts.kind;
 }
 
 bool IsInside(const fs::path& path, const fs::path& folder)
@@ -37,9 +48,9 @@ public:
     Scanner(const fs::path& root, const ScanRules& rules) : root_(root), rules_(rules)
     {
         std::error_code error;
-        if (!fs::is_directory(root, error))
+        if (platform::ExamineFile(root, true).kind != FileKind::folder)
             throw std::runtime_error("source folder " + Quoted(root) + " does not exist or is not a folder");
-        real_root_ = fs::canonical(root, error);
+        real_root_ = platform::RealPath(root, error);
         if (error)
             FailOn(root, error);
     }
@@ -49,17 +60,11 @@ public:
         const std::size_t files_before = scan.files.size();
         const std::size_t empty_before = scan.empty_folders.size();
         std::error_code error;
-        fs::directory_iterator entries(folder, error);
+        const std::vector<fs::path> entries = platform::ListFolder(folder, error);
         if (error)
             FailOn(folder, error);
-        for (; entries != fs::directory_iterator(); entries.increment(error)) {
-            if (error)
-                FailOn(folder, error);
-            const fs::path& path = entries->path();
-            Entry(path, (name.empty() ? "" : name + "\\") + path.filename().u8string());
-        }
-        if (error)
-            FailOn(folder, error);
+        for (const fs::path& entry : entries)
+            Entry(folder / entry, (name.empty() ? "" : name + "\\") + entry.u8string());
         // The installer makes a folder only on the way to a file in it.
         if (!name.empty() && scan.files.size() == files_before && scan.empty_folders.size() == empty_before)
             scan.empty_folders.push_back(name);
@@ -71,29 +76,27 @@ private:
     void Entry(const fs::path& path, const std::string& name)
     {
         std::error_code error;
-        const fs::file_status own = fs::symlink_status(path, error);
-        if (error)
-            FailOn(path, error);
+        const FileKind own = KindOf(path, false);
         // On Windows a backslash separates folders: "a\b" would become b in a.
         if (path.filename().string().find('\\') != std::string::npos) {
             scan.problems.push_back("file " + Quoted(name) +
                                     ": the name holds a backslash, which Windows takes as a folder separator");
             return;
         }
-        if (fs::is_directory(own))
+        if (own == FileKind::folder)
             return Folder(path, name);
-        if (fs::is_regular_file(own))
+        if (own == FileKind::regular)
             return File(path, name);
-        if (!fs::is_symlink(own))
-            return Skip(name, SpecialKind(own.type()));
-        const fs::file_status target = fs::status(path, error);
-        if (error || !fs::exists(target))
+        if (own != FileKind::link)
+            return Skip(name, SpecialKind(own));
+        const platform::FileFacts target = platform::ExamineFile(path, true);
+        if (target.kind == FileKind::missing)
             return Skip(name, "a dangling symbolic link");
-        if (fs::is_directory(target))
+        if (target.kind == FileKind::folder)
             return Skip(name, "a link to a folder, not followed");
-        if (!fs::is_regular_file(target))
-            return Skip(name, std::string("a link to ") + SpecialKind(target.type()));
-        const fs::path real = fs::canonical(path, error);
+        if (target.kind != FileKind::regular)
+            return Skip(name, std::string("a link to ") + SpecialKind(target.kind));
+        const fs::path real = platform::RealPath(path, error);
         if (error)
             FailOn(path, error);
         if (!IsInside(real, real_root_) && !rules_.follow_outside_links) {
@@ -108,13 +111,10 @@ private:
 
     void File(const fs::path& path, const std::string& name)
     {
-        std::error_code error;
         SourceFile file;
         file.path = path;
         file.name = name;
-        file.size = fs::file_size(path, error);
-        if (error)
-            FailOn(path, error);
+        file.size = platform::ExamineFile(path, true).size;
         file.times = ReadFileTimes(path);
         file.times.access = file.times.write;
         if (rules_.latest_time) {

@@ -46,10 +46,11 @@ void RunTest(const TestOptions& options)
     if (options.json)
         return RunTestForJson(options);
     const Codepage codepage(options.codepage);
-    const TestOutcome outcome = TestInstaller(options.setup, codepage, ProgressStyleFor(options.quiet), options.stub);
+    const std::filesystem::path setup = std::filesystem::u8path(options.setup);
+    const TestOutcome outcome = TestInstaller(setup, codepage, ProgressStyleFor(options.quiet), options.stub);
     if (!outcome.passed)
         throw std::runtime_error(Quoted(options.setup) + " is damaged: " + outcome.message);
-    const SignatureReport signature = InspectSignature(options.setup, options.signature.ca_file);
+    const SignatureReport signature = InspectSignature(setup, options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
     if (!refusal.empty())
         throw std::runtime_error(Quoted(options.setup) + " " + refusal);

@@ -1,7 +1,5 @@
 #include "stubkit/container/installer_file.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "stubkit/container/pe_sections.h"
 #include "stubkit/container/printable_text.h"
 #include "stubkit/container/record_rules.h"
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 namespace {
@@ -182,15 +181,16 @@ void WriteConfigRecord(std::vector<std::uint8_t>& image, std::size_t offset,
 
 std::string NonRegularFileProblem(const std::filesystem::path& path)
 {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
-        return "cannot open " + Quoted(path) + ": " + std::strerror(errno);
-    const char* kind = S_ISREG(status.st_mode)    ? nullptr
-                       : S_ISDIR(status.st_mode)  ? "a folder"
-                       : S_ISFIFO(status.st_mode) ? "a FIFO"
-                       : S_ISSOCK(status.st_mode) ? "a socket"
-                       : S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) ? "a device"
-                                                                            : "not a file";
+    using platform::FileKind;
+    const platform::FileFacts facts = platform::ExamineFile(path, true);
+    if (facts.kind == FileKind::missing)
+        return "cannot open " + Quoted(path) + ": " + (facts.error.empty() ? platform::ErrnoText(ENOENT) : facts.error);
+    const char* kind = facts.kind == FileKind::regular  ? nullptr
+                       : facts.kind == FileKind::folder ? "a folder"
+                       : facts.kind == FileKind::fifo   ? "a FIFO"
+                       : facts.kind == FileKind::socket ? "a socket"
+                       : facts.kind == FileKind::device ? "a device"
+                                                        : "not a file";
     return kind ? Quoted(path) + " is " + kind + ", not a regular file" : std::string();
 }
 

@@ -124,10 +124,13 @@ int TokenizeLengths(const uint8_t* lengths, LengthToken* tokens)
     return written;
 }
 
+using CodeLengthsFunction = void (*)(const uint32_t* frequencies, int count, uint8_t* lengths, int max_length);
+constexpr CodeLengthsFunction kExactLengths = LimitedCodeLengths;
+
 // Plans a length-code or position alphabet: the single-symbol form when at most
 // one symbol is used, else a length-limited code. Returns its table's bits.
 uint64_t PlanShortAlphabet(const uint32_t* counts, int size, int width, bool zero_run_field,
-                           int* single, uint8_t* lengths)
+                           int* single, uint8_t* lengths, CodeLengthsFunction code_lengths)
 {
     int last = 0;
     if (UsedSymbols(counts, size, &last) <= 1) {
@@ -135,7 +138,7 @@ uint64_t PlanShortAlphabet(const uint32_t* counts, int size, int width, bool zer
         std::fill(lengths, lengths + size, 0);
         return 2 * width;
     }
-    LimitedCodeLengths(counts, size, lengths);
+    code_lengths(counts, size, lengths, kMaxCodeLength);
     return ShortTableBits(lengths, size, width, zero_run_field);
 }
 
@@ -151,7 +154,7 @@ struct BlockLengths {
     uint64_t header_bits = 0;
 };
 
-void PlanLengths(const Histogram& histogram, BlockLengths& plan)
+void PlanLengths(const Histogram& histogram, BlockLengths& plan, CodeLengthsFunction code_lengths = kExactLengths)
 {
     int last = 0;
     uint64_t bits = 16;
@@ -164,13 +167,13 @@ void PlanLengths(const Histogram& histogram, BlockLengths& plan)
         std::fill(plan.length_code, plan.length_code + kLengthCodeCount, 0);
         bits += 5 + 5 + 9 + 9;
     } else {
-        LimitedCodeLengths(histogram.symbols, kSymbolCount, plan.symbol);
+        code_lengths(histogram.symbols, kSymbolCount, plan.symbol, kMaxCodeLength);
         plan.token_count = TokenizeLengths(plan.symbol, plan.tokens);
         uint32_t token_counts[kLengthCodeCount] = {};
         for (int i = 0; i < plan.token_count; ++i)
             ++token_counts[plan.tokens[i].code];
         bits += PlanShortAlphabet(token_counts, kLengthCodeCount, 5, true, &plan.single_length_code,
-                                  plan.length_code);
+                                  plan.length_code, code_lengths);
         bits += 9;
         for (int i = 0; i < plan.token_count; ++i)
             bits += plan.length_code[plan.tokens[i].code] + plan.tokens[i].extra_bits;
@@ -178,7 +181,7 @@ void PlanLengths(const Histogram& histogram, BlockLengths& plan)
 
     // Position alphabet.
     bits += PlanShortAlphabet(histogram.positions, kPositionCount, 14, false, &plan.single_position,
-                              plan.position);
+                              plan.position, code_lengths);
     plan.header_bits = bits;
 }
 
@@ -265,10 +268,11 @@ void WriteBlock(BitWriter& out, const Symbol* symbols, size_t count, const Block
 
 namespace {
 
-uint64_t PlannedBits(const Histogram& histogram)
+// quick: priced with QuickCodeLengths, for choosing among candidate blocks.
+uint64_t PlannedBits(const Histogram& histogram, bool quick = false)
 {
     BlockLengths plan;
-    PlanLengths(histogram, plan);
+    PlanLengths(histogram, plan, quick ? QuickCodeLengths : kExactLengths);
     return plan.header_bits + DataBits(histogram, plan.symbol, plan.position);
 }
 
@@ -358,6 +362,92 @@ std::vector<size_t> SplitBlocks(const Symbol* symbols, size_t count, int effort)
         return ends;
     SplitRange(symbols, 0, count, RangeBits(symbols, 0, count), std::max(effort, 2), ends);
     return ends;
+}
+
+namespace {
+
+// Moves the boundary between the blocks [begin, middle) and [middle, end) to
+// the cheapest place within `reach` of it, trying every `grain` symbols.
+size_t BestBoundary(const Symbol* symbols, size_t begin, size_t middle, size_t end, size_t reach, size_t grain)
+{
+    const size_t low = std::max({begin + 1, middle > reach ? middle - reach : 0,
+                                 end > kMaxBlockSymbols ? end - kMaxBlockSymbols : 0});
+    const size_t high = std::min({end - 1, middle + reach, begin + kMaxBlockSymbols});
+    if (low > high)
+        return middle;
+    Histogram left, right;
+    left.Add(symbols + begin, low - begin);
+    right.Add(symbols + low, end - low);
+    uint64_t best_bits = PlannedBits(left, true) + PlannedBits(right, true);
+    size_t best = low;
+    for (size_t cut = low; cut + grain <= high;) {
+        Histogram piece;
+        piece.Add(symbols + cut, grain);
+        AddHistogram(left, piece);
+        SubtractHistogram(right, piece);
+        cut += grain;
+        uint64_t bits = PlannedBits(left, true) + PlannedBits(right, true);
+        if (bits < best_bits) {
+            best_bits = bits;
+            best = cut;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+std::vector<size_t> SplitBlocksExhaustive(const Symbol* symbols, size_t count, size_t step)
+{
+    std::vector<size_t> ends;
+    if (count == 0)
+        return ends;
+    step = std::clamp<size_t>(step, 16, kMaxBlockSymbols);
+    std::vector<size_t> grid;
+    for (size_t at = 0; at < count; at += step)
+        grid.push_back(at);
+    grid.push_back(count);
+    // prefix[k]: the statistics of the symbols before grid[k].
+    std::vector<Histogram> prefix(grid.size());
+    for (size_t k = 1; k < grid.size(); ++k) {
+        prefix[k] = prefix[k - 1];
+        prefix[k].Add(symbols + grid[k - 1], grid[k] - grid[k - 1]);
+    }
+    // best[j]: the cheapest blocks for the symbols before grid[j], the last
+    // of them starting at grid[from[j]].
+    std::vector<uint64_t> best(grid.size(), UINT64_MAX);
+    std::vector<size_t> from(grid.size(), 0);
+    best[0] = 0;
+    Histogram range;
+    for (size_t j = 1; j < grid.size(); ++j) {
+        for (size_t i = j; i-- > 0 && grid[j] - grid[i] <= kMaxBlockSymbols;) {
+            range = prefix[j];
+            SubtractHistogram(range, prefix[i]);
+            uint64_t bits = best[i] + PlannedBits(range, true);
+            if (bits < best[j]) {
+                best[j] = bits;
+                from[j] = i;
+            }
+        }
+    }
+    for (size_t j = grid.size() - 1; j > 0; j = from[j])
+        ends.push_back(grid[j]);
+    std::reverse(ends.begin(), ends.end());
+    const size_t grain = std::max<size_t>(step / 32, 1);
+    for (size_t k = 0; k + 1 < ends.size(); ++k)
+        ends[k] = BestBoundary(symbols, k == 0 ? 0 : ends[k - 1], ends[k], ends[k + 1], step, grain);
+    return ends;
+}
+
+uint64_t BlocksBits(const Symbol* symbols, const std::vector<size_t>& ends)
+{
+    uint64_t bits = 0;
+    size_t begin = 0;
+    for (size_t end : ends) {
+        bits += RangeBits(symbols, begin, end);
+        begin = end;
+    }
+    return bits;
 }
 
 }  // namespace stubkit

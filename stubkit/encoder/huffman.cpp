@@ -90,6 +90,57 @@ void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths
             ++lengths[keys[i] & 1023];
 }
 
+void QuickCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths, int max_length)
+{
+    if (count > kMaxAlphabet)
+        throw std::invalid_argument("alphabet too large for the code length limit");
+    uint64_t keys[kMaxAlphabet];
+    int n = 0;
+    for (int symbol = 0; symbol < count; ++symbol) {
+        lengths[symbol] = 0;
+        if (frequencies[symbol] > 0)
+            keys[n++] = (uint64_t{frequencies[symbol]} << 10) | static_cast<uint64_t>(symbol);
+    }
+    if (n <= 1) {
+        if (n == 1)
+            lengths[keys[0] & 1023] = 1;
+        return;
+    }
+    std::sort(keys, keys + n);
+    // Huffman's merge over the sorted leaves with a second queue of the
+    // merged nodes, which come out in weight order: node n + k is the k-th
+    // merge, and parent[] links every node to the merge that took it.
+    uint64_t merged[kMaxAlphabet];
+    int parent[2 * kMaxAlphabet];
+    int leaf = 0, next_merged = 0;
+    auto take = [&](int k) {
+        bool take_leaf = leaf < n && (next_merged >= k || (keys[leaf] >> 10) <= merged[next_merged]);
+        int node = take_leaf ? leaf : n + next_merged;
+        uint64_t weight = take_leaf ? keys[leaf] >> 10 : merged[next_merged];
+        take_leaf ? ++leaf : ++next_merged;
+        parent[node] = n + k;
+        return weight;
+    };
+    for (int k = 0; k < n - 1; ++k) {
+        uint64_t first = take(k);
+        merged[k] = first + take(k);
+    }
+    // Depths from the root (the last merge) down.
+    uint8_t depth[2 * kMaxAlphabet];
+    depth[2 * n - 2] = 0;
+    bool too_long = false;
+    for (int node = 2 * n - 3; node >= 0; --node) {
+        depth[node] = static_cast<uint8_t>(std::min(depth[parent[node]] + 1, 255));
+        too_long |= node < n && depth[node] > max_length;
+    }
+    if (too_long) {
+        LimitedCodeLengths(frequencies, count, lengths, max_length);
+        return;
+    }
+    for (int i = 0; i < n; ++i)
+        lengths[keys[i] & 1023] = depth[i];
+}
+
 std::vector<uint8_t> LimitedCodeLengths(const std::vector<uint32_t>& frequencies, int max_length)
 {
     std::vector<uint8_t> lengths(frequencies.size(), 0);

@@ -14,6 +14,7 @@
 #endif
 
 #include "stubkit/encoder/block_coder.h"
+#include "stubkit/encoder/level_settings.h"
 #include "stubkit/encoder/match_finder.h"
 #include "stubkit/encoder/segment_search.h"
 
@@ -25,18 +26,9 @@ namespace {
 constexpr size_t kSegmentSize = kConcurrentSpan;
 constexpr size_t kFlushSymbols = 4 * kMaxBlockSymbols;
 
-struct LevelSettings {
-    bool binary_tree;
-    int search_depth;
-    uint32_t nice_length;
-    bool lazy;
-    int optimal_passes;       // 0: greedy/lazy parse
-    int split_effort;
-    int hash_bits;
-    int hash_bytes;
-};
+}  // namespace
 
-LevelSettings SettingsFor(int level)
+LevelSettings SettingsForLevel(int level)
 {
     static const LevelSettings kLevels[] = {
         {false, 4, 32, false, 0, 2, 16, 4},         // 1
@@ -48,11 +40,16 @@ LevelSettings SettingsFor(int level)
         {true, 48, 128, false, 2, 8, 20, 3},        // 7
         {true, 96, 192, false, 2, 12, 20, 3},       // 8
         {true, 192, 256, false, 3, 32, 20, 3},      // 9
+        {true, 192, 256, false, 3, 32, 20, 3, 2, 2048, 64},     // 10
+        {true, 256, 256, false, 3, 32, 20, 3, 4, 1024, 128},    // 11
+        {true, 256, 256, false, 3, 32, 20, 3, 8, 512, 256, 2},  // 12
     };
-    if (level < kFastestLevel || level > kBestLevel)
-        throw std::invalid_argument("compression level must be 1 to 9");
+    if (level < kFastestLevel || level > kUltraLevel)
+        throw std::invalid_argument("compression level must be 1 to " + std::to_string(kUltraLevel));
     return kLevels[level - 1];
 }
+
+namespace {
 
 // Bit costs of every symbol under the statistics of recent output. Unseen
 // symbols count as a quarter occurrence (at most 16 bits): expensive, but not
@@ -80,6 +77,16 @@ struct Prices {
             histogram.positions[code] = 4;
         From(histogram);
     }
+    // The code lengths of a planned block; a symbol without a code costs
+    // `unused` bits, about what a first use would take once its length is in
+    // the table.
+    void From(const BlockCode& code, float unused)
+    {
+        FillLengths(code.symbol_lengths, code.single_symbol, unused, symbol);
+        FillLengths(code.position_lengths, code.single_position, unused, position);
+        for (int code_number = 0; code_number < kPositionCount; ++code_number)
+            position[code_number] += PositionExtraBits(code_number);
+    }
     float Match(uint32_t length, uint32_t distance) const
     {
         return symbol[length + 253] + position[PositionCode(distance - 1)];
@@ -95,7 +102,18 @@ private:
             prices[i] = static_cast<float>(
                 std::min(std::log2(total / (counts[i] + 0.25)), double{kMaxCodeLengthPrice}));
     }
+    static void FillLengths(const std::vector<uint8_t>& lengths, int single, float unused, float* prices)
+    {
+        for (size_t i = 0; i < lengths.size(); ++i)
+            prices[i] = lengths[i] != 0 ? lengths[i] : static_cast<int>(i) == single ? 0.0f : unused;
+    }
     static constexpr int kMaxCodeLengthPrice = 16;
+};
+
+// Prices in force from `start` (a byte offset in the segment) on.
+struct PricedRange {
+    size_t start;
+    const Prices* prices;
 };
 
 // Runs main_work on this thread while jobs 0 .. jobs - 1 run on `threads`
@@ -161,6 +179,7 @@ struct StreamEncoder::State {
     std::vector<float> cost;
     std::vector<uint32_t> arrival;   // packed, see PackArrival
     std::vector<Symbol> parsed;
+    std::vector<size_t> parsed_ends;   // levels 10-12: the blocks of pending, once parsed
 
     void EncodeSegment(size_t size);
     void SearchSegment(size_t size);
@@ -169,14 +188,25 @@ struct StreamEncoder::State {
     void ParseLazy(size_t size);
     void ParseOptimal(SegmentSearch& search);
     void GatherMatches(SegmentSearch& search);
-    void ShortestPath(SegmentSearch& search, const uint8_t* bytes, const Prices& prices);
-    void FlushBlocks(bool final);
+    void ShortestPath(SegmentSearch& search, const uint8_t* bytes, const std::vector<PricedRange>& ranges);
+    void ParseByBlocks(SegmentSearch& search, const uint8_t* bytes);
+    uint64_t SplitWithParsed(size_t carried, std::vector<size_t>* ends);
+    size_t SplitStep(size_t symbols) const
+    {
+        return settings.split_points == 0 ? settings.split_step
+                                          : std::max(settings.split_step, symbols / settings.split_points);
+    }
+    void FlushBlocks(bool final, std::vector<size_t> ends = {});
     void Emit();
 };
 
-StreamEncoder::StreamEncoder(int level, Output output, int threads) : state_(std::make_unique<State>())
+StreamEncoder::StreamEncoder(int level, Output output, int threads)
+    : StreamEncoder(SettingsForLevel(level), std::move(output), threads) {}
+
+StreamEncoder::StreamEncoder(const LevelSettings& settings_row, Output output, int threads)
+    : state_(std::make_unique<State>())
 {
-    state_->settings = SettingsFor(level);
+    state_->settings = settings_row;
     state_->output = std::move(output);
     if (threads < 1 || threads > kMaxThreads)
         throw std::invalid_argument("thread count must be 1 to " + std::to_string(kMaxThreads));
@@ -263,7 +293,10 @@ void StreamEncoder::State::ParseWaitingSegment()
         return;
     parse_waiting = false;
     ParseOptimal(searches[searched]);
-    FlushIfFull();
+    if (settings.block_passes > 0)
+        FlushBlocks(false, std::move(parsed_ends));
+    else
+        FlushIfFull();
 }
 
 // Greedy or one-step lazy parse: a match is taken unless the next position
@@ -398,17 +431,22 @@ void OfferLengths(const float* length_prices, float distance_price, uint32_t fir
 
 // Cheapest way through the segment under the given prices: cost[i] is the
 // cost of the first i bytes, arrival[i] the last symbol on that path.
-void StreamEncoder::State::ShortestPath(SegmentSearch& search, const uint8_t* bytes, const Prices& prices)
+void StreamEncoder::State::ShortestPath(SegmentSearch& search, const uint8_t* bytes,
+                                        const std::vector<PricedRange>& ranges)
 {
     const size_t size = search.Size();
     cost.assign(size + 1, INFINITY);
     arrival.assign(size + 1, PackArrival(1, 0));
     cost[0] = 0;
-    // Prices by match length rather than by symbol.
-    const float* length_prices = prices.symbol + 253;
+    size_t next_range = 1;
+    const Prices* prices = ranges[0].prices;
     for (size_t i = 0; i < size; ++i) {
+        if (next_range < ranges.size() && ranges[next_range].start == i)
+            prices = ranges[next_range++].prices;
+        // Prices by match length rather than by symbol.
+        const float* length_prices = prices->symbol + 253;
         float here = cost[i];
-        float literal = here + prices.symbol[bytes[i]];
+        float literal = here + prices->symbol[bytes[i]];
         if (literal < cost[i + 1]) {
             cost[i + 1] = literal;
             arrival[i + 1] = PackArrival(1, 0);
@@ -418,7 +456,7 @@ void StreamEncoder::State::ShortestPath(SegmentSearch& search, const uint8_t* by
         const uint32_t* matches = search.MatchesAt(i, &count);
         for (int k = 0; k < count; ++k) {
             uint32_t length = PackedLength(matches[k]), distance = PackedDistance(matches[k]);
-            float distance_price = here + prices.position[PositionCode(distance - 1)];
+            float distance_price = here + prices->position[PositionCode(distance - 1)];
             OfferLengths(length_prices, distance_price, shorter + 1, length, distance, &cost[i], &arrival[i]);
             shorter = length;
         }
@@ -446,19 +484,88 @@ void StreamEncoder::State::ParseOptimal(SegmentSearch& search)
     else
         prices.Defaults();
     for (int pass = 0; pass < settings.optimal_passes; ++pass) {
-        ShortestPath(search, bytes, prices);
+        ShortestPath(search, bytes, {{0, &prices}});
         Histogram histogram;
         histogram.Add(parsed.data(), parsed.size());
         prices.From(histogram);
         recent = histogram;
         have_recent = true;
     }
+    if (settings.block_passes > 0)
+        ParseByBlocks(search, bytes);
     pending.insert(pending.end(), parsed.begin(), parsed.end());
 }
 
-void StreamEncoder::State::FlushBlocks(bool final)
+// Splits pending (its first `carried` symbols) followed by the parse into
+// blocks; returns their coded size. Leaves the parse's symbols in pending.
+uint64_t StreamEncoder::State::SplitWithParsed(size_t carried, std::vector<size_t>* ends)
 {
-    std::vector<size_t> ends = SplitBlocks(pending.data(), pending.size(), settings.split_effort);
+    pending.resize(carried);
+    pending.insert(pending.end(), parsed.begin(), parsed.end());
+    *ends = SplitBlocksExhaustive(pending.data(), pending.size(), SplitStep(pending.size()));
+    return BlocksBits(pending.data(), *ends);
+}
+
+// Parses the segment again under the code lengths of the blocks its symbols
+// fell into, as long as that makes the blocks smaller: the parse then pays
+// for each symbol what its block will charge. The symbols still pending from
+// the segment before are part of the blocks but keep their parse.
+void StreamEncoder::State::ParseByBlocks(SegmentSearch& search, const uint8_t* bytes)
+{
+    const size_t carried = pending.size();
+    std::vector<size_t> ends;
+    uint64_t best_bits = SplitWithParsed(carried, &ends);
+    std::vector<Symbol> best = parsed;
+    parsed_ends = ends;
+    std::vector<Prices> block_prices;
+    std::vector<PricedRange> ranges;
+    for (int pass = 0, fruitless = 0; pass < settings.block_passes && fruitless < settings.pass_patience; ++pass) {
+        block_prices.clear();
+        ranges.clear();
+        block_prices.reserve(ends.size());
+        size_t begin = 0, offset = 0, symbol = carried;
+        for (size_t end : ends) {
+            if (end <= carried) {
+                begin = end;
+                continue;
+            }
+            Histogram histogram;
+            histogram.Add(pending.data() + begin, end - begin);
+            block_prices.emplace_back();
+            const float unused =
+                std::min(18.0f, settings.unused_extra_bits + std::log2(static_cast<float>(end - begin)));
+            block_prices.back().From(PlanBlock(histogram), unused);
+            ranges.push_back({offset, &block_prices.back()});
+            for (; symbol < end; ++symbol)
+                offset += pending[symbol].Length();
+            begin = end;
+        }
+        ShortestPath(search, bytes, ranges);
+        uint64_t bits = SplitWithParsed(carried, &ends);
+        if (bits >= best_bits) {
+            ++fruitless;
+            continue;
+        }
+        fruitless = 0;
+        best_bits = bits;
+        best = parsed;
+        parsed_ends = ends;
+    }
+    pending.resize(carried);
+    parsed.swap(best);
+    // The next segment starts from the prices of the block it continues.
+    const size_t last_begin = parsed_ends.size() > 1 ? parsed_ends[parsed_ends.size() - 2] : 0;
+    pending.insert(pending.end(), parsed.begin(), parsed.end());
+    recent = Histogram();
+    recent.Add(pending.data() + last_begin, pending.size() - last_begin);
+    pending.resize(carried);
+}
+
+void StreamEncoder::State::FlushBlocks(bool final, std::vector<size_t> ends)
+{
+    if (ends.empty())
+        ends = settings.split_step > 0 ? SplitBlocksExhaustive(pending.data(), pending.size(), SplitStep(pending.size()))
+                                       : SplitBlocks(pending.data(), pending.size(), settings.split_effort);
     // The last block may still grow with the next segment's symbols.
     if (!final && ends.size() > 1)
         ends.pop_back();

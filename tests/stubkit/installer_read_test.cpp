@@ -159,6 +159,7 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         {{"extract", "-q", setup, some + "2", "readme.txt"}, {}, 0},
         {{"extract", setup, some + "3", "readme.txt", "no*"}, {"'no*' matches no file in", "nothing was extracted"}, 1},
         {{"build", (scratch_ / "warns.toml").string(), "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, 0},
+        {{"build", (scratch_ / "product.toml").string(), "-o", folder + "/ultra.exe", "-11", "-q"}, {}, 0},
         {{"build", (scratch_ / "faulty.toml").string(), "-o", folder + "/f.exe", "--sign-url", "x"},
          {"2 problem(s), 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1},
         {{"--version"}, {"stubkit "}, 0},

@@ -78,10 +78,12 @@ inline std::pair<int, std::string> RunCommand(const std::string& command)
     const int status = pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
-// Runs the built stubkit tool.
+// Runs the built stubkit tool, or the command STUBKIT_TOOL_UNDER_TEST names
+// (stubkit.exe under Wine).
 inline std::pair<int, std::string> RunTool(const std::vector<std::string>& arguments)
 {
-    std::string command = "'" STUBKIT_TOOL "'";
+    const char* other = std::getenv("STUBKIT_TOOL_UNDER_TEST");
+    std::string command = other && *other ? std::string(other) : "'" STUBKIT_TOOL "'";
     for (const std::string& argument : arguments)
         command += " '" + argument + "'";
     return RunCommand(command);
