@@ -1,9 +1,20 @@
 # Flags and helpers for the shipped Windows programs: built for size, no C
 # runtime start-up code, no exceptions or RTTI, importing system DLLs only.
 
+# The 64-bit build (preset win64) exists only to run the same tests under
+# 64-bit Wine where 32-bit programs cannot start; the shipped programs are
+# the 32-bit ones, and only they are laid out and compacted for size.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(STUBKIT_WINDOWS_64 ON)
+    set(STUBKIT_WINE_ARCH_OPTION --win64)
+else()
+    set(STUBKIT_WINDOWS_64 OFF)
+    set(STUBKIT_WINE_ARCH_OPTION)
+endif()
+
 set(STUBKIT_WINE_RUN ${CMAKE_SOURCE_DIR}/cmake/wine-run)
 set(STUBKIT_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${STUBKIT_WINE_RUN} --wine-dir ${STUBKIT_WINE_DIR})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${STUBKIT_WINE_RUN} ${STUBKIT_WINE_ARCH_OPTION} --wine-dir ${STUBKIT_WINE_DIR})
 
 # No -fdata-sections: with it, mingw's gcc puts zero-filled variables into
 # .data$ sections whose zeros are stored in the file, so the decoder's 4 MiB
@@ -60,20 +71,25 @@ set(STUBKIT_LINKER_SCRIPT ${CMAKE_BINARY_DIR}/stubkit-programs.ld)
 stubkit_write_merged_linker_script(${STUBKIT_LINKER_SCRIPT})
 
 # A GUI-subsystem program with its own entry point `entry` (stdcall, no
-# arguments, so the decorated symbol is _<entry>@0). Marked NX-compatible and
+# arguments, so the decorated symbol is _<entry>@0 on 32-bit Windows; x64 has
+# one calling convention and no decoration). Marked NX-compatible and
 # relocatable, so the system can place it at a random address.
 function(stubkit_windows_program target entry)
     stubkit_size_flags(${target})
     set_target_properties(${target} PROPERTIES SUFFIX ".exe")
     target_link_options(${target} PRIVATE
         -nostartfiles -nostdlib -mwindows -s
-        -Wl,--gc-sections -Wl,-e,_${entry}@0
-        -Wl,--enable-stdcall-fixup -Wl,--file-alignment,512
+        -Wl,--gc-sections -Wl,--file-alignment,512
         -Wl,--no-insert-timestamp
         -Wl,--dynamicbase -Wl,--nxcompat -Wl,--enable-reloc-section
         $<IF:$<BOOL:$<TARGET_PROPERTY:STUBKIT_MERGED_SECTIONS>>,-Wl$<COMMA>-T$<COMMA>${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld,-Wl$<COMMA>-T$<COMMA>${STUBKIT_LINKER_SCRIPT}>)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${STUBKIT_LINKER_SCRIPT})
     target_link_libraries(${target} PRIVATE ${ARGN} msvcrt gcc)
+    if(STUBKIT_WINDOWS_64)
+        target_link_options(${target} PRIVATE -Wl,-e,${entry})
+        return()
+    endif()
+    target_link_options(${target} PRIVATE -Wl,-e,_${entry}@0 -Wl,--enable-stdcall-fixup)
     # Without the DOS stub program the headers of a four-section program fit
     # one 512-byte block instead of two.
     add_custom_command(TARGET ${target} POST_BUILD
@@ -84,8 +100,11 @@ endfunction()
 # Code, constants and import tables in one section (see the script), for a
 # program whose file size is fixed.
 function(stubkit_merged_sections target)
-    set_target_properties(${target} PROPERTIES STUBKIT_MERGED_SECTIONS ON
-        LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld)
+    # The script is written for 32-bit images only.
+    if(NOT STUBKIT_WINDOWS_64)
+        set_target_properties(${target} PROPERTIES STUBKIT_MERGED_SECTIONS ON
+            LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/merged-sections.ld)
+    endif()
 endfunction()
 
 # The application manifest both shipped programs carry, as a resource object

@@ -1,16 +1,3 @@
-# Cross-compiling for 32-bit Windows with mingw-w64 (posix threads variant, which
-# the cross-compiled GoogleTest needs for std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# The shipped Windows programs: 32-bit Windows.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_AR i686-w64-mingw32-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB i686-w64-mingw32-ranlib CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

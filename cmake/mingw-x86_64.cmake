@@ -1,17 +1,7 @@
-# Cross-compiling stubkit.exe for 64-bit Windows with mingw-w64 (posix
-# threads variant, for std::thread in the encoder). 64-bit, so that it runs
-# where only 64-bit Wine does, and on ARM64 Windows through its emulation.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows: stubkit.exe for Windows hosts (64-bit, so it runs where only
+# 64-bit Wine does, and on ARM64 Windows through its emulation), and, for
+# testing only, the Windows programs and their tests where Wine cannot run
+# 32-bit programs (a kernel without 32-bit emulation). The shipped installer
+# programs are the 32-bit ones (mingw-i686.cmake).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_AR x86_64-w64-mingw32-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB x86_64-w64-mingw32-ranlib CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

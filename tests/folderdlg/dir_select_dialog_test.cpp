@@ -292,6 +292,7 @@ TEST_F(DirSelectDialog, AFolderOfTwentyThousandSubFoldersListsEachOnceInTheTrees
     const std::string many = "C:\\stubkit many folders\\";
     std::error_code ignored;
     std::filesystem::remove_all(many, ignored);
+    ASSERT_TRUE(CreateDirectoryA(many.c_str(), nullptr)) << many;
     std::vector<std::string> made;
     for (unsigned i = 0; i < 20000; ++i) {
         const unsigned mixed = (i * 7919u) % 20000u;
