@@ -23,6 +23,9 @@ TEST(Installation, DemoInstallsFilesLinksEntryRunsItsProgramAndTheUninstallerRem
     const InstallerLayout layout = ReadLayout(installer, title);
     ASSERT_EQ(layout.files.size(), 6u);
     const std::string installDir = FreshFolder("demo") + "New Folder\\Sub Dir\\";
+    // Another product beside it keeps the shared parent in use: the removal's
+    // climb must stop there, whichever test ran first in this prefix.
+    fs::create_directories("C:\\e2e run\\other product");
     const std::string programs = ShellFolder(CSIDL_PROGRAMS) + "\\Stubkit Demo\\";
     const std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
 
