@@ -9,6 +9,19 @@ namespace {
 // Widest alphabet the fixed work space below serves.
 constexpr int kMaxAlphabet = 1024;
 
+// Clears every length and keys each used symbol by its weight, the symbol in
+// the low bits, so sorting the keys orders ties by symbol; the count of keys.
+int CollectLeaves(const uint32_t* frequencies, int count, uint8_t* lengths, uint64_t* keys)
+{
+    int n = 0;
+    for (int symbol = 0; symbol < count; ++symbol) {
+        lengths[symbol] = 0;
+        if (frequencies[symbol] > 0)
+            keys[n++] = (uint64_t{frequencies[symbol]} << 10) | static_cast<uint64_t>(symbol);
+    }
+    return n;
+}
+
 }  // namespace
 
 void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths, int max_length)
@@ -18,12 +31,7 @@ void LimitedCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths
     // Leaves sorted by weight, ties in symbol order: the symbol rides in the
     // low bits of the key.
     uint64_t keys[kMaxAlphabet];
-    int n = 0;
-    for (int symbol = 0; symbol < count; ++symbol) {
-        lengths[symbol] = 0;
-        if (frequencies[symbol] > 0)
-            keys[n++] = (uint64_t{frequencies[symbol]} << 10) | static_cast<uint64_t>(symbol);
-    }
+    const int n = CollectLeaves(frequencies, count, lengths, keys);
     if (n == 0)
         return;
     if (n == 1) {
@@ -95,12 +103,7 @@ void QuickCodeLengths(const uint32_t* frequencies, int count, uint8_t* lengths, 
     if (count > kMaxAlphabet)
         throw std::invalid_argument("alphabet too large for the code length limit");
     uint64_t keys[kMaxAlphabet];
-    int n = 0;
-    for (int symbol = 0; symbol < count; ++symbol) {
-        lengths[symbol] = 0;
-        if (frequencies[symbol] > 0)
-            keys[n++] = (uint64_t{frequencies[symbol]} << 10) | static_cast<uint64_t>(symbol);
-    }
+    const int n = CollectLeaves(frequencies, count, lengths, keys);
     if (n <= 1) {
         if (n == 1)
             lengths[keys[0] & 1023] = 1;
