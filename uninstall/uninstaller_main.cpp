@@ -57,23 +57,26 @@ static unsigned ComposeTempCopyPath(wchar_t* copyPath)
 // before it has started: the writing handle shares reading only; before it
 // is closed, an image section of the file keeps every writer out (as it does
 // for a running program) and a reading handle that does not share deletion
-// keeps it in place. A stale copy that cannot be removed, a copy that cannot
-// be written, and a file that is no program all end in false: the work is
-// then done in place. The handles stay open until the process ends.
+// keeps it in place. Those stay open until the process ends. A stale copy
+// that cannot be removed, a copy that cannot be written, and a file that is
+// no program all end in false: the work is then done in place, so the
+// program's own file is read with deletion shared.
 static bool WriteTempCopy(const wchar_t* ownPath, const wchar_t* copyPath)
 {
     DeleteFileW(copyPath);
-    HANDLE source = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
     HANDLE copy = CreateFileW(copyPath, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE, FILE_SHARE_READ, 0,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
-    if (source == INVALID_HANDLE_VALUE || copy == INVALID_HANDLE_VALUE)
+    HANDLE source = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING, 0, 0);
+    if (copy == INVALID_HANDLE_VALUE || source == INVALID_HANDLE_VALUE)
         return false;
     char buffer[1024];
     DWORD count;
-    while (ReadFile(source, buffer, sizeof buffer, &count, 0) && count != 0)
-        if (!WriteFile(copy, buffer, count, &count, 0))
-            return false;
-    if (!CreateFileMappingW(copy, 0, PAGE_READONLY | SEC_IMAGE, 0, 0, 0) ||
+    bool copied;
+    while ((copied = ReadFile(source, buffer, sizeof buffer, &count, 0)) && count != 0 &&
+           (copied = WriteFile(copy, buffer, count, &count, 0)))
+        ;
+    CloseHandle(source);
+    if (!copied || !CreateFileMappingW(copy, 0, PAGE_READONLY | SEC_IMAGE, 0, 0, 0) ||
         CreateFileW(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0) ==
             INVALID_HANDLE_VALUE)
         return false;
