@@ -225,13 +225,23 @@ char* GetItemPath(HWND tree, HTREEITEM item, char* out, int capacity)
 
 // Keeps the tree one level ahead of what the user sees: the children of an
 // opened item get their own children, so each shows an expand button exactly
-// when it has sub-folders.
+// when it has sub-folders. The opened item's path is composed once, each
+// child's name put behind it: asking the control for every ancestor of every
+// child costs a message each, and a control that checks every item it is
+// given against all of its items makes that cost grow with the whole tree.
 static void ListGrandchildren(HWND tree, HTREEITEM item)
 {
     char path[TreePathSize];
-    for (HTREEITEM child = FirstChild(tree, item); child; child = NextSibling(tree, child))
-        if (GetItemPath(tree, child, path, sizeof path))
+    char name[TreePathSize];
+    if (!GetItemPath(tree, item, path, sizeof path))
+        return;
+    unsigned parentLength = TextLength(path);
+    for (HTREEITEM child = FirstChild(tree, item); child; child = NextSibling(tree, child)) {
+        path[parentLength] = '\0';
+        // AddFolderItem puts the backslash behind the name.
+        if (ReadItemText(tree, child, name) && TextAppend(path, sizeof path, name))
             AddFolderItem(tree, child, path, 0);
+    }
 }
 
 // The children stay (so the item keeps its button); their sub-folders are
