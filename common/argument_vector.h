@@ -6,4 +6,8 @@
 
 void GetArgumentVector(int* count, char*** vector);
 
+// The same arguments as the command line wrote them, before the code page
+// could change any character.
+void GetWideArgumentVector(int* count, wchar_t*** vector);
+
 #endif

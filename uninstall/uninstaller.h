@@ -7,8 +7,11 @@ enum { UninstallPathSize = 260 };   // 259 characters and the NUL
 
 // The main routine, given the runtime's parsed arguments. Without an argument
 // (first stage) it copies itself into the TEMP (else TMP; an empty value counts
-// as unset) folder and starts the copy with its own path, or does the work in
-// place when there is no such folder or the copy cannot be made or started;
+// as unset) folder and starts the copy with its own path, all as wide text; no
+// other program can change, delete or rename the copy from its creation until
+// it has started. It does the work in place when there is no such folder or
+// the copy cannot be made (a stale one that cannot be removed included) or
+// started;
 // with one (second stage) that argument is the installed program's path.
 // Returns the exit code: 0 done or copy started, 1 the user declined, 2 the
 // data file could not be opened.

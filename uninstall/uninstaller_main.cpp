@@ -15,67 +15,101 @@ enum {
     ExitNoLog = 2
 };
 
-static const char TempCopyName[] = "duvozedad.exe";
 static const char UninstallCaptionStart[] = "Uninstall ";
 enum { UninstallCaptionStartLength = sizeof UninstallCaptionStart - 1 };
 static const char ContinueQuestion[] = " will be uninstalled. Do you wish to continue?";
 
-// Both quoted paths of the copy's command line, a blank and the NUL.
-enum { CopyCommandLineSize = 2 * UninstallPathSize + 6 };
+// The first stage works with wide names: the TEMP folder (below the user's
+// profile) and the program's own path may hold characters the code page
+// cannot, and the narrow names would then name other files or none.
+enum { CopyCommandLineSize = 2 * UninstallPathSize + 6 };   // both quoted paths, a blank, the NUL
 
-// An empty value counts as unset: it would put the copy into the root of the
-// current drive.
-static const char* TempFolder()
+// Appends `text` at `*length`; false when it does not fit.
+static bool AppendWide(wchar_t* buffer, unsigned capacity, unsigned* length, const wchar_t* text)
 {
-    const char* folder = getenv("TEMP");
-    if (!folder || *folder == '\0')
-        folder = getenv("TMP");
-    return folder && *folder != '\0' ? folder : 0;
+    for (; *text; ++text) {
+        if (*length + 1 >= capacity)
+            return false;
+        buffer[(*length)++] = *text;
+    }
+    buffer[*length] = 0;
+    return true;
 }
 
-static bool ComposeTempCopyPath(char* copyPath, const char* folder)
+// TEMP, else TMP, a backslash unless the value ends in one, and the copy's
+// name; returns the path's length, 0 when there is no such path within
+// UninstallPathSize. An empty value counts as unset: it would put the copy
+// into the root of the current drive.
+static unsigned ComposeTempCopyPath(wchar_t* copyPath)
 {
-    unsigned length = TextLength(folder);
-    TextCopy(copyPath, UninstallPathSize, folder);
-    if (length == 0 || folder[length - 1] != '\\')
-        TextAppend(copyPath, UninstallPathSize, "\\");
-    return TextAppend(copyPath, UninstallPathSize, TempCopyName);
+    unsigned length = GetEnvironmentVariableW(L"TEMP", copyPath, UninstallPathSize);
+    if (length == 0)
+        length = GetEnvironmentVariableW(L"TMP", copyPath, UninstallPathSize);
+    if (length == 0 || length >= UninstallPathSize)
+        return 0;
+    if ((copyPath[length - 1] == '\\' || AppendWide(copyPath, UninstallPathSize, &length, L"\\")) &&
+        AppendWide(copyPath, UninstallPathSize, &length, L"duvozedad.exe"))
+        return length;
+    return 0;
 }
 
-// Both paths quoted, so blanks in either do not split them into more arguments.
-static bool ComposeCopyCommandLine(char* commandLine, const char* copyPath, const char* ownPath)
+// Writes the copy so that no other program can change, delete or rename it
+// before it has started: the writing handle shares reading only; before it
+// is closed, an image section of the file keeps every writer out (as it does
+// for a running program) and a reading handle that does not share deletion
+// keeps it in place. Those stay open until the process ends. A stale copy
+// that cannot be removed, a copy that cannot be written, and a file that is
+// no program all end in false: the work is then done in place, so the
+// program's own file is read with deletion shared.
+static bool WriteTempCopy(const wchar_t* ownPath, const wchar_t* copyPath)
 {
-    TextCopy(commandLine, CopyCommandLineSize, "\"");
-    TextAppend(commandLine, CopyCommandLineSize, copyPath);
-    TextAppend(commandLine, CopyCommandLineSize, "\" \"");
-    TextAppend(commandLine, CopyCommandLineSize, ownPath);
-    return TextAppend(commandLine, CopyCommandLineSize, "\"");
-}
-
-static bool StartTempCopy(char* commandLine)
-{
-    STARTUPINFOA startup;
-    GetStartupInfoA(&startup);
-    startup.dwFlags |= STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWDEFAULT;
-    PROCESS_INFORMATION started;
-    return CreateProcessA(0, commandLine, 0, 0, FALSE, CREATE_NEW_CONSOLE, 0, 0, &startup, &started);
+    DeleteFileW(copyPath);
+    HANDLE copy = CreateFileW(copyPath, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE, FILE_SHARE_READ, 0,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
+    HANDLE source = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING, 0, 0);
+    if (copy == INVALID_HANDLE_VALUE || source == INVALID_HANDLE_VALUE)
+        return false;
+    char buffer[1024];
+    DWORD count;
+    bool copied;
+    while ((copied = ReadFile(source, buffer, sizeof buffer, &count, 0)) && count != 0 &&
+           (copied = WriteFile(copy, buffer, count, &count, 0)))
+        ;
+    CloseHandle(source);
+    if (!copied || !CreateFileMappingW(copy, 0, PAGE_READONLY | SEC_IMAGE, 0, 0, 0) ||
+        CreateFileW(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0) ==
+            INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(copy);
+    return true;
 }
 
 // A running program's file cannot be deleted, so the work is handed to a copy
-// in the TEMP folder. False when no copy could be made or started: then the
-// work is done in place.
-static bool RelaunchFromTemp(const char* ownPath)
+// in the TEMP folder, started with argument 0 quoted as its argument. False
+// when no copy could be made or started: then the work is done in place. The
+// copy's path is composed right behind the command line's opening quote.
+static bool RelaunchFromTemp()
 {
-    const char* folder = TempFolder();
-    if (!folder)
+    int count = 0;
+    wchar_t** arguments = 0;
+    GetWideArgumentVector(&count, &arguments);
+    wchar_t commandLine[CopyCommandLineSize];
+    commandLine[0] = '"';
+    wchar_t* copyPath = commandLine + 1;
+    unsigned length = ComposeTempCopyPath(copyPath);
+    if (count < 1 || length == 0 || !WriteTempCopy(arguments[0], copyPath))
         return false;
-    char copyPath[UninstallPathSize];
-    char commandLine[CopyCommandLineSize];
-    if (!ComposeTempCopyPath(copyPath, folder) || !CopyFileA(ownPath, copyPath, FALSE) ||
-        !ComposeCopyCommandLine(commandLine, copyPath, ownPath))
+    ++length;
+    if (!AppendWide(commandLine, CopyCommandLineSize, &length, L"\" \"") ||
+        !AppendWide(commandLine, CopyCommandLineSize, &length, arguments[0]) ||
+        !AppendWide(commandLine, CopyCommandLineSize, &length, L"\""))
         return false;
-    return StartTempCopy(commandLine);
+    STARTUPINFOW startup;
+    GetStartupInfoW(&startup);
+    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWDEFAULT;
+    PROCESS_INFORMATION started;
+    return CreateProcessW(0, commandLine, 0, 0, FALSE, CREATE_NEW_CONSOLE, 0, 0, &startup, &started);
 }
 
 // The data file lies beside the installed program. _makepath does not check
@@ -175,7 +209,7 @@ int Uninstaller(int count, char** arguments)
         return ExitNoLog;
     if (count > 1)
         return RemoveInstallation(arguments[1]);
-    if (RelaunchFromTemp(arguments[0]))
+    if (RelaunchFromTemp())
         return ExitDone;
     return RemoveInstallation(arguments[0]);
 }

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -338,30 +340,95 @@ TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
 }
 
 // A copy left in TEMP by an earlier uninstall is replaced; one that cannot be
-// (here held open by another program) is neither run nor changed, and the
-// work is done in place.
+// (held open without sharing, or held for writing by another program, which
+// could change it after the first stage wrote it) is never run: the work is
+// done in place.
 TEST(FirstStage, AStaleCopyInTempIsReplacedOrWhenItCannotBeTheWorkIsDoneInPlace)
 {
-    for (const bool held : {false, true}) {
-        SCOPED_TRACE(held ? "held open" : "replaceable");
-        const std::string root = FreshRoot(held ? "stale-held" : "stale"), dir = root + "Product\\";
+    struct Holder {
+        const char* name;
+        DWORD access, sharing;   // access 0: not held
+        bool replaced;
+        const char* leftInTemp;   // nullptr: the built program
+    };
+    const Holder holders[] = {
+        {"not held", 0, 0, true, nullptr},
+        {"held without sharing", GENERIC_READ, 0, false, "stale copy"},
+        // Deleted once its holder lets go, but not before the first stage looked.
+        {"held for writing, sharing all", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         false, ""},
+    };
+    int index = 0;
+    for (const Holder& h : holders) {
+        SCOPED_TRACE(h.name);
+        const std::string root = FreshRoot("stale" + std::to_string(index++)), dir = root + "Product\\";
         const std::string program = dir + "davirado.exe", stale = root + "Temp\\duvozedad.exe";
         ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed") && WriteBytes(stale, "stale copy"));
         ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
         ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
         SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
-        HANDLE holder = held ? CreateFileA(stale.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                             : INVALID_HANDLE_VALUE;
+        HANDLE holder = h.access ? CreateFileA(stale.c_str(), h.access, h.sharing, nullptr, OPEN_EXISTING, 0, nullptr)
+                                 : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(holder != INVALID_HANDLE_VALUE, h.access != 0);
         Outcome run;
-        Drive(Quoted(program), {IDYES, IDOK}, !held, &run);
+        Drive(Quoted(program), {IDYES, IDOK}, h.replaced, &run);
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
-        EXPECT_EQ(ReadBytes(stale), held ? "stale copy" : ReadBytes(kBuilt));
+        EXPECT_EQ(ReadBytes(stale), h.leftInTemp ? h.leftInTemp : ReadBytes(kBuilt));
         EXPECT_FALSE(Exists(dir + "a.txt"));
-        EXPECT_EQ(Exists(program), held) << "only the copy can delete the installed program";
+        EXPECT_EQ(Exists(program), !h.replaced) << "only the copy can delete the installed program";
     }
+}
+
+// Another program of the same user tries, for the whole run, to open the copy
+// for writing or deleting (so that it could swap it for a program of its own
+// before it is started, perhaps elevated); it must never succeed before the
+// copy runs.
+TEST(FirstStage, TheCopyCannotBeOpenedForWritingOrDeletingBeforeItStarts)
+{
+    const std::string root = FreshRoot("raced"), dir = root + "Product\\";
+    const std::string program = dir + "davirado.exe", copy = root + "Temp\\duvozedad.exe";
+    ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed"));
+    ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+    MakeFolders(root + "Temp\\");
+    SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
+    driver::StartedProcess racer;
+    ASSERT_TRUE(driver::Start(Quoted(testpaths::OwnFolder() + "temp-copy-racer.exe") + " " + Quoted(copy), &racer));
+    Outcome run;
+    Drive(Quoted(program), {IDYES, IDOK}, true, &run);
+    DWORD raced = ~0u;
+    const bool ended = driver::WaitForExit(&racer, &raced);
+    if (!ended)
+        driver::Kill(&racer);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(raced, 0u) << "1: opened before the copy started; 2: no copy started";
+    EXPECT_EQ(run.workerImage, copy);
+    EXPECT_FALSE(Exists(program));
+}
+
+// TEMP below a user name the code page cannot hold: the copy still lands
+// there, byte for byte, and does the work.
+TEST(FirstStage, ATempFolderNamedOutsideTheCodePageGetsTheCopy)
+{
+    const std::string root = FreshRoot("wide-temp"), dir = root + "Product\\", program = dir + "davirado.exe";
+    ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed"));
+    ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
+    ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+    const fs::path temp = fs::path(root) / L"\u0141\u00f3d\u017a \u6771\u4eac" / L"Temp";
+    fs::create_directories(temp);
+    SetEnvironmentVariableW(L"TEMP", temp.wstring().c_str());
+    Outcome run;
+    Drive(Quoted(program), {IDYES, IDOK}, true, &run);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
+    std::ifstream copy(temp / L"duvozedad.exe", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copy), {}), ReadBytes(kBuilt));
+    EXPECT_FALSE(Exists(dir + "a.txt"));
+    EXPECT_FALSE(Exists(program)) << "only the copy can delete the installed program";
 }
 
 // ---- Data files of every shape, run by hand with an argument ---------------
