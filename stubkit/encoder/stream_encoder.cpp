@@ -42,7 +42,7 @@ LevelSettings SettingsForLevel(int level)
         {true, 192, 256, false, 3, 32, 20, 3},      // 9
         {true, 192, 256, false, 3, 32, 20, 3, 2, 2048, 64},     // 10
         {true, 256, 256, false, 3, 32, 20, 3, 4, 1024, 128},    // 11
-        {true, 256, 256, false, 3, 32, 20, 3, 8, 512, 256, 2},  // 12
+        {true, 512, 256, false, 3, 32, 20, 3, 8, 512, 256, 2},  // 12
     };
     if (level < kFastestLevel || level > kUltraLevel)
         throw std::invalid_argument("compression level must be 1 to " + std::to_string(kUltraLevel));
@@ -508,7 +508,8 @@ uint64_t StreamEncoder::State::SplitWithParsed(size_t carried, std::vector<size_
 
 // Parses the segment again under the code lengths of the blocks its symbols
 // fell into, as long as that makes the blocks smaller: the parse then pays
-// for each symbol what its block will charge. The symbols still pending from
+// for each symbol what its block will charge (the last block, still open,
+// charges by its symbols' frequencies). The symbols still pending from
 // the segment before are part of the blocks but keep their parse.
 void StreamEncoder::State::ParseByBlocks(SegmentSearch& search, const uint8_t* bytes)
 {
@@ -532,9 +533,18 @@ void StreamEncoder::State::ParseByBlocks(SegmentSearch& search, const uint8_t* b
             Histogram histogram;
             histogram.Add(pending.data() + begin, end - begin);
             block_prices.emplace_back();
-            const float unused =
-                std::min(18.0f, settings.unused_extra_bits + std::log2(static_cast<float>(end - begin)));
-            block_prices.back().From(PlanBlock(histogram), unused);
+            if (end == pending.size()) {
+                // The last block stays open: the next segment's symbols join
+                // it or cut it, and its code changes. Priced by its code
+                // lengths, every further pass fitted the segment's tail more
+                // tightly to a code it would not get, and more passes gave
+                // larger streams.
+                block_prices.back().From(histogram);
+            } else {
+                const float unused =
+                    std::min(18.0f, settings.unused_extra_bits + std::log2(static_cast<float>(end - begin)));
+                block_prices.back().From(PlanBlock(histogram), unused);
+            }
             ranges.push_back({offset, &block_prices.back()});
             for (; symbol < end; ++symbol)
                 offset += pending[symbol].Length();
