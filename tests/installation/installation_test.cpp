@@ -96,6 +96,39 @@ TEST(Installation, WithoutShortcutRowsOrDesktopYesOnlyFilesAndEntryAreRecordedAn
     }
 }
 
+// By "Installation Complete." the installer has closed every handle it opened
+// for the installation: the files it wrote, their times, the data file and
+// the registry key. Held, a file could not be opened without sharing; the key
+// leaves no trace but in the count of the installer's handles.
+TEST(Installation, AtCompletionTheInstallerHoldsNoFileOrKeyItOpened)
+{
+    const std::string title = "E2E Plain";
+    const std::string installer = kInstallers + "plain-setup.exe";
+    const InstallerLayout layout = ReadLayout(installer, title);
+    const std::string installDir = FreshFolder("handles");
+    InstallerRun run(installer, title);
+    ASSERT_TRUE(run.ChooseFolder(installDir));
+    ASSERT_TRUE(driver::WaitForMessageBox(run.process.id));
+    const unsigned atQuestion = driver::HandleCount(run.process.id);
+    ASSERT_GT(atQuestion, 0u) << "the system's handle list cannot be read";
+    EXPECT_EQ(run.Answer(IDNO), kDesktopQuestion);
+    HWND completion = driver::WaitForMessageBox(run.process.id);
+    ASSERT_TRUE(completion);
+    ASSERT_EQ(driver::MessageBoxText(completion), kCompleteText);
+    EXPECT_EQ(driver::HandleCount(run.process.id), atQuestion - 1) << "only the data file closed since the question";
+    std::vector<std::string> names = {"davirado.exe", "davirado.dat"};
+    for (const PackedFile& file : layout.files)
+        names.push_back(file.name);
+    for (const std::string& name : names) {
+        HANDLE alone = CreateFileA((installDir + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(alone, INVALID_HANDLE_VALUE) << name << " is still held";
+        if (alone != INVALID_HANDLE_VALUE)
+            CloseHandle(alone);
+    }
+    EXPECT_EQ(run.Answer(IDOK), kCompleteText);
+    EXPECT_EQ(run.ExitCode(), 0u);
+}
+
 // ---- Where the installer lies, and what is posted to it ----------------------
 
 // "Łódź 東京": a download folder whose name no code page holds whole.

@@ -210,11 +210,11 @@ std::string ControlText(HWND dialog, int controlId)
     return control ? TextOf(control) : std::string();
 }
 
-bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeoutMs)
+HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs)
 {
     HWND box = WaitForWindow(processId, kMessageBoxClass, nullptr, timeoutMs);
     if (!box)
-        return false;
+        return nullptr;
     // The box may still be filling in its controls right after it appears.
     const DWORD start = GetTickCount();
     while (MessageBoxButtons(box).empty() && GetTickCount() - start < timeoutMs)
@@ -223,6 +223,14 @@ bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeou
     // text is really empty is read as such after two seconds.
     while ((WindowCaption(box).empty() || MessageBoxText(box).empty()) && GetTickCount() - start < 2000)
         Sleep(kPollMs);
+    return box;
+}
+
+bool AnswerMessageBox(DWORD processId, int buttonId, SeenBox* seen, DWORD timeoutMs)
+{
+    HWND box = WaitForMessageBox(processId, timeoutMs);
+    if (!box)
+        return false;
     if (seen) {
         GetWindowThreadProcessId(box, &seen->processId);
         seen->caption = WindowCaption(box);
@@ -241,6 +249,50 @@ bool WaitUntilClosed(HWND window, DWORD timeoutMs)
     while (IsWindow(window) && IsWindowVisible(window) && GetTickCount() - start < timeoutMs)
         Sleep(kPollMs);
     return !IsWindow(window) || !IsWindowVisible(window);
+}
+
+
+namespace {
+
+// The system's list of every process's handles (information class 16).
+struct SystemHandleEntry {
+    USHORT processId;
+    USHORT creatorBackTraceIndex;
+    UCHAR objectType;
+    UCHAR attributes;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+struct SystemHandleList {
+    ULONG count;
+    SystemHandleEntry entries[1];
+};
+constexpr ULONG kSystemHandleInformation = 16;
+
+}  // namespace
+
+unsigned HandleCount(DWORD processId)
+{
+    using QueryCall = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll"), "NtQuerySystemInformation")));
+    if (!query)
+        return 0;
+    std::vector<char> list(1 << 20);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(kSystemHandleInformation, list.data(), static_cast<ULONG>(list.size()), &needed)) ==
+               static_cast<LONG>(0xC0000004) &&   // STATUS_INFO_LENGTH_MISMATCH
+           list.size() < (1u << 28))
+        list.resize(list.size() * 2);
+    if (status != 0)
+        return 0;
+    const auto* handles = reinterpret_cast<const SystemHandleList*>(list.data());
+    unsigned count = 0;
+    for (ULONG i = 0; i < handles->count; ++i)
+        count += handles->entries[i].processId == static_cast<USHORT>(processId);
+    return count;
 }
 
 }  // namespace driver

@@ -77,6 +77,14 @@ struct SeenBox {
     DWORD processId = 0;   // the process that showed the box
 };
 
+// Waits until a message box of `processId` (0: any process) shows its
+// buttons and text, and returns it still open; nullptr on timeout.
+HWND WaitForMessageBox(DWORD processId, DWORD timeoutMs = kDefaultTimeoutMs);
+
+// How many handles `processId` holds now, as the system lists them; 0 when
+// the list cannot be had.
+unsigned HandleCount(DWORD processId);
+
 // Waits for a message box of `processId` (0: any process), records it and
 // answers it with `buttonId`. Returns false on timeout or when the button
 // could not be pressed.
