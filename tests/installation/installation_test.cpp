@@ -125,6 +125,13 @@ TEST(Installation, AtCompletionTheInstallerHoldsNoFileOrKeyItOpened)
         if (alone != INVALID_HANDLE_VALUE)
             CloseHandle(alone);
     }
+    // Its own file runs, but a program's file may still be renamed: only a
+    // handle the installer kept on it, which shares no deletion, forbids it.
+    HANDLE renamable = CreateFileA(installer.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(renamable, INVALID_HANDLE_VALUE) << "the installer's own file is still open";
+    if (renamable != INVALID_HANDLE_VALUE)
+        CloseHandle(renamable);
     EXPECT_EQ(run.Answer(IDOK), kCompleteText);
     EXPECT_EQ(run.ExitCode(), 0u);
 }
