@@ -51,8 +51,8 @@ void ReadCurrentVersionValue(const char* valueName, char* buffer)
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
     DWORD size = ChosenFolderCapacity;
-    // A value too long for the buffer, or one not stored as text, leaves
-    // nothing usable; one stored without its NUL is terminated here.
+    // A value too long for the buffer leaves nothing usable; the type is not
+    // looked at, and a value stored without its NUL is terminated here.
     if (RegQueryValueExA(key, valueName, 0, 0, reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS)
         buffer[size < static_cast<DWORD>(ChosenFolderCapacity) ? size : static_cast<DWORD>(ChosenFolderCapacity)] = '\0';
     else
