@@ -252,16 +252,23 @@ TEST(Installation, AnEntryThatCannotBeMadeOrAnEmptyTitleLeavesNoKeyAndNoRecord)
 
 // ---- The run-after program --------------------------------------------------
 
+// A fresh folder to start the installer from, and a "Program.exe" on the
+// path an unquoted command line would try first.
+std::string StartFolderBesideAPlantedProgram(const std::string& name)
+{
+    const std::string startFolder = FreshFolder(name + " start");
+    fs::create_directories(startFolder);
+    fs::create_directories("C:\\e2e run\\" + name);
+    fs::copy_file(kProduct + "bin\\sleeper.exe", "C:\\e2e run\\" + name + "\\Program.exe",
+                  fs::copy_options::overwrite_existing);
+    return startFolder;
+}
+
 TEST(Installation, RunAfterProgramIsQuotedStartedFromTheInstallersFolderAndWaitedForWhileMessagesFlow)
 {
     const std::string title = "E2E Sleeper";
     const std::string installDir = FreshFolder("sleeper") + "Program Files\\Sleeper App\\";
-    const std::string startFolder = FreshFolder("sleeper start");
-    fs::create_directories(startFolder);
-    // A program where the unquoted command line would find one first.
-    fs::create_directories("C:\\e2e run\\sleeper");
-    fs::copy_file(kProduct + "bin\\sleeper.exe", "C:\\e2e run\\sleeper\\Program.exe",
-                  fs::copy_options::overwrite_existing);
+    const std::string startFolder = StartFolderBesideAPlantedProgram("sleeper");
     InstallerRun run(kInstallers + "sleeper-setup.exe", title, startFolder.c_str());
     ASSERT_TRUE(run.ChooseFolder(installDir));
     ASSERT_EQ(run.Answer(IDNO), kDesktopQuestion);
@@ -284,11 +291,7 @@ TEST(Installation, RunAfterProgramWithoutArgumentsInAFolderWithBlanksIsTheOneSta
 {
     const std::string title = "E2E Quiet";
     const std::string installDir = FreshFolder("quiet") + "Program App\\";
-    const std::string startFolder = FreshFolder("quiet start");
-    fs::create_directories(startFolder);
-    fs::create_directories("C:\\e2e run\\quiet");
-    fs::copy_file(kProduct + "bin\\sleeper.exe", "C:\\e2e run\\quiet\\Program.exe",
-                  fs::copy_options::overwrite_existing);
+    const std::string startFolder = StartFolderBesideAPlantedProgram("quiet");
     InstallerRun run(kInstallers + "quiet-setup.exe", title, startFolder.c_str());
     ASSERT_TRUE(run.ChooseFolder(installDir));
     EXPECT_EQ(run.Answer(IDNO), kDesktopQuestion);
