@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "stubkit/commands.h"
+#include "stubkit/commands/command_line.h"
+#include "stubkit/commands/commands.h"
+#include "stubkit/commands/tool_documents.h"
 #include "stubkit/container/printable_text.h"
-#include "stubkit/embedded_stub.h"
+#include "stubkit/pack/embedded_stub.h"
 #include "stubkit/platform/platform.h"
-#include "stubkit/tool_documents.h"
 
 namespace {
 

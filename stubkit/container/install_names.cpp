@@ -57,4 +57,12 @@ std::string NamePartProblem(const std::string& ansi_part)
     return FaultText(JudgeNamePart(ansi_part.data(), static_cast<unsigned>(ansi_part.size())));
 }
 
+std::string UpperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
 }  // namespace stubkit

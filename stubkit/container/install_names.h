@@ -29,6 +29,10 @@ std::optional<NameRefusal> InstallerNameRefusal(const std::string& ansi_name);
 // empty when Windows creates it as it reads.
 std::string NamePartProblem(const std::string& ansi_part);
 
+// Letter case folded as the installer compares the names it installed with
+// shortcut targets and the run-after program: ASCII letters only.
+std::string UpperAscii(std::string text);
+
 }  // namespace stubkit
 
 #endif

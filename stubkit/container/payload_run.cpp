@@ -8,7 +8,7 @@
 #include "payload/crc32.h"
 #include "payload/name_rules.h"
 #include "payload/stream_decoder.h"
-#include "stubkit/encoder/encoder.h"
+#include "stubkit/crc/fast_crc32.h"
 
 namespace stubkit {
 namespace {

@@ -10,14 +10,6 @@
 namespace stubkit {
 namespace {
 
-std::string UpperAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 bool HasControlCharacter(const std::string& text)
 {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });

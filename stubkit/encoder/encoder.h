@@ -72,11 +72,6 @@ private:
 std::vector<std::uint8_t> EncodeBuffer(const std::uint8_t* bytes, std::size_t size, int level,
                                        int threads = 1);
 
-// The payload CRC for the host tool: UpdateCrc with its tables built on first
-// use and any length. Same contract as UpdateCrc: no final inversion; start
-// from CrcInitial.
-std::uint32_t UpdateCrcFast(std::uint32_t running_crc, const std::uint8_t* bytes, std::size_t length);
-
 }  // namespace stubkit
 
 #endif

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "payload/crc32.h"
-#include "stubkit/encoder/encoder.h"
+#include "stubkit/crc/fast_crc32.h"
 
 namespace {
 

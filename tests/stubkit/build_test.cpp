@@ -8,13 +8,14 @@
 #include <csignal>
 #include <cstring>
 #include <sstream>
-#include "stubkit/codepage.h"
+#include "stubkit/files/codepage.h"
 #include "stubkit/container/record_rules.h"
-#include "stubkit/embedded_stub.h"
-#include "stubkit/file_times.h"
-#include "stubkit/name_pattern.h"
-#include "stubkit/pack_plan.h"
-#include "stubkit/progress.h"
+#include "stubkit/pack/embedded_stub.h"
+#include "stubkit/files/file_times.h"
+#include "stubkit/files/name_pattern.h"
+#include "stubkit/pack/pack_plan.h"
+#include "stubkit/pack/text_rules.h"
+#include "stubkit/files/progress.h"
 #include "test_support.h"
 
 namespace stubkit {

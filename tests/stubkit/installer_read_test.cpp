@@ -11,8 +11,8 @@
 #include "payload/crc32.h"
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
-#include "stubkit/file_times.h"
-#include "stubkit/pack_plan.h"
+#include "stubkit/files/file_times.h"
+#include "stubkit/pack/stub.h"
 #include "test_support.h"
 
 namespace stubkit {

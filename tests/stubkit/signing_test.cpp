@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 #include "stubkit/container/pe_sections.h"
-#include "stubkit/signing.h"
+#include "stubkit/pack/signing.h"
 #include "test_support.h"
 
 namespace stubkit {

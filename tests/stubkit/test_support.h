@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <random>
 #include <stdexcept>
-#include "stubkit/operations.h"
+#include "stubkit/commands/operations.h"
 
 namespace stubkit::testing {
 namespace fs = std::filesystem;

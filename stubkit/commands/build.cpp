@@ -1,0 +1,222 @@
+// stubkit build: checks a product's config, folder and stub all at once,
+// then packs the installer and signs it when asked.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "stubkit/commands/command_line.h"
+#include "stubkit/commands/commands.h"
+#include "stubkit/commands/operations.h"
+#include "stubkit/commands/signing_options.h"
+#include "stubkit/container/printable_text.h"
+#include "stubkit/container/record_rules.h"
+#include "stubkit/files/file_identity.h"
+#include "stubkit/files/file_times.h"
+#include "stubkit/files/progress.h"
+#include "stubkit/pack/pack_plan.h"
+#include "stubkit/pack/product_config.h"
+#include "stubkit/pack/source_files.h"
+#include "stubkit/pack/stub.h"
+
+namespace stubkit {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path DefaultOutput(const fs::path& config)
+{
+    return fs::u8path(config.stem().u8string() + "-setup.exe");
+}
+
+std::vector<std::uint8_t> LoadStub(const BuildOptions& options, std::string& origin)
+{
+    origin = options.stub.empty() ? "(built in)" : Quoted(options.stub);
+    return StubBytes(options.stub);
+}
+
+// SOURCE_DATE_EPOCH, as reproducible-build tooling sets it: no recorded time
+// may be later.
+std::optional<std::uint64_t> LatestTime(std::vector<std::string>& problems)
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0')
+        return std::nullopt;
+    const std::string value = text;
+    if (value.size() > 12 || value.find_first_not_of("0123456789") != std::string::npos) {
+        problems.push_back("SOURCE_DATE_EPOCH: " + Quoted(value) + " is not a number of seconds since 1970");
+        return std::nullopt;
+    }
+    return FiletimeFromUnix(std::stoll(value), 0);
+}
+
+// Where `path` really leads: through links, and for a file yet to be made
+// through the links of its folder.
+fs::path RealPath(const fs::path& path)
+{
+    std::error_code error;
+    const fs::path real = platform::RealPath(path, error);
+    if (!error)
+        return real;
+    const fs::path absolute = fs::absolute(path).lexically_normal();
+    const fs::path parent = platform::RealPath(absolute.parent_path(), error);
+    return error ? absolute : parent / absolute.filename();
+}
+
+// The installer is written last, over whatever is at `output`: it must not be
+// one of the build's own inputs, nor land in the folder being packed.
+void CheckOutput(const fs::path& output, const BuildOptions& options, const ProductConfig& config,
+                 const std::vector<SourceFile>& files, std::vector<std::string>& problems)
+{
+    const fs::path real = RealPath(output);
+    const std::string named = "output " + Quoted(output);
+    const fs::path inside = real.lexically_relative(RealPath(config.source));
+    if (!inside.empty() && *inside.begin() != "..")
+        problems.push_back(named + " lies inside the product folder " + Quoted(config.source));
+    std::vector<fs::path> inputs = {options.config};
+    if (!options.stub.empty())
+        inputs.push_back(options.stub);
+    for (const SourceFile& file : files)
+        inputs.push_back(file.path);
+    const std::string problem = OutputProblem(output, inputs);
+    if (!problem.empty())
+        problems.push_back(problem);
+}
+
+}  // namespace
+
+BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn)
+{
+    const ProductConfig config = LoadProductConfig(options.config);
+    const Codepage codepage(options.codepage);
+    std::vector<std::string> problems;
+    ScanRules rules;
+    rules.follow_outside_links = options.follow_symlinks;
+    rules.latest_time = LatestTime(problems);
+    SourceScan scan = CollectSourceFiles(config.source, rules);
+    problems.insert(problems.end(), scan.problems.begin(), scan.problems.end());
+    std::string stub_origin;
+    const Stub stub = CheckStub(LoadStub(options, stub_origin), stub_origin, problems);
+    BuildOutcome outcome;
+    outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
+    CheckOutput(outcome.output, options, config, scan.files, problems);
+    const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
+    // The record as `test` will judge it: whatever the plan let through
+    // still has to keep the record's rules.
+    if (problems.empty())
+        for (const std::string& problem : RecordProblems(ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset),
+                                                         plan.records))
+            problems.push_back("configuration record: " + codepage.ToUtf8(problem));
+    CheckSigningOptions(options.signing, problems);
+    if (!problems.empty())
+        throw ValidationError(problems, plan.config_problems);
+
+    for (const std::string& entry : scan.skipped)
+        warn("skipped " + entry);
+    for (const std::string& folder : scan.empty_folders)
+        warn("empty folder " + Quoted(folder) + " left out: the installer creates a folder only for the files in it");
+    if (plan.files.empty())
+        warn("source folder " + Quoted(config.source) + " holds no files");
+    for (const std::string& warning : plan.warnings)
+        warn(warning);
+
+    outcome.file_count = plan.files.size();
+    outcome.total_size = plan.total_size;
+    ProgressBar bar("packing", plan.total_size, options.progress);
+    outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level, options.threads,
+                                  [&bar](std::uint64_t done) { bar.Update(done); });
+    bar.Finish();
+    if (options.signing.Requested()) {
+        SignInstaller(outcome.output, options.signing);
+        outcome.signed_installer = true;
+        outcome.pack.installer_size = fs::file_size(outcome.output);
+    }
+    return outcome;
+}
+
+namespace {
+
+struct BuildCommandOptions {
+    BuildOptions build;
+    bool quiet = false;
+};
+
+void RunBuild(BuildCommandOptions options)
+{
+    // Warnings and the summary go to stderr wherever it leads, so scripts
+    // and logs keep them; only the progress bar needs a terminal to redraw.
+    const bool chatty = !options.quiet;
+    options.build.progress = ProgressStyleFor(options.quiet);
+    BuildOutcome outcome;
+    try {
+        outcome = BuildInstaller(options.build, [chatty](const std::string& warning) {
+            if (chatty)
+                std::fprintf(stderr, "stubkit: warning: %s\n", warning.c_str());
+        });
+    } catch (const ValidationError& error) {
+        for (const std::string& problem : error.Problems())
+            std::fprintf(stderr, "stubkit: error: %s\n", problem.c_str());
+        throw std::runtime_error(error.Summary(options.build.config) + "; nothing was written");
+    }
+    if (chatty) {
+        const double ratio = outcome.total_size == 0 ? 0.0
+                                                     : 100.0 * static_cast<double>(outcome.pack.stream_size) /
+                                                           static_cast<double>(outcome.total_size);
+        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s%s\n",
+                     outcome.output.string().c_str(), outcome.file_count, HumanBytes(outcome.total_size).c_str(),
+                     HumanBytes(outcome.pack.stream_size).c_str(), ratio,
+                     HumanBytes(outcome.pack.installer_size).c_str(), outcome.signed_installer ? ", signed" : "");
+    }
+}
+
+}  // namespace
+
+void AddBuildCommand(CLI::App& app)
+{
+    auto options = std::make_shared<BuildCommandOptions>();
+    CLI::App* command = app.add_subcommand("build", "Pack a product folder into an installer, as CONFIG describes");
+    command->footer(
+        "CONFIG is a TOML file:\n"
+        "  title = \"Korvan Reader\"              product name, at most 207 characters\n"
+        "  source = \"dist\"                      the product folder, relative to CONFIG\n"
+        "  default_folder = \"Korvan Reader\"     folder proposed under Program Files (default: title)\n"
+        "  program_group = \"Korvan\"             Start-menu folder (default: title; not empty with start_menu)\n"
+        "  run_after_install = \"bin\\\\setup.exe\"  program started when the files are in place\n"
+        "  [[start_menu]]                        up to 16 rows, and as many [[desktop]] rows\n"
+        "  link = \"Korvan Reader.lnk\"           shortcut file name\n"
+        "  target = \"bin\\\\reader.exe\"           packed file it opens (\"davirado.exe\": the uninstaller)\n"
+        "\n"
+        "Every file under source is packed (none may be davirado.exe or davirado.dat at its top,\n"
+        "the installer's own files); '/' in targets, in run_after_install's program, in\n"
+        "default_folder and in program_group is taken as '\\'. run_after_install must start with a\n"
+        "packed program; program_group must be one folder. Symbolic links to files inside source are packed as those files; links leading\n"
+        "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
+        "time recorded. Nothing is written unless every check passes; all problems are listed\n"
+        "at once.");
+    AddPathOption(*command, "CONFIG", options->build.config, "Product description (TOML)")
+        ->required()
+        ->check(RegularFile());
+    AddPathOption(*command, "-o,--output", options->build.output,
+                        "Installer to write (default: <CONFIG name>-setup.exe here)");
+    AddPathOption(*command, "--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
+        ->check(RegularFile());
+    // -1 .. -9 like the compressors users know; the levels between are
+    // described by the two ends so the help stays short.
+    for (int level = kFastestLevel; level <= kBestLevel; ++level) {
+        CLI::Option* flag = command->add_flag_callback(
+            "-" + std::to_string(level), [options, level] { options->build.level = level; },
+            level == kFastestLevel ? "Compress fastest; -2 .. -8 trade speed for size"
+                                   : "Compress small (default)");
+        if (level != kFastestLevel && level != kBestLevel)
+            flag->group("");
+    }
+    AddHighLevelFlags(*command, [options](int level) { options->build.level = level; });
+    AddThreadsOption(*command, options->build.threads);
+    AddCodepageOption(*command, options->build.codepage, "Windows ANSI code page of the target systems (default 1252)");
+    command->add_flag("--follow-symlinks", options->build.follow_symlinks,
+                      "Pack symbolic links that lead outside the product folder as the files they name");
+    command->add_flag("-q,--quiet", options->quiet, "Print errors only, no warnings or summary");
+    AddSigningOptions(*command, options->build.signing);
+    command->callback([options] { RunBuild(*options); });
+}
+
+}  // namespace stubkit

@@ -1,0 +1,160 @@
+// stubkit test: decodes the whole payload as the installer would and says
+// whether the installer would install every file whole, where its name says.
+#include <iostream>
+#include <memory>
+
+#include "stubkit/commands/command_line.h"
+#include "stubkit/commands/commands.h"
+#include "stubkit/commands/installer_checks.h"
+#include "stubkit/commands/json_output.h"
+#include "stubkit/commands/operations.h"
+#include "stubkit/commands/signing_options.h"
+#include "stubkit/container/printable_text.h"
+#include "stubkit/files/progress.h"
+
+namespace stubkit {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Each file's state after a run; without a run (a name problem found first)
+// every file is unchecked.
+std::string FileState(std::size_t index, const PayloadVerdict& verdict)
+{
+    if (verdict.success)
+        return "ok";
+    const std::optional<std::size_t> fault = verdict.damaged_file ? verdict.damaged_file : verdict.refused_name;
+    if (fault)
+        return index < *fault ? "ok" : index > *fault ? "unchecked" : verdict.damaged_file ? "damaged" : "refused";
+    // A file cut short fails its CRC, so here every file reached is whole:
+    // the stream held too few bytes for the rest, or more than the files.
+    return index < verdict.files_reached ? "ok" : "missing";
+}
+
+std::vector<FileVerdict> FileVerdicts(const InstallerImage& image, const Codepage& codepage,
+                                      const std::optional<PayloadVerdict>& verdict)
+{
+    std::vector<FileVerdict> files;
+    for (std::size_t i = 0; i < image.records.size(); ++i)
+        files.push_back({codepage.ToUtf8(image.records[i].name), image.records[i].file_size,
+                         verdict ? FileState(i, *verdict) : "unchecked"});
+    return files;
+}
+
+}  // namespace
+
+std::string TestOutcomeAsJson(const fs::path& path, const TestOutcome& outcome, const SignatureReport& signature,
+                              const std::string& signature_refusal)
+{
+    toml::array files;
+    for (const FileVerdict& file : outcome.files)
+        files.push_back(toml::table{{"name", file.name}, {"size", static_cast<std::int64_t>(file.size)},
+                                    {"state", file.state}});
+    toml::table root{{"installer", path.string()},
+                     {"passed", outcome.passed && signature_refusal.empty()},
+                     {"message", outcome.message},
+                     {"signature", SignatureAsTable(signature)},
+                     {"signature_refusal", signature_refusal},
+                     {"files", std::move(files)}};
+    return JsonText(root);
+}
+
+TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, ProgressStyle progress, const fs::path& stub)
+{
+    const InstallerImage image = ReadInstallerImage(path);
+    TestOutcome outcome;
+    outcome.message = RecordOrStubProblem(image, codepage, stub);
+    if (outcome.message.empty())
+        outcome.message = TableNameProblem(image, codepage);
+    if (!outcome.message.empty()) {
+        outcome.files = FileVerdicts(image, codepage, std::nullopt);
+        return outcome;
+    }
+    ProgressBar bar("testing", image.header.total_size, progress);
+    outcome.verdict = RunPayload(image, nullptr, [&bar](std::uint64_t done) { bar.Update(done); });
+    bar.Finish();
+    outcome.message = VerdictMessage(image, outcome.verdict, codepage);
+    outcome.passed = outcome.verdict.success;
+    outcome.files = FileVerdicts(image, codepage, outcome.verdict);
+    if (outcome.passed) {
+        const std::string inconsistency = HeaderInconsistency(image);
+        if (!inconsistency.empty()) {
+            outcome.passed = false;
+            outcome.message = inconsistency + "; the installer would not install the whole product";
+        }
+    }
+    return outcome;
+}
+
+namespace {
+
+struct TestOptions {
+    InstallerInputOptions input;
+    bool json = false;
+    SignatureCheckOptions signature;
+};
+
+// The whole verdict as JSON on stdout, also for a file the installer would
+// refuse at its head (no files then); the exit status still tells pass or fail.
+void RunTestForJson(const TestOptions& options)
+{
+    const fs::path& setup = options.input.setup;
+    TestOutcome outcome;
+    std::string failure;
+    try {
+        outcome = TestInstaller(setup, Codepage(options.input.codepage), ProgressStyleFor(options.input.quiet),
+                                options.input.stub);
+        if (!outcome.passed)
+            failure = Quoted(setup) + " is damaged: " + outcome.message;
+    } catch (const FormatError& error) {
+        outcome.message = failure = error.what();
+    }
+    const SignatureReport signature = InspectSignature(setup, options.signature.ca_file);
+    const std::string refusal = SignatureRefusal(signature, options.signature.required);
+    std::cout << TestOutcomeAsJson(setup, outcome, signature, refusal) << std::flush;
+    if (failure.empty() && !refusal.empty())
+        failure = Quoted(setup) + " " + refusal;
+    if (!failure.empty())
+        throw std::runtime_error(failure);
+}
+
+void RunTest(const TestOptions& options)
+{
+    if (options.json)
+        return RunTestForJson(options);
+    const fs::path& setup = options.input.setup;
+    const TestOutcome outcome = TestInstaller(setup, Codepage(options.input.codepage),
+                                              ProgressStyleFor(options.input.quiet), options.input.stub);
+    if (!outcome.passed)
+        throw std::runtime_error(Quoted(setup) + " is damaged: " + outcome.message);
+    const SignatureReport signature = InspectSignature(setup, options.signature.ca_file);
+    const std::string refusal = SignatureRefusal(signature, options.signature.required);
+    if (!refusal.empty())
+        throw std::runtime_error(Quoted(setup) + " " + refusal);
+    if (!options.input.quiet)
+        std::cout << Printable(setup.u8string()) << ": OK, " << outcome.message << "; " << DescribeSignature(signature)
+                  << "\n";
+}
+
+}  // namespace
+
+void AddTestCommand(CLI::App& app)
+{
+    auto options = std::make_shared<TestOptions>();
+    CLI::App* command = app.add_subcommand("test", "Check an installer as the installer itself would, without installing");
+    command->footer("Decodes the whole payload, compares every file's CRC and the byte count the way the\n"
+                    "installer does, and names the first damaged file. Exit status 0 only when the\n"
+                    "installer would install every file whole, where its name says: the program in\n"
+                    "front of the payload is the known stub (--stub), the configuration record keeps\n"
+                    "the rules build keeps, and every name is one the installer creates as it reads.\n"
+                    "A signed installer passes only when its signature verifies: nothing changed since\n"
+                    "signing, and the signer's certificate chains to a trusted one (the system's list,\n"
+                    "or --ca-file). osslsigncode checks it.");
+    AddInstallerInputOptions(*command, options->input, "Installer to check");
+    command->add_flag("--json", options->json,
+                      "Print the verdict, the signature and every file's state as JSON on stdout");
+    AddSignatureCheckOptions(*command, options->signature, true);
+    command->callback([options] { RunTest(*options); });
+}
+
+}  // namespace stubkit
