@@ -16,7 +16,7 @@
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
 #include "shell/shortcuts.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 static const char CurrentVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char UninstallKeyPrefix[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";

@@ -4,7 +4,7 @@
 #include "common/setup_globals.h"
 #include "payload/crc32.h"
 #include "payload/output_file.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 int32_t files_left;
 uint32_t table_pos;

@@ -9,7 +9,7 @@
 #include "payload/extract_sink.h"
 #include "payload/name_rules.h"
 #include "payload/stream_decoder.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 HANDLE InstallerFile = INVALID_HANDLE_VALUE;
 unsigned char file_table[FileTableSize];

@@ -8,7 +8,7 @@
 
 #include "common/bounded_text.h"
 #include "common/setup_globals.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 // One shortcut to make: where it goes decides the rest (a group folder and no
 // arguments in the Start menu, arguments and no folder on the desktop).

@@ -1,5 +1,5 @@
 // Reader side of the uninstall data file.
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 bool ReadLogLine(char* buffer, int capacity, HANDLE file)
 {

@@ -1,7 +1,7 @@
 // Writer side of the uninstall data file. Every append goes straight to the
 // file, unbuffered, so a log cut short by an early stop still lists every
 // record appended before it.
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 #include "common/bounded_text.h"
 #include "common/setup_globals.h"

@@ -4,7 +4,7 @@
 
 #include "common/argument_vector.h"
 #include "common/bounded_text.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 #include "uninstall/uninstaller.h"
 
 enum {

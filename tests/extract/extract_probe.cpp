@@ -13,7 +13,7 @@
 #include "common/setup_globals.h"
 #include "payload/crc32.h"
 #include "payload/payload_reader.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 static bool TakeArguments(void)
 {

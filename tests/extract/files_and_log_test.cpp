@@ -12,7 +12,7 @@
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
 #include "test_paths.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "common/setup_globals.h"
 #include "shell/shortcuts.h"
 #include "test_paths.h"
-#include "common/uninstall_log.h"
+#include "uninstall/uninstall_log.h"
 
 namespace {
 

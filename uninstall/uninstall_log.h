@@ -1,9 +1,9 @@
 // The uninstall data file "davirado.dat": a title line, then one record line
 // per created file, shortcut and registry key, in creation order. Each line is
 // its text and a line feed; a record is its type character and its argument.
-// The installer appends (writer side, in uninstall/log_writer.cpp); the
-// uninstaller reads (reader side, in uninstall/log_reader.cpp). Declared down
-// here because the extraction and the shortcuts append records too.
+// The installer appends (writer side, log_writer.cpp: a library of its own,
+// below the extraction and the shortcuts, which append records too); the
+// uninstaller reads (reader side, log_reader.cpp).
 #ifndef STUBKIT_UNINSTALL_LOG_H
 #define STUBKIT_UNINSTALL_LOG_H
 
