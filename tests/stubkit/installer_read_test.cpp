@@ -135,20 +135,28 @@ TEST_F(RoundTrip, InstallersOwnReaderUnderWineGivesBackTheProductWithItsTimesSig
     }
 }
 
-TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
+// A command line, texts its output holds, and its exit status (0 done, 1 the work failed, 2 a usage error).
+struct ToolRun { std::vector<std::string> arguments; std::vector<std::string> expected; int status; };
+void ExpectToolRuns(const std::vector<ToolRun>& runs)
+{
+    for (const auto& [arguments, expected, status] : runs) {
+        const auto [code, output] = RunTool(arguments);
+        EXPECT_EQ(code, status) << (arguments.empty() ? "" : arguments[0]) << ": " << output;
+        for (const std::string& text : expected)
+            EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
+    }
+}
+
+TEST_F(RoundTrip, ToolCommandsSayWhatTheyDidAndWriteWhatTheLibraryReads)
 {
     const std::string setup = (scratch_ / "tool-setup.exe").string();
     const auto [build, build_output] = RunTool({"build", (scratch_ / "product.toml").string(), "-o", setup, "-2"});
     // Not a terminal: no progress bar, but the summary (and warnings, below) still reach a script's log.
     ASSERT_TRUE(build == 0 && build_output.rfind("stubkit: wrote ", 0) == 0 && build_output.find('\r') == std::string::npos) << build_output;
     WriteFile(scratch_ / "warns.toml", ConfigText("product", "[[desktop]]\nlink = \"x.lnk\"\ntarget = \"none.exe\""));
-    WriteFile(scratch_ / "stream.bin", "");
-    const std::string folder = scratch_.path.string(), too_long = folder + "/" + std::string(300, 'n'), fifo = folder + "/fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     WriteFile(scratch_ / "faulty.toml", ConfigText("product", "", std::string(208, 't')));
-    const std::string out = (scratch_ / "out").string(), some = (scratch_ / "some").string();
-    // ARGUMENTS, texts the output holds, the exit status (0 done, 1 the work failed, 2 a usage error).
-    const std::tuple<std::vector<std::string>, std::vector<std::string>, int> runs[] = {
+    const std::string folder = scratch_.path.string(), out = folder + "/out", some = folder + "/some";
+    ExpectToolRuns({
         {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
                            "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}, 0},
         {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe /S a/b\""}, 0},
@@ -158,34 +166,47 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
         {{"extract", setup, some, "Program Files Like\\bin", "*.txt"}, {"extracted 3 files"}, 0},
         {{"extract", "-q", setup, some + "2", "readme.txt"}, {}, 0},
         {{"extract", setup, some + "3", "readme.txt", "no*"}, {"'no*' matches no file in", "nothing was extracted"}, 1},
-        {{"build", (scratch_ / "warns.toml").string(), "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, 0},
+        {{"build", folder + "/warns.toml", "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, 0},
         {{"build", (scratch_ / "product.toml").string(), "-o", folder + "/ultra.exe", "-11", "-q"}, {}, 0},
-        {{"build", (scratch_ / "faulty.toml").string(), "-o", folder + "/f.exe", "--sign-url", "x"},
-         {"2 problem(s), 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1},
-        {{"--version"}, {"stubkit "}, 0},
+        {{"build", folder + "/faulty.toml", "-o", folder + "/f.exe", "--sign-url", "x"},
+         {"2 problem(s), 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1}});
+    EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
+    EXPECT_EQ(ReadFile(scratch_ / "some/Program Files Like/bin/app.exe"), kProduct[2].contents);
+    EXPECT_TRUE(fs::exists(scratch_ / "some/readme.txt") && !fs::exists(scratch_ / "some/Program Files Like/empty.dat"));
+    EXPECT_TRUE(fs::exists(scratch_ / "some2/readme.txt") && !fs::exists(scratch_ / "some3"));
+    EXPECT_TRUE(TestInstaller(folder + "/ultra.exe", Codepage(1252)).passed);
+}
+
+// The command line is judged before any input is opened.
+TEST_F(RoundTrip, UsageErrorsExitWithTwoBeforeAnyInputIsRead)
+{
+    const std::string setup = BuildSetup("setup.exe").string(), missing = scratch_.path.string() + "/missing.exe";
+    ExpectToolRuns({
         {{}, {"A subcommand is required"}, 2},
         {{"frob"}, {"unknown command 'frob'; the commands are build, list"}, 2},
         {{"list", "--frob", setup}, {"--frob"}, 2},
         {{"extract", setup}, {"DIR is required"}, 2},
-        {{"list", folder}, {"is a folder, not a regular file"}, 1},
-        {{"list", too_long}, {"File name too long"}, 1},
-        {{"test", folder + "/missing.exe"}, {"cannot open '" + folder + "/missing.exe': No such file"}, 1},
-        {{"test", "--bogus", folder + "/missing.exe"}, {"--bogus"}, 2},   // the command line is judged first
-        {{"test", folder + "/missing.exe", "--help"}, {"Usage"}, 0},
-        {{"build", folder + "/warns.toml", "--sign-pkcs12", folder + "/missing.p12"}, {"missing.p12': No such file"}, 1},
+        {{"test", "--bogus", missing}, {"--bogus"}, 2},
+        {{"test", missing, "--help"}, {"Usage"}, 0},
         {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, 2},
+        {{"encode", "-T", "0", setup, scratch_.path.string() + "/x.bin"}, {"--threads: Value 0 not in range 1 to 64"}, 2},
+        {{"decode", "--total", "12x", setup, scratch_.path.string() + "/out.bin"}, {"'12x' is not a byte count"}, 2}});
+}
+
+TEST_F(RoundTrip, InputsThatCannotBeUsedFailWithOneNamingThemselves)
+{
+    const std::string setup = BuildSetup("setup.exe").string(), folder = scratch_.path.string(), fifo = folder + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    WriteFile(scratch_ / "stream.bin", "");
+    ExpectToolRuns({
+        {{"list", folder}, {"is a folder, not a regular file"}, 1},
+        {{"list", folder + "/" + std::string(300, 'n')}, {"File name too long"}, 1},
+        {{"test", folder + "/missing.exe"}, {"cannot open '" + folder + "/missing.exe': No such file"}, 1},
+        {{"build", folder + "/product.toml", "--sign-pkcs12", folder + "/missing.p12"}, {"missing.p12': No such file"}, 1},
         {{"extract", setup, ""}, {"the folder to extract into is empty"}, 1},
         {{"test", fifo}, {"fifo' is a FIFO, not a regular file"}, 1},
         {{"build", fifo}, {"fifo' is a FIFO, not a regular file"}, 1},
-        {{"encode", "-T", "0", setup, folder + "/x.bin"}, {"--threads: Value 0 not in range 1 to 64"}, 2},
-        {{"decode", "--total", "12x", folder + "/stream.bin", folder + "/out.bin"}, {"'12x' is not a byte count"}, 2},
-        {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, 1}};
-    for (const auto& [arguments, expected, status] : runs) {
-        const auto [code, output] = RunTool(arguments);
-        EXPECT_EQ(code, status) << (arguments.empty() ? "" : arguments[0]) << ": " << output;
-        for (const std::string& text : expected)
-            EXPECT_NE(output.find(text), std::string::npos) << text << " in " << output;
-    }
+        {{"decode", "--total", "1000", folder + "/stream.bin", folder + "/out.bin"}, {"yields 0 of the 1000 bytes"}, 1}});
     // A sub-folder the user cannot read is named itself, not by the product folder that holds it.
     fs::permissions(scratch_.path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     WriteFile(scratch_ / "locked/prod/sub/x.txt", "x");
@@ -193,17 +214,18 @@ TEST_F(RoundTrip, ToolCommandsAgreeWithTheLibraryAndExplainThemselves)
     fs::permissions(scratch_ / "locked/prod/sub", fs::perms::none);
     EXPECT_NE(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups '" STUBKIT_TOOL "' build '" + folder + "/locked/product.toml' -o /dev/null")
                   .second.find("cannot read '" + folder + "/locked/prod/sub': Permission denied"), std::string::npos);
-    // Parameterised cases are listed by their names, not by the bytes of their parameters.
-    EXPECT_EQ(RunCommand("/proc/self/exe --gtest_list_tests").second.find("-byte object"), std::string::npos);
-    EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
-    EXPECT_EQ(ReadFile(scratch_ / "some/Program Files Like/bin/app.exe"), kProduct[2].contents);
-    EXPECT_TRUE(fs::exists(scratch_ / "some/readme.txt") && !fs::exists(scratch_ / "some/Program Files Like/empty.dat"));
-    EXPECT_TRUE(fs::exists(scratch_ / "some2/readme.txt") && !fs::exists(scratch_ / "some3"));
+}
+
+TEST(ToolHelp, EveryCommandHasHelpAndTheToolNamesItsVersion)
+{
     for (const char* command : {"build", "list", "test", "extract", "encode", "decode"}) {
         const auto [code, output] = RunTool({command, "--help"});
         EXPECT_TRUE(code == 0 && output.find("Usage") != std::string::npos) << command << ": " << output;
         EXPECT_NE(RunTool({"--help"}).second.find(command), std::string::npos) << command;
     }
+    EXPECT_NE(RunTool({"--version"}).second.find("stubkit "), std::string::npos);
+    // Parameterised cases are listed by their names, not by the bytes of their parameters.
+    EXPECT_EQ(RunCommand("/proc/self/exe --gtest_list_tests").second.find("-byte object"), std::string::npos);
 }
 
 // Patched against the real stub, whose first rows carry markers: the row after the last configured one is
