@@ -66,8 +66,12 @@ static bool WriteTempCopy(const wchar_t* ownPath, const wchar_t* copyPath)
     DeleteFileW(copyPath);
     HANDLE copy = CreateFileW(copyPath, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE, FILE_SHARE_READ, 0,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
+    if (copy == INVALID_HANDLE_VALUE)
+        return false;
+    // Opened only once the copy exists: when it cannot be made, nothing holds
+    // the program's own file, which the work in place then deletes.
     HANDLE source = CreateFileW(ownPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0, OPEN_EXISTING, 0, 0);
-    if (copy == INVALID_HANDLE_VALUE || source == INVALID_HANDLE_VALUE)
+    if (source == INVALID_HANDLE_VALUE)
         return false;
     char buffer[1024];
     DWORD count;

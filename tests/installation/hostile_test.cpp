@@ -86,6 +86,18 @@ bool EveryFileWhole(const std::string& installer, const std::string& installDir)
     return true;
 }
 
+// A program that leaves "<its name>.ran" in its current folder, the
+// installer's C:\, where a run-after command climbing out of InstallDir
+// (C:\e2e run\<row>\) by two levels, or rooted in it, would find one.
+const std::string kPlantedRunAfter = "planted-run-after.exe";
+void PlantRunAfterPrograms(const std::string& installDir)
+{
+    fs::create_directories(installDir);
+    for (const std::string& folder : {std::string("C:\\"), installDir})
+        fs::copy_file(kProduct + "bin\\sleeper.exe", folder + kPlantedRunAfter, fs::copy_options::overwrite_existing);
+    fs::remove("C:\\" + kPlantedRunAfter + ".ran");
+}
+
 class Hostile : public ::testing::TestWithParam<HostileRow> {};
 
 TEST_P(Hostile, TestSaysOkExactlyWhenTheInstallerInstallsEveryFileWhole)
@@ -94,6 +106,9 @@ TEST_P(Hostile, TestSaysOkExactlyWhenTheInstallerInstallsEveryFileWhole)
     const std::string installer = kHostile + row.name + ".exe";
     const std::string installDir = FreshFolder("hostile " + row.name);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallKeys + kTitle).c_str());
+    const bool plants = row.name.rfind("run_after_", 0) == 0;
+    if (plants)
+        PlantRunAfterPrograms(installDir);
 
     std::string text = "<not started>";
     {
@@ -112,11 +127,15 @@ TEST_P(Hostile, TestSaysOkExactlyWhenTheInstallerInstallsEveryFileWhole)
     else
         EXPECT_TRUE(!whole || row.recordRefused) << "`test` refused what the installer installs whole";
 
+    if (plants)
+        EXPECT_FALSE(Exists("C:\\" + kPlantedRunAfter + ".ran")) << "the installer started a program outside InstallDir";
+
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallKeys + kTitle).c_str());
     std::error_code ignored;
     fs::remove_all(installDir, ignored);
     fs::remove_all(ShellFolder(CSIDL_PROGRAMS) + "\\" + kTitle, ignored);
     fs::remove(ShellFolder(CSIDL_PROGRAMS) + "\\StartUp\\evil.lnk", ignored);
+    fs::remove("C:\\" + kPlantedRunAfter, ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Installers, Hostile, ::testing::ValuesIn(ManifestRows()),

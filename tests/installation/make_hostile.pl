@@ -84,7 +84,10 @@ my @rows = (
     [short_name_of_another => renamed($long == 0 ? 1 : 0, "$long_folder\\$short")],
     [stub_size_without_nul => patched($record, sprintf('%032d', $stub_size))],
     [stub_size_with_blank => patched($record, " $stub_size\0")],
-    [run_after_climbing => slot(896, "..\\..\\windows\\system32\\cmd.exe /c exit")],
+    # The test plants a program at the end of each form (C:\ and InstallDir).
+    [run_after_climbing => slot(896, "..\\..\\planted-run-after.exe 0")],
+    [run_after_rooted => slot(896, "\\planted-run-after.exe 0")],
+    [run_after_drive_relative => slot(896, "C:planted-run-after.exe 0")],
     [run_after_packed_non_program => slot(896, $names[$in_folder])],
     [run_after_missing => slot(896, "missing.exe")],
     # Row 0 of the Start menu used, row 1 emptied so the table ends there.

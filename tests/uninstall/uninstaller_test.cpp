@@ -342,7 +342,9 @@ TEST(FirstStage, CopyThatCannotStartLeavesTheWorkToTheRunningProgram)
 // A copy left in TEMP by an earlier uninstall is replaced; one that cannot be
 // (held open without sharing, or held for writing by another program, which
 // could change it after the first stage wrote it) is never run: the work is
-// done in place.
+// done in place. Started from elsewhere with argument 0 naming the installed
+// copy, the work in place deletes that copy too: the first stage must not keep
+// it open without sharing deletion.
 TEST(FirstStage, AStaleCopyInTempIsReplacedOrWhenItCannotBeTheWorkIsDoneInPlace)
 {
     struct Holder {
@@ -350,10 +352,12 @@ TEST(FirstStage, AStaleCopyInTempIsReplacedOrWhenItCannotBeTheWorkIsDoneInPlace)
         DWORD access, sharing;   // access 0: not held
         bool replaced;
         const char* leftInTemp;   // nullptr: the built program
+        bool startedElsewhere = false;   // the running image is not the one argument 0 names
     };
     const Holder holders[] = {
         {"not held", 0, 0, true, nullptr},
         {"held without sharing", GENERIC_READ, 0, false, "stale copy"},
+        {"held without sharing, started from elsewhere", GENERIC_READ, 0, false, "stale copy", true},
         // Deleted once its holder lets go, but not before the first stage looked.
         {"held for writing, sharing all", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
          false, ""},
@@ -366,19 +370,25 @@ TEST(FirstStage, AStaleCopyInTempIsReplacedOrWhenItCannotBeTheWorkIsDoneInPlace)
         ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed") && WriteBytes(stale, "stale copy"));
         ASSERT_TRUE(WriteBytes(dir + "davirado.dat", "Sample\n0" + dir + "a.txt\n"));
         ASSERT_TRUE(CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+        const std::string runner = root + "Runner\\davirado.exe";
+        MakeFolders(root + "Runner\\");
+        ASSERT_TRUE(!h.startedElsewhere || CopyFileA(kBuilt.c_str(), runner.c_str(), FALSE));
         SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
         HANDLE holder = h.access ? CreateFileA(stale.c_str(), h.access, h.sharing, nullptr, OPEN_EXISTING, 0, nullptr)
                                  : INVALID_HANDLE_VALUE;
         ASSERT_EQ(holder != INVALID_HANDLE_VALUE, h.access != 0);
         Outcome run;
-        Drive(Quoted(program), {IDYES, IDOK}, h.replaced, &run);
+        Drive(Quoted(program), {IDYES, IDOK}, h.replaced, &run, nullptr, h.startedElsewhere ? runner.c_str() : nullptr);
         if (holder != INVALID_HANDLE_VALUE)
             CloseHandle(holder);
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_EQ(run.boxes, Question("Sample") + Closing("Sample"));
         EXPECT_EQ(ReadBytes(stale), h.leftInTemp ? h.leftInTemp : ReadBytes(kBuilt));
         EXPECT_FALSE(Exists(dir + "a.txt"));
-        EXPECT_EQ(Exists(program), !h.replaced) << "only the copy can delete the installed program";
+        EXPECT_EQ(Exists(program), !h.replaced && !h.startedElsewhere)
+            << "only a program other than the installed one can delete it";
+        if (h.startedElsewhere)
+            EXPECT_EQ(EntriesIn(dir), -1) << "the named copy, the data file, the recorded file and their folder are gone";
     }
 }
 
