@@ -12,6 +12,7 @@
 #include "stubkit/files/extract_folder.h"
 #include "stubkit/files/name_pattern.h"
 #include "stubkit/files/progress.h"
+#include "stubkit/pack/text_rules.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;
@@ -24,20 +25,15 @@ ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder
         return result;
     }
     result.path = folder;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = utf8_name.find('\\', start);
-        const std::string part = utf8_name.substr(start, end - start);
+    for (const std::string& part : SplitBackslash(utf8_name)) {
         if (part.empty() || part == ".") {
             result.refusal = part.empty() ? "empty folder name" : "'.' component";
             return result;
         }
         result.components.push_back(part);
         result.path /= fs::u8path(part);
-        if (end == std::string::npos)
-            return result;
-        start = end + 1;
     }
+    return result;
 }
 
 namespace {
