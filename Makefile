@@ -73,11 +73,12 @@ install: build
 	@cmake --install build/host --prefix "$(PREFIX)"
 
 # A Debian package of the tool, in build/host/package/, and a zip of
-# stubkit.exe with the README and the manual, in build/windows-tool/package/.
+# stubkit.exe with its CMake package, the licence, the README and the manual,
+# in build/windows-tool/package/.
 WINDOWS_ZIP := build/windows-tool/package/stubkit-$(shell sed -n 's/^project.stubkit VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-windows-x64.zip
 package: build
 	@cmake --build --preset host --target package
-	@cmake/windows-zip.sh build/windows-tool/stubkit/stubkit.exe $(STUBKIT) README.md $(WINDOWS_ZIP)
+	@cmake/windows-zip.sh build/windows-tool $(STUBKIT) . $(WINDOWS_ZIP)
 
 # The demo product (examples/demo) staged with its built program, packed and
 # checked as the installer would check it.

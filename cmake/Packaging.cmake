@@ -3,7 +3,7 @@
 # the install rules. The binary links the C++ runtime statically, so libc is
 # its only dependency; dpkg-shlibdeps works out which version.
 include(GNUInstallDirs)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Who answers for the package. Debian's own tools read DEBFULLNAME and
 # DEBEMAIL; a build machine that sets them signs its packages without more.

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,10 @@ const std::string kVersionLine = "stubkit " STUBKIT_VERSION;
 std::string VersionText()
 {
     return kVersionLine + "\ninstaller stub: " + std::to_string(stubkit::kEmbeddedStubSize) +
-           " bytes\nuninstaller:    " + std::to_string(stubkit::kEmbeddedUninstallerSize) + " bytes (inside the stub)";
+           " bytes\nuninstaller:    " + std::to_string(stubkit::kEmbeddedUninstallerSize) +
+           " bytes (inside the stub)\n"
+           "Copyright (c) 2026 the stubkit authors. zlib License: free to use, change and ship, also in\n"
+           "commercial products; see LICENSE. Installers built with stubkit need no notice.";
 }
 
 // Hidden flags through which the build generates the installed manual page
@@ -48,17 +52,23 @@ bool IsUnknownCommand(CLI::App& app, const std::vector<std::string>& arguments)
             return false;
         known += (known.empty() ? "" : ", ") + command->get_name();
     }
-    std::fprintf(stderr, "stubkit: unknown command %s; the commands are %s (stubkit --help)\n",
+    std::fprintf(stderr, "stubkit: unknown command %s; the commands are %s\nTry 'stubkit --help' for more information.\n",
                  stubkit::Quoted(arguments[1]).c_str(), known.c_str());
     return true;
 }
 
-// The parser's own exit codes (105, 106...) are not ours: a command line it
-// rejects is a usage error; help and version succeed.
-int ParseExit(const CLI::App& app, const CLI::ParseError& error)
-{
-    return app.exit(error) == 0 ? stubkit::kExitSuccess : stubkit::kExitUsage;
-}
+// Help shows each option's value by its name only: the parser's type tags,
+// REQUIRED and its Needs/Excludes lists are in the usage line and the
+// descriptions already.
+class PlainFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override
+    {
+        if (option->get_positional() || option->get_expected_max() == 0 || option->get_type_name().empty())
+            return std::string();
+        return " " + option->get_type_name() + (option->get_expected_max() > 1 ? " ..." : "");
+    }
+};
 
 }  // namespace
 
@@ -74,6 +84,7 @@ int main(int argc, char** argv)
     // The same options on every host: CLI11 would take "/name" for an option
     // on Windows, where it may as well be a path from the root of a drive.
     app.allow_windows_style_options(false);
+    app.formatter(std::make_shared<PlainFormatter>());
     app.set_version_flag("--version", VersionText(), "Print the version and the sizes of the stub and uninstaller");
     stubkit::AddBuildCommand(app);
     stubkit::AddListCommand(app);
@@ -97,7 +108,7 @@ int main(int argc, char** argv)
     try {
         app.parse(static_cast<int>(arguments.size()), utf8_argv.data());
     } catch (const CLI::ParseError& error) {
-        return ParseExit(app, error);
+        return stubkit::ReportParseError(app, error);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "stubkit: %s\n", error.what());
         return stubkit::kExitFailure;

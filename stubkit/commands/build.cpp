@@ -11,21 +11,41 @@
 #include "stubkit/container/printable_text.h"
 #include "stubkit/container/record_rules.h"
 #include "stubkit/files/file_identity.h"
+#include "stubkit/files/file_io.h"
 #include "stubkit/files/file_times.h"
 #include "stubkit/files/progress.h"
 #include "stubkit/pack/pack_plan.h"
 #include "stubkit/pack/product_config.h"
 #include "stubkit/pack/source_files.h"
 #include "stubkit/pack/stub.h"
+#include "stubkit/platform/platform.h"
 
 namespace stubkit {
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path DefaultOutput(const fs::path& config)
+fs::path DefaultName(const fs::path& config)
 {
     return fs::u8path(config.stem().u8string() + "-setup.exe");
+}
+
+// "-o out/" or an existing folder: the default name inside it, as copy
+// tools take a folder for a destination.
+bool EndsInSeparator(const fs::path& path)
+{
+    const std::string text = path.u8string();
+    return !text.empty() && (text.back() == '/' || (fs::path::preferred_separator == '\\' && text.back() == '\\'));
+}
+
+fs::path OutputPath(const BuildOptions& options)
+{
+    if (options.output.empty())
+        return DefaultName(options.config);
+    std::error_code ignored;
+    if (EndsInSeparator(options.output) || fs::is_directory(options.output, ignored))
+        return options.output / DefaultName(options.config);
+    return options.output;
 }
 
 std::vector<std::uint8_t> LoadStub(const BuildOptions& options, std::string& origin)
@@ -82,22 +102,42 @@ void CheckOutput(const fs::path& output, const BuildOptions& options, const Prod
         problems.push_back(problem);
 }
 
+// Every problem at once, in the order found; those in the config's fields
+// carry its file and line.
+[[noreturn]] void Refuse(const ProductConfig& config, std::vector<std::string> problems)
+{
+    std::vector<std::string> located;
+    std::size_t in_config = 0;
+    for (const std::string& problem : problems) {
+        // The config's own problems are located already; the plan's are not.
+        located.push_back(IsConfigProblem(config, problem) ? problem : LocatedProblem(config, problem));
+        if (located.back().empty())
+            located.pop_back();
+        else
+            in_config += IsConfigProblem(config, located.back()) ? 1 : 0;
+    }
+    throw ValidationError(std::move(located), in_config);
+}
+
 }  // namespace
 
 BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn)
 {
-    const ProductConfig config = LoadProductConfig(options.config);
-    const Codepage codepage(options.codepage);
     std::vector<std::string> problems;
+    const ProductConfig config = LoadProductConfig(options.config, options.variables, problems);
+    const Codepage codepage(options.codepage);
+    std::string stub_origin;
+    const Stub stub = CheckStub(LoadStub(options, stub_origin), stub_origin, problems);
+    CheckSigningOptions(options.signing, problems);
+    if (!config.complete)
+        Refuse(config, problems);
     ScanRules rules;
     rules.follow_outside_links = options.follow_symlinks;
     rules.latest_time = LatestTime(problems);
     SourceScan scan = CollectSourceFiles(config.source, rules);
     problems.insert(problems.end(), scan.problems.begin(), scan.problems.end());
-    std::string stub_origin;
-    const Stub stub = CheckStub(LoadStub(options, stub_origin), stub_origin, problems);
     BuildOutcome outcome;
-    outcome.output = options.output.empty() ? DefaultOutput(options.config) : options.output;
+    outcome.output = OutputPath(options);
     CheckOutput(outcome.output, options, config, scan.files, problems);
     const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
     // The record as `test` will judge it: whatever the plan let through
@@ -106,9 +146,8 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
         for (const std::string& problem : RecordProblems(ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset),
                                                          plan.records))
             problems.push_back("configuration record: " + codepage.ToUtf8(problem));
-    CheckSigningOptions(options.signing, problems);
     if (!problems.empty())
-        throw ValidationError(problems, plan.config_problems);
+        Refuse(config, problems);
 
     for (const std::string& entry : scan.skipped)
         warn("skipped " + entry);
@@ -117,10 +156,15 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     if (plan.files.empty())
         warn("source folder " + Quoted(config.source) + " holds no files");
     for (const std::string& warning : plan.warnings)
-        warn(warning);
+        warn(LocatedProblem(config, warning));   // never about a faulty field: there would be no build
 
     outcome.file_count = plan.files.size();
+    for (const FileRecord& record : plan.records)
+        outcome.packed_names.push_back(codepage.ToUtf8(record.name));
     outcome.total_size = plan.total_size;
+    // "-o dist/": the folder is made once every check has passed.
+    if (EndsInSeparator(options.output))
+        fs::create_directories(options.output);
     ProgressBar bar("packing", plan.total_size, options.progress);
     outcome.pack = WriteInstaller(plan, stub, outcome.output, options.level, options.threads,
                                   [&bar](std::uint64_t done) { bar.Update(done); });
@@ -137,15 +181,20 @@ namespace {
 
 struct BuildCommandOptions {
     BuildOptions build;
-    bool quiet = false;
+    std::vector<std::string> definitions;
+    Verbosity verbosity;
 };
 
 void RunBuild(BuildCommandOptions options)
 {
     // Warnings and the summary go to stderr wherever it leads, so scripts
     // and logs keep them; only the progress bar needs a terminal to redraw.
-    const bool chatty = !options.quiet;
-    options.build.progress = ProgressStyleFor(options.quiet);
+    const bool chatty = !options.verbosity.quiet;
+    options.build.progress = ProgressStyleFor(options.verbosity.quiet);
+    for (const std::string& definition : options.definitions) {
+        const std::size_t equals = definition.find('=');
+        options.build.variables[definition.substr(0, equals)] = definition.substr(equals + 1);
+    }
     BuildOutcome outcome;
     try {
         outcome = BuildInstaller(options.build, [chatty](const std::string& warning) {
@@ -161,8 +210,12 @@ void RunBuild(BuildCommandOptions options)
         const double ratio = outcome.total_size == 0 ? 0.0
                                                      : 100.0 * static_cast<double>(outcome.pack.stream_size) /
                                                            static_cast<double>(outcome.total_size);
-        std::fprintf(stderr, "stubkit: wrote %s: %zu files, %s compressed to %s (%.1f%%), installer %s%s\n",
-                     outcome.output.string().c_str(), outcome.file_count, HumanBytes(outcome.total_size).c_str(),
+        if (options.verbosity.verbose)
+            for (const std::string& name : outcome.packed_names)
+                std::fprintf(stderr, "stubkit: packed %s\n", Printable(name).c_str());
+        std::fprintf(stderr, "stubkit: wrote %s: %s, %s compressed to %s (%.1f%%), installer %s%s\n",
+                     outcome.output.u8string().c_str(), Counted(outcome.file_count, "file").c_str(),
+                     HumanBytes(outcome.total_size).c_str(),
                      HumanBytes(outcome.pack.stream_size).c_str(), ratio,
                      HumanBytes(outcome.pack.installer_size).c_str(), outcome.signed_installer ? ", signed" : "");
     }
@@ -190,13 +243,25 @@ void AddBuildCommand(CLI::App& app)
         "default_folder and in program_group is taken as '\\'. run_after_install must start with a\n"
         "packed program; program_group must be one folder. Symbolic links to files inside source are packed as those files; links leading\n"
         "outside are refused unless --follow-symlinks. SOURCE_DATE_EPOCH, when set, is the latest\n"
-        "time recorded. Nothing is written unless every check passes; all problems are listed\n"
-        "at once.");
+        "time recorded. Any text may hold ${NAME}, the value -D NAME=VALUE gives or else the\n"
+        "environment variable NAME (\"$$\" is one '$'), as in title = \"Korvan Reader ${VERSION}\".\n"
+        "Nothing is written unless every check passes; all problems are listed at once, each\n"
+        "as FILE:LINE: field: message.");
     AddPathOption(*command, "CONFIG", options->build.config, "Product description (TOML)")
         ->required()
         ->check(RegularFile());
     AddPathOption(*command, "-o,--output", options->build.output,
-                        "Installer to write (default: <CONFIG name>-setup.exe here)");
+                  "Installer to write (default: <CONFIG name>-setup.exe here); a folder, or a name ending in '/', "
+                  "gets that name inside it")
+        ->check(CLI::Validator(
+            [](std::string& output) {
+                return output == kStandardStreamName ? "'-': an installer is written to a file; name one" : "";
+            },
+            "", "NotStandardOutput"));
+    command->add_option("-D,--define", options->definitions,
+                        "Give ${NAME} in the config this value (repeatable); names not given come from the environment")
+        ->type_name("NAME=VALUE")
+        ->check(CLI::Validator([](std::string& text) { return VariableDefinitionProblem(text); }, "", "Definition"));
     AddPathOption(*command, "--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
         ->check(RegularFile());
     // -1 .. -9 like the compressors users know; the levels between are
@@ -214,7 +279,8 @@ void AddBuildCommand(CLI::App& app)
     AddCodepageOption(*command, options->build.codepage, "Windows ANSI code page of the target systems (default 1252)");
     command->add_flag("--follow-symlinks", options->build.follow_symlinks,
                       "Pack symbolic links that lead outside the product folder as the files they name");
-    command->add_flag("-q,--quiet", options->quiet, "Print errors only, no warnings or summary");
+    AddVerbosityFlags(*command, options->verbosity, "Print errors only, no warnings or summary",
+                      "Also name each file as packed, in the packed order");
     AddSigningOptions(*command, options->build.signing);
     command->callback([options] { RunBuild(*options); });
 }

@@ -1,11 +1,15 @@
 #include "stubkit/commands/command_line.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
 #include "stubkit/encoder/encoder.h"
 #include "stubkit/container/installer_file.h"
+#include "stubkit/container/printable_text.h"
+#include "stubkit/files/file_io.h"
 
 namespace stubkit {
 namespace {
@@ -24,30 +28,87 @@ void ReportInputFileProblems()
         throw std::runtime_error(PendingInputFileProblems().front());
 }
 
-CLI::Validator RegularFile()
+CLI::Validator RegularFile(bool standard_input)
 {
+    // No description: the help shows the value's own name, not the check's.
     return CLI::Validator(
-        [](std::string& path) {
+        [standard_input](std::string& path) {
+            if (standard_input && path == kStandardStreamName)
+                return std::string();
             const std::string problem = NonRegularFileProblem(std::filesystem::u8path(path));
             if (!problem.empty())
                 PendingInputFileProblems().push_back(problem);
             return std::string();
         },
-        "FILE", "RegularFile");
+        "", "RegularFile");
 }
 
 CLI::Option* AddPathOption(CLI::App& command, const std::string& name, std::filesystem::path& path,
-                           const std::string& description)
+                           const std::string& description, const std::string& value_name)
 {
-    return command.add_option_function<std::string>(
-        name, [&path](const std::string& text) { path = std::filesystem::u8path(text); }, description);
+    return command
+        .add_option_function<std::string>(
+            name, [&path](const std::string& text) { path = std::filesystem::u8path(text); }, description)
+        ->type_name(name.find('-') == 0 ? value_name : "");
+}
+
+void AddVerbosityFlags(CLI::App& command, Verbosity& verbosity, const std::string& quiet_description,
+                       const std::string& verbose_description)
+{
+    CLI::Option* quiet = command.add_flag("-q,--quiet", verbosity.quiet, quiet_description);
+    command.add_flag("-v,--verbose", verbosity.verbose, verbose_description)->excludes(quiet);
+}
+
+namespace {
+
+// The parser's sentences in the words of the tools around it.
+std::string UsageProblem(const CLI::ParseError& error)
+{
+    std::string text = error.what();
+    const std::string required = " is required";
+    if (error.get_name() == "RequiredError" && text.size() > required.size() &&
+        text.compare(text.size() - required.size(), required.size(), required) == 0)
+        return "missing " + text.substr(0, text.size() - required.size());
+    const std::string extras = "The following argument was not expected: ";
+    const std::string extras_plural = "The following arguments were not expected: ";
+    for (const std::string& lead : {extras, extras_plural})
+        if (text.rfind(lead, 0) == 0) {
+            const std::string rest = text.substr(lead.size());
+            return (rest.rfind('-', 0) == 0 && rest.size() > 1 ? "unknown option " : "unexpected argument ") +
+                   Quoted(rest);
+        }
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+}  // namespace
+
+int ReportParseError(const CLI::App& app, const CLI::ParseError& error)
+{
+    const std::string kind = error.get_name();
+    if (kind == "CallForHelp" || kind == "CallForAllHelp" || kind == "CallForVersion" || kind == "Success")
+        return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+    std::string command = "stubkit";
+    for (const CLI::App* sub : app.get_subcommands())
+        command += " " + sub->get_name();
+    std::string problem = UsageProblem(error);
+    if (command == "stubkit" && kind == "RequiredError") {
+        std::string known;
+        for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+            known += (known.empty() ? "" : ", ") + sub->get_name();
+        problem = "no command given; the commands are " + known;
+    }
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", command.c_str(), problem.c_str(),
+                 command.c_str());
+    return kExitUsage;
 }
 
 void AddCodepageOption(CLI::App& command, int& codepage, const std::string& description)
 {
     command.add_option("--codepage", codepage, description)
-        ->check(CLI::Validator([](std::string& text) { return CodepageArgumentProblem(text); }, "CODEPAGE",
-                               "AnsiCodepage"));
+        ->check(CLI::Validator([](std::string& text) { return CodepageArgumentProblem(text); }, "", "AnsiCodepage"))
+        ->type_name("N");
 }
 
 void AddThreadsOption(CLI::App& command, int& threads)
@@ -83,14 +144,13 @@ void SpellHighLevelFlags(int argc, char** argv)
 }
 
 void AddInstallerInputOptions(CLI::App& command, InstallerInputOptions& options,
-                              const std::string& setup_description)
+                              const std::string& setup_description, bool standard_input)
 {
-    AddPathOption(command, "SETUP", options.setup, setup_description)->required()->check(RegularFile());
+    AddPathOption(command, "SETUP", options.setup, setup_description)->required()->check(RegularFile(standard_input));
     AddPathOption(command, "--stub", options.stub,
                   "The stub the installer was built with, when not the one this stubkit carries")
         ->check(RegularFile());
     AddCodepageOption(command, options.codepage, "ANSI code page the names are in (default 1252)");
-    command.add_flag("-q,--quiet", options.quiet, "Print nothing on success, and no progress");
 }
 
 }  // namespace stubkit

@@ -29,13 +29,29 @@ constexpr int kExitUsage = 2;     // the command line is wrong
 void ReportInputFileProblems();
 
 // An existing regular file: checked without opening it, so a FIFO given by
-// mistake is refused instead of blocking the tool.
-CLI::Validator RegularFile();
+// mistake is refused instead of blocking the tool. With `standard_input`,
+// "-" (standard input) passes too.
+CLI::Validator RegularFile(bool standard_input = false);
 
 // A path option: arguments are UTF-8 on every host, and a path is made from
 // one through u8path (CLI11 would read it in the host's narrow code page).
+// `value_name` is what the help shows for the value.
 CLI::Option* AddPathOption(CLI::App& command, const std::string& name, std::filesystem::path& path,
-                           const std::string& description);
+                           const std::string& description, const std::string& value_name = "FILE");
+
+// -q and -v, which every command takes; they exclude each other.
+struct Verbosity {
+    bool quiet = false;
+    bool verbose = false;
+};
+void AddVerbosityFlags(CLI::App& command, Verbosity& verbosity, const std::string& quiet_description,
+                       const std::string& verbose_description);
+
+// A usage error as the tools around it say one, for the command being
+// parsed (or the tool itself when none): "stubkit build: missing CONFIG"
+// and a line on where help is. Help and version requests print as they are.
+// Gives the exit status.
+int ReportParseError(const CLI::App& app, const CLI::ParseError& error);
 
 // --codepage N, a Windows ANSI code page.
 void AddCodepageOption(CLI::App& command, int& codepage, const std::string& description);
@@ -51,17 +67,18 @@ void AddHighLevelFlags(CLI::App& command, const std::function<void(int)>& set_le
 void SpellHighLevelFlags(int argc, char** argv);
 
 // What `test` and `extract` both read: the installer, the stub it was built
-// with, the code page of its names, and whether to keep quiet.
+// with, the code page of its names, and how much to say.
 struct InstallerInputOptions {
-    std::filesystem::path setup;
-    std::filesystem::path stub;   // empty: the stub this stubkit carries
+    std::filesystem::path setup;   // "-": standard input
+    std::filesystem::path stub;    // empty: the stub this stubkit carries
     int codepage = kDefaultCodepage;
-    bool quiet = false;
+    Verbosity verbosity;
 };
 
-// SETUP, --stub, --codepage and -q; the command adds its own options after.
+// SETUP, --stub and --codepage; the command adds its own options after.
+// `standard_input`: SETUP may be "-".
 void AddInstallerInputOptions(CLI::App& command, InstallerInputOptions& options,
-                              const std::string& setup_description);
+                              const std::string& setup_description, bool standard_input);
 
 }  // namespace stubkit
 

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <memory>
 
 #include "payload/stream_decoder.h"
@@ -13,6 +14,7 @@ struct DecodeOptions {
     std::string total;
     std::string input;
     std::string output;
+    Verbosity verbosity;
 };
 
 // The decoder takes plain function pointers, as in the installer, and reads
@@ -37,7 +39,7 @@ int WriteBytes(const unsigned char* bytes, int length)
 
 void RunDecode(const DecodeOptions& options)
 {
-    const std::string problem = OutputProblem(options.output, {options.input});
+    const std::string problem = StreamOutputProblem(options.output, {std::filesystem::u8path(options.input)});
     if (!problem.empty())
         throw std::runtime_error(problem + "; nothing was written");
     File in(options.input, "rb");
@@ -51,8 +53,11 @@ void RunDecode(const DecodeOptions& options)
     // The decoder stops early at an end block; the installer would then be
     // missing bytes, which is a failure, not a shorter success.
     if (bytes_written < total)
-        throw std::runtime_error("the stream in '" + options.input + "' yields " + std::to_string(bytes_written) +
+        throw std::runtime_error("the stream in '" + in.Path() + "' yields " + std::to_string(bytes_written) +
                                  " of the " + std::to_string(total) + " bytes asked for");
+    if (options.verbosity.verbose)
+        std::fprintf(stderr, "stubkit decode: %s: %llu bytes written\n", in.Path().c_str(),
+                     static_cast<unsigned long long>(bytes_written));
 }
 
 }  // namespace
@@ -71,9 +76,15 @@ void AddDecodeCommand(CLI::App& app)
                                     std::stoull(text) <= UINT32_MAX;
                 return number ? std::string() : "'" + text + "' is not a byte count from 0 to 4294967295";
             },
-            "BYTES", "ByteCount"));
-    command->add_option("IN", options->input, "Stream to decode")->required();
-    command->add_option("OUT", options->output, "File to write")->required();
+            "", "ByteCount"))
+        ->type_name("BYTES");
+    command->add_option("IN", options->input, "Stream to decode ('-': standard input)")->required()->type_name("");
+    command->add_option("OUT", options->output,
+                        "File to write ('-': standard output; a FIFO or device is written into)")
+        ->required()
+        ->type_name("");
+    AddVerbosityFlags(*command, options->verbosity, "Print errors only (the default)",
+                      "Also print the bytes written on stderr");
     command->callback([options] { RunDecode(*options); });
 }
 

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,23 +17,32 @@ struct EncodeOptions {
     int threads = 1;
     std::string input;
     std::string output;
+    Verbosity verbosity;
 };
 
 void RunEncode(const EncodeOptions& options)
 {
-    const std::string problem = OutputProblem(options.output, {options.input});
+    const std::string problem = StreamOutputProblem(options.output, {std::filesystem::u8path(options.input)});
     if (!problem.empty())
         throw std::runtime_error(problem + "; nothing was written");
     File in(options.input, "rb");
     File out(options.output, "wb");
+    std::uint64_t read = 0, written = 0;
     StreamEncoder encoder(options.level, [&](const uint8_t* bytes, size_t size) {
         out.Write(bytes, size);
+        written += size;
     }, options.threads);
     std::vector<uint8_t> buffer(1 << 20);
-    while (size_t size = in.Read(buffer.data(), buffer.size()))
+    while (size_t size = in.Read(buffer.data(), buffer.size())) {
         encoder.Write(buffer.data(), size);
+        read += size;
+    }
     encoder.Finish();
     out.Close();
+    if (options.verbosity.verbose)
+        std::fprintf(stderr, "stubkit encode: %s: %llu bytes -> %llu bytes (%.1f%%)\n", in.Path().c_str(),
+                     static_cast<unsigned long long>(read), static_cast<unsigned long long>(written),
+                     read == 0 ? 0.0 : 100.0 * static_cast<double>(written) / static_cast<double>(read));
 }
 
 // What each level does, from the fastest to the smallest output; the window
@@ -63,8 +73,13 @@ void AddEncodeCommand(CLI::App& app)
     }
     AddHighLevelFlags(*command, [options](int level) { options->level = level; });
     AddThreadsOption(*command, options->threads);
-    command->add_option("IN", options->input, "File to compress")->required();
-    command->add_option("OUT", options->output, "Stream to write")->required();
+    command->add_option("IN", options->input, "File to compress ('-': standard input)")->required()->type_name("");
+    command->add_option("OUT", options->output,
+                        "Stream to write ('-': standard output; a FIFO or device is written into)")
+        ->required()
+        ->type_name("");
+    AddVerbosityFlags(*command, options->verbosity, "Print errors only (the default)",
+                      "Also print the sizes in and out on stderr");
     command->callback([options] { RunEncode(*options); });
 }
 

@@ -10,6 +10,7 @@
 #include "stubkit/container/install_names.h"
 #include "stubkit/container/printable_text.h"
 #include "stubkit/files/extract_folder.h"
+#include "stubkit/files/file_io.h"
 #include "stubkit/files/name_pattern.h"
 #include "stubkit/files/progress.h"
 #include "stubkit/pack/text_rules.h"
@@ -38,13 +39,23 @@ ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder
 
 namespace {
 
+// A file's name as the installer's table spells it.
+std::string TableName(const RelativePath& components)
+{
+    std::string name;
+    for (const std::string& part : components)
+        name += (name.empty() ? "" : "\\") + part;
+    return name;
+}
+
 class FolderOutput : public FileOutput {
 public:
     // Only the `selected` files are written; the others are decoded and
     // checked all the same.
     FolderOutput(const fs::path& folder, std::vector<RelativePath> files, std::vector<bool> selected, bool overwrite,
-                 const fs::path& input)
-        : folder_(folder), files_(std::move(files)), selected_(std::move(selected)), overwrite_(overwrite)
+                 const fs::path& input, std::function<void(const std::string&)> written)
+        : folder_(folder), files_(std::move(files)), selected_(std::move(selected)), overwrite_(overwrite),
+          written_callback_(std::move(written))
     {
         folder_.KeepInput(input);
     }
@@ -62,12 +73,14 @@ public:
             folder_.Write(bytes, size);
     }
 
-    void Close(std::size_t, const FileRecord& record) override
+    void Close(std::size_t index, const FileRecord& record) override
     {
         if (!writing_)
             return;
         folder_.Finish({record.creation_time, record.access_time, record.write_time});
         ++written_;
+        if (written_callback_)
+            written_callback_(TableName(files_[index]));
     }
 
     // A file that failed its CRC is not left behind looking complete.
@@ -112,6 +125,7 @@ private:
     bool writing_ = false;
     std::size_t written_ = 0;
     std::string removed_;
+    std::function<void(const std::string&)> written_callback_;
 };
 
 std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::path& folder, const Codepage& codepage)
@@ -131,14 +145,15 @@ std::vector<RelativePath> ExtractFiles(const InstallerImage& image, const fs::pa
 // Which files the patterns take (all when there are none); a pattern that
 // takes nothing is a mistake worth stopping for, as archive tools do.
 std::vector<bool> SelectFiles(const InstallerImage& image, const Codepage& codepage,
-                              const std::vector<std::string>& patterns)
+                              const std::vector<std::string>& patterns, bool case_sensitive)
 {
     std::vector<bool> selected(image.records.size(), patterns.empty());
+    const LetterCase letter_case = case_sensitive ? LetterCase::counts : LetterCase::ignored;
     for (const std::string& typed : patterns) {
         const std::string pattern = SlashName(typed);
         bool taken = false;
         for (std::size_t i = 0; i < image.records.size(); ++i) {
-            if (PatternTakes(pattern, SlashName(codepage.ToUtf8(image.records[i].name))))
+            if (PatternTakes(pattern, SlashName(codepage.ToUtf8(image.records[i].name)), letter_case))
                 selected[i] = taken = true;
         }
         if (!taken)
@@ -162,9 +177,9 @@ std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const
     const std::string inconsistency = HeaderInconsistency(image);
     if (!inconsistency.empty())
         throw FormatError(Quoted(path) + ": " + inconsistency);
-    std::vector<bool> selected = SelectFiles(image, codepage, choices.patterns);
+    std::vector<bool> selected = SelectFiles(image, codepage, choices.patterns, choices.case_sensitive);
     std::vector<RelativePath> files = ExtractFiles(image, folder, codepage);
-    FolderOutput output(folder, std::move(files), std::move(selected), overwrite, path);
+    FolderOutput output(folder, std::move(files), std::move(selected), overwrite, path, choices.written);
     const std::string obstacle = output.Obstacle();
     if (!obstacle.empty())
         throw std::runtime_error(obstacle + "; nothing was extracted");
@@ -191,12 +206,15 @@ struct ExtractOptions {
 
 void RunExtract(ExtractOptions options)
 {
-    options.choices.progress = ProgressStyleFor(options.input.quiet);
+    const Verbosity& verbosity = options.input.verbosity;
+    options.choices.progress = ProgressStyleFor(verbosity.quiet);
     options.choices.stub = options.input.stub;
+    if (verbosity.verbose)
+        options.choices.written = [](const std::string& name) { std::cout << Printable(name) << "\n"; };
     const std::size_t files = ExtractInstaller(options.input.setup, options.folder, Codepage(options.input.codepage),
                                                options.overwrite, options.choices);
-    if (!options.input.quiet)
-        std::cout << Printable(options.input.setup.u8string()) << ": extracted " << files << " files into "
+    if (!verbosity.quiet)
+        std::cout << Printable(options.input.setup.u8string()) << ": extracted " << Counted(files, "file") << " into "
                   << Printable(options.folder.u8string()) << "\n";
 }
 
@@ -213,13 +231,25 @@ void AddExtractCommand(CLI::App& app)
                     "nothing is written through a symbolic link. A damaged payload stops extraction\n"
                     "at the damaged file, which is removed, with a non-zero exit status.\n"
                     "Names and patterns pick files as archive tools do: '*' matches any run of\n"
-                    "characters ('/' too), '?' one character, [a-z] one of a set; '/' and '\\' are alike,\n"
-                    "letter case counts, and a folder's name takes everything in it. A name or pattern\n"
-                    "that matches no file stops the command before anything is written.");
-    AddInstallerInputOptions(*command, options->input, "Installer to unpack");
-    AddPathOption(*command, "DIR", options->folder, "Folder to write into (created if missing)")->required();
-    command->add_option("NAME-OR-PATTERN", options->choices.patterns, "Files to extract (default: all)");
+                    "characters ('/' too), '?' one character, [a-z] one of a set, [!a] or [^a] one outside\n"
+                    "it; '/' and '\\' are alike, letter case is ignored as Windows ignores it (ASCII\n"
+                    "letters; --case-sensitive makes it count), and a folder's name takes everything in\n"
+                    "it. A name or pattern that matches no file stops the command before anything is\n"
+                    "written.");
+    AddInstallerInputOptions(*command, options->input, "Installer to unpack", false);
+    AddPathOption(*command, "DIR", options->folder, "Folder to write into (created if missing)")
+        ->required()
+        ->check(CLI::Validator(
+            [](std::string& folder) {
+                return folder == kStandardStreamName ? "'-': extract writes files into a folder; name one" : "";
+            },
+            "", "NotStandardOutput"));
+    command->add_option("NAME-OR-PATTERN", options->choices.patterns, "Files to extract (default: all)")->type_name("");
     command->add_flag("--overwrite", options->overwrite, "Replace files that already exist in DIR");
+    command->add_flag("--case-sensitive", options->choices.case_sensitive,
+                      "Let letter case count when names and patterns are compared");
+    AddVerbosityFlags(*command, options->input.verbosity, "Print nothing on success, and no progress",
+                      "Also print each file's name as it is written");
     command->callback([options] { RunExtract(*options); });
 }
 

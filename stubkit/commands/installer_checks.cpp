@@ -42,11 +42,11 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
     if (!verdict.success)
         return std::to_string(verdict.bytes_remaining) + " of " + std::to_string(image.header.total_size) +
                " payload bytes never reached a file: the installer would stop with \"" + kIncompleteFileMessage + "\"";
-    std::string message = std::to_string(image.header.file_count) + " files, " +
-                          std::to_string(image.header.total_size) + " bytes: all CRCs match";
+    std::string message = Counted(image.header.file_count, "file") + ", " +
+                          Counted(image.header.total_size, "byte") + ": all CRCs match";
     const std::size_t unreached = image.records.size() - verdict.files_reached;
     if (unreached > 0)
-        message += " (" + std::to_string(unreached) + " empty file(s) after the stream's last byte)";
+        message += " (" + Counted(unreached, "empty file") + " after the stream's last byte)";
     return message;
 }
 

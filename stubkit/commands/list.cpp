@@ -13,6 +13,7 @@
 #include "stubkit/container/printable_text.h"
 #include "stubkit/container/record_rules.h"
 #include "stubkit/container/stub_identity.h"
+#include "stubkit/files/file_io.h"
 #include "stubkit/files/file_times.h"
 #include "stubkit/pack/embedded_stub.h"
 
@@ -71,11 +72,11 @@ std::string SecondsOnly(std::uint64_t filetime)
     return full.substr(0, full.find('.'));
 }
 
-toml::array ShortcutsAsArray(const std::vector<std::pair<std::string, std::string>>& rows)
+Json ShortcutsAsJson(const std::vector<std::pair<std::string, std::string>>& rows)
 {
-    toml::array array;
+    Json array = Json::array();
     for (const auto& [link, target] : rows)
-        array.push_back(toml::table{{"LinkName", link}, {"TargetFile", target}});
+        array.push_back({{"LinkName", link}, {"TargetFile", target}});
     return array;
 }
 
@@ -97,37 +98,35 @@ std::string StubOrigin(const InstallerImage& image)
 std::string DescribeAsJson(const InstallerImage& image, const Codepage& codepage, const ConfigView& view,
                            const SignatureReport& signature)
 {
-    toml::table config;
+    Json config = Json::object();
     for (const auto& [name, value] : view.fields)
-        config.insert(name, value);
-    config.insert("StartMenuShortcuts", ShortcutsAsArray(view.start_menu));
-    config.insert("DesktopShortcuts", ShortcutsAsArray(view.desktop));
-    toml::array files;
+        config[name] = value;
+    config["StartMenuShortcuts"] = ShortcutsAsJson(view.start_menu);
+    config["DesktopShortcuts"] = ShortcutsAsJson(view.desktop);
+    Json files = Json::array();
     for (const FileRecord& record : image.records) {
-        files.push_back(toml::table{
+        files.push_back({
             {"name", codepage.ToUtf8(record.name)},
-            {"size", static_cast<std::int64_t>(record.file_size)},
+            {"size", record.file_size},
             {"crc_value", Hex32(record.crc_value)},
             {"creation_time", FormatFiletime(record.creation_time)},
             {"access_time", FormatFiletime(record.access_time)},
             {"write_time", FormatFiletime(record.write_time)},
-            {"creation_filetime", static_cast<std::int64_t>(record.creation_time)},
-            {"access_filetime", static_cast<std::int64_t>(record.access_time)},
-            {"write_filetime", static_cast<std::int64_t>(record.write_time)}});
+            {"creation_filetime", record.creation_time},
+            {"access_filetime", record.access_time},
+            {"write_filetime", record.write_time}});
     }
-    toml::table root{
-        {"installer", image.path.string()},
-        {"installer_size", static_cast<std::int64_t>(image.file_size)},
-        {"config", std::move(config)},
-        {"file_count", static_cast<std::int64_t>(image.header.file_count)},
-        {"total_size", static_cast<std::int64_t>(image.header.total_size)},
-        {"table_size", static_cast<std::int64_t>(image.header.table_size)},
-        {"header_problem", HeaderInconsistency(image)},
-        {"stream_size", static_cast<std::int64_t>(StreamSize(image, signature))},
-        {"stub", StubOrigin(image)},
-        {"signature", SignatureAsTable(signature)},
-        {"files", std::move(files)}};
-    return JsonText(root);
+    return JsonText({{"installer", image.path.u8string()},
+                     {"installer_size", image.file_size},
+                     {"config", std::move(config)},
+                     {"file_count", image.header.file_count},
+                     {"total_size", image.header.total_size},
+                     {"table_size", image.header.table_size},
+                     {"header_problem", HeaderInconsistency(image)},
+                     {"stream_size", StreamSize(image, signature)},
+                     {"stub", StubOrigin(image)},
+                     {"signature", SignatureAsJson(signature)},
+                     {"files", std::move(files)}});
 }
 
 void PrintShortcuts(std::ostringstream& out, const char* label,
@@ -146,7 +145,7 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
                            const SignatureReport& signature)
 {
     std::ostringstream out;
-    out << Printable(image.path.string()) << ": " << image.file_size << " bytes\n";
+    out << Printable(image.path.u8string()) << ": " << image.file_size << " bytes\n";
     for (const auto& [name, value] : view.fields) {
         char label[32];
         std::snprintf(label, sizeof label, "%-17s", name.c_str());
@@ -154,8 +153,8 @@ std::string DescribeAsText(const InstallerImage& image, const Codepage& codepage
     }
     PrintShortcuts(out, "StartMenu", view.start_menu);
     PrintShortcuts(out, "Desktop", view.desktop);
-    out << "Payload          " << image.header.file_count << " files, " << image.header.total_size
-        << " bytes; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
+    out << "Payload          " << Counted(image.header.file_count, "file") << ", "
+        << Counted(image.header.total_size, "byte") << "; table " << image.header.table_size << " bytes; stream " << StreamSize(image, signature)
         << " bytes\n";
     out << "Stub             " << StubOrigin(image) << "\n";
     // A header whose count or sizes the table contradicts: the installer
@@ -188,18 +187,37 @@ std::string DescribeInstaller(const InstallerImage& image, const Codepage& codep
 namespace {
 
 struct ListOptions {
-    std::string setup;
+    std::filesystem::path setup;
     bool json = false;
     int codepage = kDefaultCodepage;
+    Verbosity verbosity;
     SignatureCheckOptions signature;
 };
+
+// Where the parts of the file lie, for those who look at its bytes.
+std::string Layout(const InstallerImage& image)
+{
+    std::ostringstream out;
+    out << "\nLayout           stub at 0, header at " << image.stub_size << ", table at "
+        << image.stub_size + kPayloadHeaderSize << ", stream at " << image.stream_offset << ", end at "
+        << image.file_size << "\n";
+    return out.str();
+}
 
 void RunList(const ListOptions& options)
 {
     const Codepage codepage(options.codepage);
-    const std::filesystem::path setup = std::filesystem::u8path(options.setup);
-    const InstallerImage image = ReadInstallerImage(setup);
-    std::cout << DescribeInstaller(image, codepage, options.json, InspectSignature(setup, options.signature.ca_file));
+    const InstallerInput input(options.setup);
+    InstallerImage image = ReadInstallerImage(input.Path());
+    image.path = options.setup;
+    if (options.verbosity.quiet && !options.json) {
+        for (const FileRecord& record : image.records)
+            std::cout << Printable(codepage.ToUtf8(record.name)) << "\n";
+        return;
+    }
+    std::cout << DescribeInstaller(image, codepage, options.json, InspectSignature(input.Path(), options.signature.ca_file));
+    if (options.verbosity.verbose && !options.json)
+        std::cout << Layout(image);
 }
 
 }  // namespace
@@ -210,8 +228,12 @@ void AddListCommand(CLI::App& app)
     CLI::App* command = app.add_subcommand("list", "Show an installer's configuration and its files");
     command->footer("Shortcut rows are shown as the installer reads them (up to the first empty link).\n"
                     "Times are UTC: creation, last access, last write.");
-    command->add_option("SETUP", options->setup, "Installer to inspect")->required()->check(RegularFile());
-    command->add_flag("--json", options->json, "Print JSON for machines instead of tables");
+    AddPathOption(*command, "SETUP", options->setup, "Installer to inspect ('-': standard input)")
+        ->required()
+        ->check(RegularFile(true));
+    command->add_flag("--json", options->json, "Print JSON for machines instead of tables (see the manual page)");
+    AddVerbosityFlags(*command, options->verbosity, "Print only the file names, one per line, in the packed order",
+                      "Also print where the stub, header, table and stream lie in the file");
     AddCodepageOption(*command, options->codepage, "ANSI code page the names are in (default 1252)");
     AddSignatureCheckOptions(*command, options->signature, false);
     command->callback([options] { RunList(*options); });

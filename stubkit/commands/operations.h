@@ -14,6 +14,7 @@
 #include "stubkit/container/installer_file.h"
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
+#include "stubkit/pack/product_config.h"
 #include "stubkit/pack/packer.h"
 #include "stubkit/files/progress.h"
 #include "stubkit/pack/signing.h"
@@ -22,7 +23,10 @@ namespace stubkit {
 
 struct BuildOptions {
     std::filesystem::path config;
-    std::filesystem::path output;   // empty: "<config name>-setup.exe" in the current folder
+    // Empty: "<config name>-setup.exe" in the current folder; a folder (or a
+    // name ending in a separator): that name inside it.
+    std::filesystem::path output;
+    ConfigVariables variables;      // -D NAME=VALUE
     std::filesystem::path stub;     // empty: the stub carried inside the tool
     int level = kDefaultLevel;
     int threads = 1;                // the installer is the same for every count
@@ -35,6 +39,7 @@ struct BuildOptions {
 struct BuildOutcome {
     std::filesystem::path output;
     std::size_t file_count = 0;
+    std::vector<std::string> packed_names;   // UTF-8, in the packed order
     std::uint64_t total_size = 0;
     PackResult pack;
     bool signed_installer = false;
@@ -86,7 +91,11 @@ struct ExtractChoices {
     // Names or patterns ('*', '?', '[...]'; '/' and '\' alike) of the files
     // to write; a folder's name or pattern takes everything in it. None: all.
     std::vector<std::string> patterns;
+    // Letter case counts in patterns only when asked: Windows names ignore it.
+    bool case_sensitive = false;
     ProgressStyle progress = ProgressStyle::None;
+    // Told the UTF-8 name of each file once it is written.
+    std::function<void(const std::string&)> written;
     // The stub the installer was built with; empty: the one the tool carries.
     std::filesystem::path stub;
 };

@@ -25,9 +25,14 @@ void AddSigningOptions(CLI::App& command, SigningOptions& options)
         ->group(group);
     command.add_option("--sign-timestamp", options.timestamp_urls,
                        "RFC 3161 timestamp server (repeatable); keeps the signature valid after the certificate expires")
+        ->type_name("URL")
         ->group(group);
-    command.add_option("--sign-name", options.description, "Program name Windows shows in its prompts")->group(group);
-    command.add_option("--sign-url", options.url, "Vendor's web address shown with the signature")->group(group);
+    command.add_option("--sign-name", options.description, "Program name Windows shows in its prompts")
+        ->type_name("NAME")
+        ->group(group);
+    command.add_option("--sign-url", options.url, "Vendor's web address shown with the signature")
+        ->type_name("URL")
+        ->group(group);
 }
 
 void AddSignatureCheckOptions(CLI::App& command, SignatureCheckOptions& options, bool with_requirement)

@@ -1,5 +1,6 @@
 // stubkit test: decodes the whole payload as the installer would and says
 // whether the installer would install every file whole, where its name says.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include "stubkit/commands/operations.h"
 #include "stubkit/commands/signing_options.h"
 #include "stubkit/container/printable_text.h"
+#include "stubkit/files/file_io.h"
 #include "stubkit/files/progress.h"
 
 namespace stubkit {
@@ -46,17 +48,15 @@ std::vector<FileVerdict> FileVerdicts(const InstallerImage& image, const Codepag
 std::string TestOutcomeAsJson(const fs::path& path, const TestOutcome& outcome, const SignatureReport& signature,
                               const std::string& signature_refusal)
 {
-    toml::array files;
+    Json files = Json::array();
     for (const FileVerdict& file : outcome.files)
-        files.push_back(toml::table{{"name", file.name}, {"size", static_cast<std::int64_t>(file.size)},
-                                    {"state", file.state}});
-    toml::table root{{"installer", path.string()},
+        files.push_back({{"name", file.name}, {"size", file.size}, {"state", file.state}});
+    return JsonText({{"installer", path.u8string()},
                      {"passed", outcome.passed && signature_refusal.empty()},
                      {"message", outcome.message},
-                     {"signature", SignatureAsTable(signature)},
+                     {"signature", SignatureAsJson(signature)},
                      {"signature_refusal", signature_refusal},
-                     {"files", std::move(files)}};
-    return JsonText(root);
+                     {"files", std::move(files)}});
 }
 
 TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, ProgressStyle progress, const fs::path& stub)
@@ -99,17 +99,18 @@ struct TestOptions {
 void RunTestForJson(const TestOptions& options)
 {
     const fs::path& setup = options.input.setup;
+    const InstallerInput input(setup);
     TestOutcome outcome;
     std::string failure;
     try {
-        outcome = TestInstaller(setup, Codepage(options.input.codepage), ProgressStyleFor(options.input.quiet),
-                                options.input.stub);
+        outcome = TestInstaller(input.Path(), Codepage(options.input.codepage),
+                                ProgressStyleFor(options.input.verbosity.quiet), options.input.stub);
         if (!outcome.passed)
             failure = Quoted(setup) + " is damaged: " + outcome.message;
     } catch (const FormatError& error) {
         outcome.message = failure = error.what();
     }
-    const SignatureReport signature = InspectSignature(setup, options.signature.ca_file);
+    const SignatureReport signature = InspectSignature(input.Path(), options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
     std::cout << TestOutcomeAsJson(setup, outcome, signature, refusal) << std::flush;
     if (failure.empty() && !refusal.empty())
@@ -123,15 +124,21 @@ void RunTest(const TestOptions& options)
     if (options.json)
         return RunTestForJson(options);
     const fs::path& setup = options.input.setup;
-    const TestOutcome outcome = TestInstaller(setup, Codepage(options.input.codepage),
-                                              ProgressStyleFor(options.input.quiet), options.input.stub);
+    const Verbosity& verbosity = options.input.verbosity;
+    const InstallerInput input(setup);
+    const TestOutcome outcome = TestInstaller(input.Path(), Codepage(options.input.codepage),
+                                              ProgressStyleFor(verbosity.quiet), options.input.stub);
+    if (verbosity.verbose)
+        for (const FileVerdict& file : outcome.files)
+            std::cout << "  " << file.state << std::string(10 - std::min<std::size_t>(file.state.size(), 9), ' ')
+                      << Printable(file.name) << "\n";
     if (!outcome.passed)
         throw std::runtime_error(Quoted(setup) + " is damaged: " + outcome.message);
-    const SignatureReport signature = InspectSignature(setup, options.signature.ca_file);
+    const SignatureReport signature = InspectSignature(input.Path(), options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
     if (!refusal.empty())
         throw std::runtime_error(Quoted(setup) + " " + refusal);
-    if (!options.input.quiet)
+    if (!verbosity.quiet)
         std::cout << Printable(setup.u8string()) << ": OK, " << outcome.message << "; " << DescribeSignature(signature)
                   << "\n";
 }
@@ -150,7 +157,9 @@ void AddTestCommand(CLI::App& app)
                     "A signed installer passes only when its signature verifies: nothing changed since\n"
                     "signing, and the signer's certificate chains to a trusted one (the system's list,\n"
                     "or --ca-file). osslsigncode checks it.");
-    AddInstallerInputOptions(*command, options->input, "Installer to check");
+    AddInstallerInputOptions(*command, options->input, "Installer to check ('-': standard input)", true);
+    AddVerbosityFlags(*command, options->input.verbosity, "Print nothing on success, and no progress",
+                      "Also print each file's state (ok, damaged, refused, missing, unchecked)");
     command->add_flag("--json", options->json,
                       "Print the verdict, the signature and every file's state as JSON on stdout");
     AddSignatureCheckOptions(*command, options->signature, true);

@@ -49,6 +49,10 @@ std::optional<NameRefusal> InstallerNameRefusal(const std::string& ansi_name)
         return std::nullopt;
     const std::string part = FaultyPart(ansi_name);
     const std::string where = fault == NameInstallerOwn || part == ansi_name ? "it " : "'" + part + "' ";
+    // A dot-dot is refused for its trailing dot, but what it would do is climb.
+    if (part == "..")
+        return NameRefusal{where + "climbs to the folder above, out of the folder the name must stay in",
+                           kCorruptedFileMessage};
     return NameRefusal{where + FaultText(fault), kCorruptedFileMessage};
 }
 

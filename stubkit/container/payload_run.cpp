@@ -54,7 +54,7 @@ public:
         : in_(path, std::ios::binary), buffer_(1 << 16)
     {
         if (!in_ || !in_.seekg(static_cast<std::streamoff>(offset)))
-            throw std::runtime_error("cannot read '" + path.string() + "'");
+            throw std::runtime_error("cannot read '" + path.u8string() + "'");
     }
 
     int Fill(const unsigned char** bytes) override

@@ -40,7 +40,12 @@ std::string Quoted(const std::string& utf8)
 
 std::string Quoted(const std::filesystem::path& path)
 {
-    return Quoted(path.string());
+    return Quoted(path.u8string());
+}
+
+std::string Counted(std::size_t count, const std::string& singular, const std::string& plural)
+{
+    return std::to_string(count) + " " + (count == 1 ? singular : plural.empty() ? singular + "s" : plural);
 }
 
 }  // namespace stubkit

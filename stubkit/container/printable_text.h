@@ -19,6 +19,9 @@ std::string Printable(const std::string& utf8);
 std::string Quoted(const std::string& utf8);
 std::string Quoted(const std::filesystem::path& path);
 
+// "1 file", "2 files": a count with its noun.
+std::string Counted(std::size_t count, const std::string& singular, const std::string& plural = "");
+
 }  // namespace stubkit
 
 #endif

@@ -85,7 +85,7 @@ void ExtractFolder::Finish(const FileTimes& times)
 
 std::string ExtractFolder::Discard()
 {
-    return anchored_->Discard() ? PathOf(open_file_).string() : std::string();
+    return anchored_->Discard() ? PathOf(open_file_).u8string() : std::string();
 }
 
 }  // namespace stubkit

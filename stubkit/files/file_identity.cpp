@@ -1,4 +1,5 @@
 #include "stubkit/files/file_identity.h"
+#include "stubkit/files/file_io.h"
 
 #include "stubkit/container/installer_file.h"
 #include "stubkit/container/printable_text.h"
@@ -17,6 +18,17 @@ std::string OutputProblem(const std::filesystem::path& output, const std::vector
         if (platform::SameFile(output, input))
             return "output " + Quoted(output) + " is the input " + Quoted(input) + " (or a link to it)";
     return std::string();
+}
+
+std::string StreamOutputProblem(const std::string& output, const std::vector<std::filesystem::path>& inputs)
+{
+    if (output == kStandardStreamName)
+        return std::string();
+    const std::filesystem::path path = std::filesystem::u8path(output);
+    const platform::FileKind kind = platform::ExamineFile(path, true).kind;
+    if (kind == platform::FileKind::fifo || kind == platform::FileKind::device)
+        return std::string();
+    return OutputProblem(path, inputs);
 }
 
 }  // namespace stubkit

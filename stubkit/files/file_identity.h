@@ -17,6 +17,11 @@ namespace stubkit {
 // Decided by what the files are, not by permissions, so root is held to it too.
 std::string OutputProblem(const std::filesystem::path& output, const std::vector<std::filesystem::path>& inputs);
 
+// The same for the output of a stream tool (encode, decode): "-" (standard
+// output), a FIFO or a device is written into, as stream tools do; it is
+// never replaced or removed, since nothing renames into it.
+std::string StreamOutputProblem(const std::string& output, const std::vector<std::filesystem::path>& inputs);
+
 }  // namespace stubkit
 
 #endif

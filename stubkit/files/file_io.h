@@ -5,13 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace stubkit {
 
+// The name that stands for standard input or output on a command line.
+constexpr const char* kStandardStreamName = "-";
+
 class File {
 public:
-    // mode as for fopen ("rb", "wb").
+    // mode as for fopen ("rb", "wb"); "-" is standard input or output.
     File(const std::string& path, const char* mode);
     ~File();
     File(const File&) = delete;
@@ -28,6 +32,25 @@ public:
 private:
     std::string path_;
     std::FILE* file_;
+    bool standard_ = false;   // flushed, not closed: the process owns it
+};
+
+// An installer named "-" on the command line: standard input copied to a
+// temporary file, since reading one seeks (the table before the stream, the
+// signature behind it). Any other name is used as it stands.
+class InstallerInput {
+public:
+    explicit InstallerInput(const std::filesystem::path& named);
+    ~InstallerInput();
+    InstallerInput(const InstallerInput&) = delete;
+    InstallerInput& operator=(const InstallerInput&) = delete;
+
+    // The file to read.
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    bool temporary_ = false;
 };
 
 }  // namespace stubkit

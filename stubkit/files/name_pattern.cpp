@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "stubkit/container/install_names.h"
+
 namespace stubkit {
 namespace {
 
@@ -62,8 +64,11 @@ std::size_t MatchElement(const std::string& pattern, std::size_t& p, const std::
 
 }  // namespace
 
-bool WildcardMatch(const std::string& pattern, const std::string& name)
+bool WildcardMatch(const std::string& typed, const std::string& text, LetterCase letter_case)
 {
+    // Folded alike, a set's letters and ranges ([A-Z], [!x]) fold with them.
+    const std::string pattern = letter_case == LetterCase::ignored ? UpperAscii(typed) : typed;
+    const std::string name = letter_case == LetterCase::ignored ? UpperAscii(text) : text;
     // After a '*' a mismatch retries one character further along the text;
     // only the last '*' needs retrying, so no input takes long.
     std::size_t p = 0, t = 0, star = kNone, resume = 0;
@@ -101,12 +106,12 @@ std::string SlashName(std::string name)
     return name;
 }
 
-bool PatternTakes(const std::string& pattern, const std::string& name)
+bool PatternTakes(const std::string& pattern, const std::string& name, LetterCase letter_case)
 {
     for (std::size_t end = name.find('/'); end != std::string::npos; end = name.find('/', end + 1))
-        if (WildcardMatch(pattern, name.substr(0, end)))
+        if (WildcardMatch(pattern, name.substr(0, end), letter_case))
             return true;
-    return WildcardMatch(pattern, name);
+    return WildcardMatch(pattern, name, letter_case);
 }
 
 }  // namespace stubkit

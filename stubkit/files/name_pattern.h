@@ -9,8 +9,12 @@
 
 namespace stubkit {
 
+// Whether 'A' and 'a' are one letter, as in Windows names (ASCII letters;
+// other letters are compared as they stand).
+enum class LetterCase { counts, ignored };
+
 // True when `pattern` matches the whole UTF-8 `name`.
-bool WildcardMatch(const std::string& pattern, const std::string& name);
+bool WildcardMatch(const std::string& pattern, const std::string& name, LetterCase letter_case = LetterCase::counts);
 
 // '/' between folders whichever separator was typed, no "./" in front and no
 // '/' behind.
@@ -18,7 +22,7 @@ std::string SlashName(std::string name);
 
 // True when `pattern` matches the file `name` or one of its folders; both
 // already through SlashName.
-bool PatternTakes(const std::string& pattern, const std::string& name);
+bool PatternTakes(const std::string& pattern, const std::string& name, LetterCase letter_case = LetterCase::counts);
 
 }  // namespace stubkit
 

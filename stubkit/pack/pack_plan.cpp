@@ -137,6 +137,8 @@ private:
         const std::vector<std::string> utf8_parts = SplitBackslash(utf8);
         const std::vector<std::string> ansi_parts = SplitBackslash(ansi);
         for (std::size_t i = 0; i < utf8_parts.size(); ++i) {
+            if (utf8_parts[i] == "..")
+                return "'..' climbs to the folder above, out of the folder the name must stay in";
             std::string problem = WindowsNameProblem(utf8_parts[i]);
             if (problem.empty() && i < ansi_parts.size())
                 problem = NamePartProblem(ansi_parts[i]);
@@ -313,7 +315,7 @@ void WarnAboutLongPaths(const ProductTexts& texts, const std::vector<FileRecord>
             longest = &record;
     }
     if (longest)
-        warnings.push_back(std::to_string(too_long) + " file(s) would exceed 259 characters under " +
+        warnings.push_back(Counted(too_long, "file") + " would exceed 259 characters under " +
                            Quoted(install_dir) + ", e.g. " + Quoted(longest->name) +
                            "; a user who keeps the default folder gets a failed installation");
 }
@@ -327,8 +329,8 @@ ValidationError::ValidationError(std::vector<std::string> problems, std::size_t 
 
 std::string ValidationError::Summary(const std::filesystem::path& config) const
 {
-    const std::string all = std::to_string(problems_.size()) + " problem(s)";
-    const std::string in_config = " in " + Quoted(config.string());
+    const std::string all = std::to_string(problems_.size()) + (problems_.size() == 1 ? " problem" : " problems");
+    const std::string in_config = " in " + Quoted(config.u8string());
     if (config_problems_ == 0)
         return all;
     if (config_problems_ == problems_.size())
@@ -346,9 +348,7 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
     // they are reached on the way; the order stays the sorted one otherwise.
     std::stable_partition(files.begin(), files.end(), [](const SourceFile& file) { return file.size == 0; });
     Planner planner(config, codepage, problems);
-    const std::size_t mark = problems.size();
     plan.texts = planner.Texts();
-    plan.config_problems = problems.size() - mark;
     plan.records = planner.Records(files, plan.total_size);
     plan.texts.run_after_install = RunAfterWithBackslashes(plan.texts.run_after_install, PackedNames(plan.records));
     // The installer starts nothing for a command whose program it did not install.

@@ -36,7 +36,7 @@ public:
     // others in the product folder, the stub, the environment or the options.
     explicit ValidationError(std::vector<std::string> problems, std::size_t config_problems = 0);
     const std::vector<std::string>& Problems() const { return problems_; }
-    // "3 problem(s) in 'x.toml'", "2 problem(s)", "3 problem(s), 1 of them in 'x.toml'".
+    // "3 problems in 'x.toml'", "1 problem", "3 problems, 1 of them in 'x.toml'".
     std::string Summary(const std::filesystem::path& config) const;
 
 private:
@@ -65,7 +65,6 @@ struct PackPlan {
     std::vector<FileRecord> records;   // crc_value is filled in while packing
     std::uint64_t total_size = 0;
     std::vector<std::string> warnings;
-    std::size_t config_problems = 0;   // how many of the problems lie in the config's fields
 };
 
 // Converts and checks the config and the files. Problems are appended;

@@ -26,7 +26,7 @@ class PendingOutput {
 public:
     explicit PendingOutput(const fs::path& output)
         : output_(output),
-          temporary_(platform::CreateFileBeside(output, "." + output.filename().string() + ".partial-", &file_))
+          temporary_(platform::CreateFileBeside(output, "." + output.filename().u8string() + ".partial-", &file_))
     {
         interrupted_.emplace(temporary_);
     }
@@ -73,7 +73,7 @@ public:
 private:
     [[noreturn]] void Fail(const char* what)
     {
-        throw std::runtime_error(std::string(what) + " '" + temporary_.string() + "': " + platform::ErrnoText(errno));
+        throw std::runtime_error(std::string(what) + " '" + temporary_.u8string() + "': " + platform::ErrnoText(errno));
     }
 
     fs::path output_;
@@ -103,7 +103,7 @@ std::uint32_t CompressFile(const SourceFile& file, StreamEncoder& encoder, std::
             progress(done);
     }
     if (size != file.size)
-        throw std::runtime_error("'" + file.path.string() + "' changed while it was being packed (" +
+        throw std::runtime_error("'" + file.path.u8string() + "' changed while it was being packed (" +
                                  std::to_string(file.size) + " bytes expected)");
     return crc;
 }

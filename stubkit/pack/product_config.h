@@ -11,10 +11,15 @@
 //   target = "bin\reader.exe"
 //   [[desktop]]
 //   ...
+//
+// Any text may hold ${NAME}: the value `build -D NAME=VALUE` gives, else the
+// environment variable NAME; "$$" is one '$'.
 #ifndef STUBKIT_PRODUCT_CONFIG_H
 #define STUBKIT_PRODUCT_CONFIG_H
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,11 +27,15 @@
 
 namespace stubkit {
 
-// A config that cannot be used: the message names the file, line and key.
+// A config file that cannot be read at all.
 class ConfigError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// NAME=VALUE pairs from the command line; they take precedence over the
+// environment.
+using ConfigVariables = std::map<std::string, std::string>;
 
 struct ShortcutConfig {
     std::string link;     // UTF-8, as written
@@ -45,13 +54,38 @@ struct ProductConfig {
     std::filesystem::path source;   // resolved against the config's folder
     std::vector<ShortcutConfig> start_menu;
     std::vector<ShortcutConfig> desktop;
+    // The line of each field given ("title", "desktop[0].target", the first
+    // row's for "desktop"), for messages.
+    std::map<std::string, int> lines;
+    // Fields whose own problem was reported (missing, not a text, an
+    // undefined variable): what the plan would say of their value is noise.
+    std::set<std::string> faulty_fields;
+    // False when the file did not parse or names no source: nothing can be
+    // judged beyond its own problems.
+    bool complete = false;
 };
 
-ProductConfig LoadProductConfig(const std::filesystem::path& config_path);
+// Reads the config, appending every problem it has, each as
+// "FILE:LINE: field: message" (FILE: only where no line holds the fault).
+// Throws ConfigError only for a file that cannot be read.
+ProductConfig LoadProductConfig(const std::filesystem::path& config_path, const ConfigVariables& variables,
+                                std::vector<std::string>& problems);
 
 // The same from text already in memory; config_path names it in messages and
 // anchors `source`.
-ProductConfig ParseProductConfig(std::string_view text, const std::filesystem::path& config_path);
+ProductConfig ParseProductConfig(std::string_view text, const std::filesystem::path& config_path,
+                                 const ConfigVariables& variables, std::vector<std::string>& problems);
+
+// A problem the plan found in a field ("title: ...", "desktop[0].link: ..."),
+// with the config's file and the field's line in front; other problems are
+// returned as they are. Empty for a field already reported as faulty.
+std::string LocatedProblem(const ProductConfig& config, const std::string& problem);
+
+// Whether a problem was located in the config file by the functions above.
+bool IsConfigProblem(const ProductConfig& config, const std::string& problem);
+
+// "NAME=VALUE" as given to -D: the problem, or empty.
+std::string VariableDefinitionProblem(const std::string& definition);
 
 }  // namespace stubkit
 

@@ -104,11 +104,11 @@ std::vector<std::string> SignArguments(const SigningOptions& options, const fs::
 {
     std::vector<std::string> arguments = {"sign", "-h", "sha256"};
     if (!options.pkcs12.empty())
-        arguments.insert(arguments.end(), {"-pkcs12", options.pkcs12.string()});
+        arguments.insert(arguments.end(), {"-pkcs12", options.pkcs12.u8string()});
     else
-        arguments.insert(arguments.end(), {"-certs", options.certificate.string(), "-key", options.key.string()});
+        arguments.insert(arguments.end(), {"-certs", options.certificate.u8string(), "-key", options.key.u8string()});
     if (!options.password_file.empty())
-        arguments.insert(arguments.end(), {"-readpass", options.password_file.string()});
+        arguments.insert(arguments.end(), {"-readpass", options.password_file.u8string()});
     if (!options.description.empty())
         arguments.insert(arguments.end(), {"-n", options.description});
     if (!options.url.empty())
@@ -119,7 +119,7 @@ std::vector<std::string> SignArguments(const SigningOptions& options, const fs::
     // with one key; reproducible builds pin it.
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
         arguments.insert(arguments.end(), {"-time", epoch});
-    arguments.insert(arguments.end(), {"-in", in.string(), "-out", out.string()});
+    arguments.insert(arguments.end(), {"-in", in.u8string(), "-out", out.u8string()});
     return arguments;
 }
 
@@ -239,9 +239,9 @@ std::string ChecksumProblem(std::ifstream& in, std::uint32_t stored, std::size_t
 // The signer and the verdict from `osslsigncode verify`.
 void VerifyWithTool(const fs::path& path, const fs::path& ca_file, SignatureReport& report)
 {
-    std::vector<std::string> arguments = {"verify", "-in", path.string()};
+    std::vector<std::string> arguments = {"verify", "-in", path.u8string()};
     if (!ca_file.empty())
-        arguments.insert(arguments.end(), {"-CAfile", ca_file.string()});
+        arguments.insert(arguments.end(), {"-CAfile", ca_file.u8string()});
     ChildRun run;
     try {
         run = RunSigningTool(arguments);

@@ -78,7 +78,7 @@ private:
         std::error_code error;
         const FileKind own = KindOf(path, false);
         // On Windows a backslash separates folders: "a\b" would become b in a.
-        if (path.filename().string().find('\\') != std::string::npos) {
+        if (path.filename().u8string().find('\\') != std::string::npos) {
             scan.problems.push_back("file " + Quoted(name) +
                                     ": the name holds a backslash, which Windows takes as a folder separator");
             return;

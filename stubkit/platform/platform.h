@@ -121,6 +121,9 @@ void WriteFileTimes(const std::filesystem::path& path, const FileTimes& times);
 // fopen for any path (Windows: through the wide call).
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
+// stdin or stdout for bytes: Windows would otherwise turn LF into CR LF.
+std::FILE* BinaryStandardStream(bool output);
+
 // A product file read for packing: opened without moving its access time and
 // without waiting on a FIFO swapped in since it was listed, shared with
 // programs that write it, refused unless it is a regular file.

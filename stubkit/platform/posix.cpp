@@ -352,6 +352,11 @@ std::FILE* OpenFile(const fs::path& path, const char* mode)
     return std::fopen(path.c_str(), mode);
 }
 
+std::FILE* BinaryStandardStream(bool output)
+{
+    return output ? stdout : stdin;
+}
+
 SourceReader::SourceReader(const fs::path& path) : path_(path)
 {
     // O_NONBLOCK: a file swapped for a FIFO since it was listed must not

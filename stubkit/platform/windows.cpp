@@ -25,7 +25,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 [[noreturn]] void FailOn(const char* what, const fs::path& path, DWORD error = GetLastError())
 {
-    throw std::runtime_error(std::string(what) + " '" + path.string() + "': " + Win32ErrorText(error));
+    throw std::runtime_error(std::string(what) + " '" + path.u8string() + "': " + Win32ErrorText(error));
 }
 
 // A handle closed when it goes out of scope.
@@ -532,6 +532,13 @@ std::FILE* OpenFile(const fs::path& path, const char* mode)
     return _wfopen(LongPath(path).c_str(), WideFromUtf8(mode).c_str());
 }
 
+std::FILE* BinaryStandardStream(bool output)
+{
+    std::FILE* stream = output ? stdout : stdin;
+    _setmode(_fileno(stream), _O_BINARY);
+    return stream;
+}
+
 SourceReader::SourceReader(const fs::path& path) : path_(path)
 {
     // Shared with programs that have the file open, even for writing: a
@@ -552,7 +559,7 @@ SourceReader::SourceReader(const fs::path& path) : path_(path)
         FailOn("cannot open", path);
     if (KindOfHandle(file) != FileKind::regular) {
         CloseHandle(file);
-        throw std::runtime_error("'" + path.string() + "' is no longer a regular file");
+        throw std::runtime_error("'" + path.u8string() + "' is no longer a regular file");
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
 }
@@ -596,7 +603,7 @@ fs::path CreateFileBeside(const fs::path& target, const std::string& prefix, std
         else
             _close(descriptor);
         DeleteFileW(LongPath(created).c_str());
-        throw std::runtime_error("cannot create '" + created.string() + "': " + ErrnoText(errno));
+        throw std::runtime_error("cannot create '" + created.u8string() + "': " + ErrnoText(errno));
     }
     return created;
 }

@@ -8,7 +8,7 @@
 # needs Debian 12's libc. The packaged binary then builds and tests an
 # installer on its own.
 set -eu
-build=$1 win32=$2 version=$3
+build=$1 win32=$2 version=$3 source=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/stubkit-release-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 failures=0
@@ -28,9 +28,12 @@ check_tree() {
         [ -f "$file" ] || fail "$file is missing"
     done
     [ -x "$tool" ] || { fail "$tool is not executable"; return; }
-    expect_equal "$("$tool" --version)" "stubkit $version
+    expect_equal "$("$tool" --version | head -n 3)" "stubkit $version
 installer stub: $stub_size bytes
 uninstaller:    $uninstaller_size bytes (inside the stub)" "$tool --version"
+    case $("$tool" --version) in *"zlib License"*) ;; *) fail "$tool --version names no licence" ;; esac
+    cmp -s "$1$2/share/doc/stubkit/LICENSE" "$source/LICENSE" || fail "the installed LICENSE is not the repository's"
+    grep -q "^License: Zlib" "$1$2/share/doc/stubkit/copyright" || fail "the copyright file names no zlib licence"
     expect_equal "$(zcat "$1$2/share/doc/stubkit/changelog.gz" | head -n 1)" "stubkit ($version) unstable; urgency=medium" \
         "the changelog's latest entry"
     warnings=$(zcat "$man_page" | groff -man -Tutf8 -ww -z 2>&1)

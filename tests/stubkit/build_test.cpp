@@ -157,7 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyProgramGroupWithStartMenuRows", Config("program_group = \"\"\n" + Row("start_menu", "a.lnk")), nullptr,
              "program_group: must not be empty when there are start_menu shortcuts"},
         Case{"EmptyProgramGroupWithOnlyDesktopRowsFits", Config("program_group = \"\"\n" + Row("desktop", "a.lnk"))},
-        Case{"UnknownKey", Config("colour = \"blue\""), nullptr, "product.toml:3: unknown key 'colour'"},
+        Case{"UnknownKeysAllWithTheNearestKnownOne", Config("colour = \"blue\"\ntitel = \"x\"\n" + Row("desktop", "a.lnk") + "targte = \"a\""), nullptr,
+             "product.toml:3: unknown key 'colour'|!colour' (did|product.toml:4: unknown key 'titel' (did you mean 'title'?)|"
+             "product.toml:8: unknown key 'targte' in [[desktop]] row 0 (did you mean 'target'?)"},
         Case{"UnknownKeyWithNulShownWhole", Config("\"co\\u0000lour\" = 1"), nullptr, "unknown key 'co\\x00lour'"},
         Case{"KeyGivenTwiceNamed", Config("\"program_group\" = \"a\"\n\"program_group\" = \"b\""), nullptr,
              "product.toml:4: '\"program_group\"' is defined twice"},
@@ -177,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
              "file 'COM\xC2\xB9': 'COM\xC2\xB9' is a reserved device name|'lpt\xC2\xB3.txt' is a reserved device name|"
              "'LONGFI~1.TXT' has the form of a generated 8.3 short name"},
         Case{"TargetsClimbingOrRooted", Config(Row("desktop", "a.lnk", "../x.exe") + Row("desktop", "b.lnk", "/abs.exe")), nullptr,
-             "desktop[0].target: '..\\x.exe': '..' ends in a dot|desktop[1].target: '\\abs.exe': '' has an empty name"},
+             "desktop[0].target: '..\\x.exe': '..' climbs to the folder above|desktop[1].target: '\\abs.exe': '' has an empty name"},
         Case{"FolderWithSlashFollowsWindowsRules", Config("default_folder = \"a/con\""), nullptr, "default_folder: 'a/con': 'con' is a reserved device name"},
         Case{"OemCodepage", Config(""), nullptr, "code page 437 is not a Windows ANSI code page; use one of 874, 932", "", 437},
         Case{"LinksEqualButForCase", Config(Row("start_menu", "App.lnk") + Row("start_menu", "APP.LNK")), nullptr,
@@ -207,9 +209,9 @@ INSTANTIATE_TEST_SUITE_P(
                  WriteFile(product.parent_path() / "victim", "keep"); fs::create_symlink("victim", product.parent_path() / "setup.exe.partial"); },
              "", "", kDefaultCodepage, nullptr, "setup.exe", [](const fs::path& scratch) { EXPECT_EQ(ReadFile(scratch / "victim"), Bytes({'k', 'e', 'e', 'p'})); }},
         Case{"UnknownRowKey", Config(Row("desktop", "a.lnk") + "icon = \"x\""), nullptr, "unknown key 'icon' in [[desktop]] row 0"},
-        Case{"WrongType", Config("program_group = 5"), nullptr, "'program_group' must be a text"},
-        Case{"MissingTarget", Config("[[desktop]]\nlink = \"a.lnk\""), nullptr, "'desktop[0].target' is missing"},
-        Case{"MissingSource", "title = \"x\"\n", nullptr, "'source' is missing"},
+        Case{"WrongType", Config("program_group = 5"), nullptr, "product.toml:3: program_group: must be a text"},
+        Case{"MissingTarget", Config("[[desktop]]\nlink = \"a.lnk\""), nullptr, "product.toml:3: desktop[0].target: missing"},
+        Case{"MissingSource", "title = \"x\"\n", nullptr, "product.toml: source: missing"},
         Case{"SourceIsNoFolder", ConfigText("nowhere"), nullptr, "does not exist or is not a folder"},
         Case{"BrokenToml", Config("title2 = "), nullptr, "product.toml:3"},
         Case{"TargetsNamingPackedFilesDoNotWarn", Config("run_after_install = \"bin/app.exe /quiet\"\n" +
@@ -343,7 +345,8 @@ namespace {
 using namespace testing;
 
 // Host-side hazards, one table: an output that is one of the command's inputs (the same name, a hard link, a
-// symbolic link) or that exists and is not a regular file is refused, and the input keeps its bytes. Device nodes
+// symbolic link) or that exists and is not a regular file is refused (stream tools write into a FIFO or a
+// device: the command-line table shows it), and the input keeps its bytes. Device nodes
 // are made in the scratch folder (root only), never taken from /dev.
 TEST(HostHazards, OutputsNeverReplaceAnInputOrAFileThatIsNotRegular)
 {
@@ -370,14 +373,11 @@ TEST(HostHazards, OutputsNeverReplaceAnInputOrAFileThatIsNotRegular)
         {{"encode", in, in}, "output '" + in + "' is the input"},
         {{"encode", in, dir + "/hard"}, "/hard' is the input '" + in + "'"},
         {{"encode", in, dir + "/soft"}, "/soft' is the input '" + in + "'"},
-        {{"encode", in, dir + "/fifo"}, "/fifo' is a FIFO, not a regular file"},
         {{"encode", in, dir + "/folder"}, "/folder' is a folder, not a regular file"},
-        {{"encode", in, dir + "/device"}, "/device' is a device, not a regular file", true},
         {with(total, {dir + "/stream", dir + "/stream"}), "/stream' is the input"},
         {with(total, {dir + "/soft", dir + "/in"}), "/in' is the input '" + dir + "/soft'"},
         {{"build", dir + "/product.toml", "-o", dir + "/fifo"}, "/fifo' is a FIFO, not a regular file"},
         {{"build", dir + "/product.toml", "-o", dir + "/device"}, "/device' is a device, not a regular file", true},
-        {{"build", dir + "/product.toml", "-o", dir + "/folder"}, "/folder' is a folder, not a regular file"},
         {{"build", dir + "/product.toml", "-o", dir + "/product.toml"}, "/product.toml' is the input"},
         {{"extract", "--overwrite", dir + "/setup.exe", dir + "/out"}, "/out/readme.txt' is the installer being extracted"}};
     for (const auto& row : rows) {

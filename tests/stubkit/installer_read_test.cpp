@@ -159,9 +159,9 @@ TEST_F(RoundTrip, ToolCommandsSayWhatTheyDidAndWriteWhatTheLibraryReads)
     ExpectToolRuns({
         {{"list", setup}, {"docs\\Manual \xC3\xA9" "dition\\chapter 1.txt", "2017-07-14 02:40:00" /* 1500000000 */,
                            "'desktop 15.lnk' -> 'Program Files Like\\bin\\app.exe'"}, 0},
-        {{"list", "--json", setup}, {"\"file_count\" : 5", "\"RunAfterInstall\" : \"Program Files Like\\\\bin\\\\app.exe /S a/b\""}, 0},
+        {{"list", "--json", setup}, {"\"file_count\": 5", "\"RunAfterInstall\": \"Program Files Like\\\\bin\\\\app.exe /S a/b\""}, 0},
         {{"test", setup}, {"5 files, "}, 0},
-        {{"test", "--json", setup}, {"\"passed\" : true", "\"state\" : \"ok\""}, 0},
+        {{"test", "--json", setup}, {"\"passed\": true", "\"state\": \"ok\""}, 0},
         {{"extract", setup, out}, {"extracted 5 files"}, 0},
         {{"extract", setup, some, "Program Files Like\\bin", "*.txt"}, {"extracted 3 files"}, 0},
         {{"extract", "-q", setup, some + "2", "readme.txt"}, {}, 0},
@@ -169,7 +169,7 @@ TEST_F(RoundTrip, ToolCommandsSayWhatTheyDidAndWriteWhatTheLibraryReads)
         {{"build", folder + "/warns.toml", "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, 0},
         {{"build", (scratch_ / "product.toml").string(), "-o", folder + "/ultra.exe", "-11", "-q"}, {}, 0},
         {{"build", folder + "/faulty.toml", "-o", folder + "/f.exe", "--sign-url", "x"},
-         {"2 problem(s), 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1}});
+         {"2 problems, 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1}});
     EXPECT_EQ(ReadFile(scratch_ / "out/readme.txt"), TextBytes(20));
     EXPECT_EQ(ReadFile(scratch_ / "some/Program Files Like/bin/app.exe"), kProduct[2].contents);
     EXPECT_TRUE(fs::exists(scratch_ / "some/readme.txt") && !fs::exists(scratch_ / "some/Program Files Like/empty.dat"));
@@ -427,11 +427,11 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
         {{"extract", (scratch_ / "patched-stub.exe").string(), out}, "is not the stub of this stubkit"},
         {{"test", (scratch_ / "climbing.exe").string()}, "configuration record: RunAfterInstall: '..\\..\\windows\\system32\\cmd.exe /c x'"},
         {{"test", (scratch_ / "link.exe").string()}, "DesktopShortcuts[0].LinkName: '..\\StartUp\\evil.lnk' is not a plain file name"},
-        {{"test", "--json", variant}, "\"state\" : \"damaged\""},
-        {{"test", "--json", variant}, "\"state\" : \"unchecked\""},
-        {{"test", "--json", (scratch_ / "stub-only.exe").string()}, "\"files\" : [],"},
+        {{"test", "--json", variant}, "\"state\": \"damaged\""},
+        {{"test", "--json", variant}, "\"state\": \"unchecked\""},
+        {{"test", "--json", (scratch_ / "stub-only.exe").string()}, "\"files\": []"},
         {{"list", (scratch_ / "bent.exe").string()}, "\n                 ! header: total_size 32001 differs from the sum of the file sizes, 32000\n"},
-        {{"list", "--json", (scratch_ / "bent.exe").string()}, "\"header_problem\" : \"header: total_size 32001"}};
+        {{"list", "--json", (scratch_ / "bent.exe").string()}, "\"header_problem\": \"header: total_size 32001"}};
     for (const auto& [arguments, expected] : runs) {
         const auto [code, output] = RunTool(arguments);
         EXPECT_EQ(code, arguments[0] == "list" ? 0 : 1) << arguments[0] << ": " << output;
@@ -468,7 +468,7 @@ TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndE
         {{"a.bin", "b\\tab\t", "c.bin"}, character},
         {{"a.bin", "b\\esc\x1b", "c.bin"}, character},
         {{"a.bin", "b\\b.txt", std::string("c\0..\\x", 6)}, character},
-        {{"..\\a.bin", "b\\b.txt", "c.bin"}, refused + "'..' ends in a dot or a blank|" + corrupted},
+        {{"..\\a.bin", "b\\b.txt", "c.bin"}, refused + "'..' climbs to the folder above|" + corrupted},
         {{"a.bin", "b\\ . .\\b", "c.bin"}, dot},
         {{"a.bin", "b\\.\\b.txt", "b\\b.txt"}, dot},
         {{"a.bin", "a.bin.", "c.bin"}, dot},

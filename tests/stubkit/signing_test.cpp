@@ -79,7 +79,7 @@ TEST_F(Signing, ToolSignsWithEitherKindOfKeyAndTestAndListJudgeSignaturesLikeARe
     WriteFile(scratch_ / "renamed.exe", renamed);
     ASSERT_TRUE(TestInstaller(scratch_ / "renamed.exe", Codepage(1252)).passed);
     // The stream ends at the signature (after the zeros that align it), not at the end of the file.
-    const std::string stream_size = "\"stream_size\" : " + std::to_string((unsigned_.size() + 7) / 8 * 8 - image_.stream_offset);
+    const std::string stream_size = "\"stream_size\": " + std::to_string((unsigned_.size() + 7) / 8 * 8 - image_.stream_offset);
     const struct { std::vector<std::string> arguments; int code; std::string expected; } runs[] = {
         {{"test", "--require-signature", "--ca-file", ca, pkcs12}, 0, ": OK, 2 files, 30014 bytes: all CRCs match; " + signer},
         {{"test", "--require-signature", "--ca-file", ca, pem}, 0, ": OK, 2 files, 30014 bytes: all CRCs match; " + signer},
@@ -90,10 +90,10 @@ TEST_F(Signing, ToolSignsWithEitherKindOfKeyAndTestAndListJudgeSignaturesLikeARe
         {{"test", signed_setup}, 1, "not trusted (self-signed certificate) by this system's certificate list"},
         {{"test", "--ca-file", ca, (scratch_ / "renamed.exe").string()}, 1, "the file was changed after signing"},
         {{"list", unsigned_setup}, 0, "\nSignature        not signed\n"},
-        {{"list", "--json", "--ca-file", ca, signed_setup}, 0, "\"signer\" : \"/CN=Throwaway Test Vendor/O=stubkit tests\""},
-        {{"list", "--json", "--ca-file", ca, signed_setup}, 0, "\"verified\" : true"},
+        {{"list", "--json", "--ca-file", ca, signed_setup}, 0, "\"signer\": \"/CN=Throwaway Test Vendor/O=stubkit tests\""},
+        {{"list", "--json", "--ca-file", ca, signed_setup}, 0, "\"verified\": true"},
         {{"list", "--json", signed_setup}, 0, stream_size},
-        {{"list", "--json", unsigned_setup}, 0, "\"signed\" : false"}};
+        {{"list", "--json", unsigned_setup}, 0, "\"signed\": false"}};
     for (const auto& run : runs) {
         const auto [code, output] = RunTool(run.arguments);
         EXPECT_EQ(code, run.code) << run.arguments[0] << " " << run.arguments[1] << ": " << output;
