@@ -18,8 +18,10 @@
 #   STUBKIT_SIGN_PKCS12, STUBKIT_SIGN_CERT, STUBKIT_SIGN_KEY,
 #   STUBKIT_SIGN_PASS_FILE, STUBKIT_SIGN_TIMESTAMP (a list), STUBKIT_SIGN_NAME,
 #   STUBKIT_SIGN_URL           the --sign-* options of `stubkit build`
-# The STUBKIT_* variables are read at the end of the folder that includes this
-# module, so they may be set before or after it.
+# Any of these texts may hold ${VERSION}: stubkit is given the package's
+# version (CPACK_PACKAGE_VERSION) as -D VERSION=... The STUBKIT_* variables are
+# read at the end of the folder that includes this module, so they may be set
+# before or after it.
 if(NOT TARGET stubkit::stubkit)
     message(FATAL_ERROR "StubkitCPack: call find_package(stubkit) first")
 endif()

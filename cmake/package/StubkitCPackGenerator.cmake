@@ -63,8 +63,10 @@ function(_stubkit_shortcut_rows out title)
     set(${out} "${rows}${desktop_rows}" PARENT_SCOPE)
 endfunction()
 
+# The package's version is ${VERSION} in any text of the description
+# (STUBKIT_RUN_AFTER_INSTALL "bin/app.exe --welcome ${VERSION}").
 function(_stubkit_build_arguments out config installer)
-    set(arguments build ${config} -o ${installer})
+    set(arguments build ${config} -o ${installer} -D VERSION=${CPACK_PACKAGE_VERSION})
     if(DEFINED STUBKIT_LEVEL)
         list(APPEND arguments -${STUBKIT_LEVEL})
     endif()

@@ -18,16 +18,19 @@ if(NOT CMAKE_CURRENT_LIST_DIR IN_LIST CMAKE_MODULE_PATH)
 endif()
 
 # stubkit_add_installer(<name> CONFIG <file.toml> [OUTPUT <file.exe>]
-#                       [DEPENDS <targets>...] [LEVEL <n>])
+#                       [DEPENDS <targets>...] [LEVEL <n>] [VERSION <v>]
+#                       [DEFINE <NAME=VALUE>...])
 # Adds the target <name>, which runs `stubkit build` on CONFIG (relative to
 # the current source folder) and writes OUTPUT (relative to the current build
 # folder; default <name>.exe). CONFIG's `source` names the installed or staged
 # tree to pack; DEPENDS lists the targets that must be built (or that stage
 # the tree) first. LEVEL is the compression level (default: stubkit's).
+# ${VERSION} in the config is VERSION (default: PROJECT_VERSION); DEFINE gives
+# more variables, as `stubkit build -D` does.
 # The target is built on request (cmake --build . --target <name>), as the
 # tree it packs is usually installed after the build.
 function(stubkit_add_installer name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "CONFIG;OUTPUT;LEVEL" "DEPENDS")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "CONFIG;OUTPUT;LEVEL;VERSION" "DEPENDS;DEFINE")
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "stubkit_add_installer(${name}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
     endif()
@@ -46,8 +49,15 @@ function(stubkit_add_installer name)
         endif()
         set(level_flag -${arg_LEVEL})
     endif()
+    if(NOT DEFINED arg_VERSION)
+        set(arg_VERSION "${PROJECT_VERSION}")
+    endif()
+    set(definitions -D "VERSION=${arg_VERSION}")
+    foreach(definition IN LISTS arg_DEFINE)
+        list(APPEND definitions -D "${definition}")
+    endforeach()
     add_custom_target(${name}
-        COMMAND stubkit::stubkit build ${arg_CONFIG} -o ${arg_OUTPUT} ${level_flag}
+        COMMAND stubkit::stubkit build ${arg_CONFIG} -o ${arg_OUTPUT} ${level_flag} ${definitions}
         BYPRODUCTS ${arg_OUTPUT}
         DEPENDS ${arg_CONFIG}
         COMMENT "Building the installer ${arg_OUTPUT}"

@@ -261,6 +261,9 @@ void AddBuildCommand(CLI::App& app)
     command->add_option("-D,--define", options->definitions,
                         "Give ${NAME} in the config this value (repeatable); names not given come from the environment")
         ->type_name("NAME=VALUE")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(CLI::Validator([](std::string& text) { return VariableDefinitionProblem(text); }, "", "Definition"));
     AddPathOption(*command, "--stub", options->build.stub, "Unpatched installer stub to use instead of the built-in one")
         ->check(RegularFile());

@@ -77,7 +77,8 @@ std::string UsageProblem(const CLI::ParseError& error)
             return (rest.rfind('-', 0) == 0 && rest.size() > 1 ? "unknown option " : "unexpected argument ") +
                    Quoted(rest);
         }
-    if (!text.empty())
+    // A sentence's first word in lower case, as a continuation; a name (DIR) stays.
+    if (text.size() > 1 && std::islower(static_cast<unsigned char>(text[1])))
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
 }

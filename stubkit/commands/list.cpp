@@ -208,7 +208,12 @@ void RunList(const ListOptions& options)
 {
     const Codepage codepage(options.codepage);
     const InstallerInput input(options.setup);
-    InstallerImage image = ReadInstallerImage(input.Path());
+    InstallerImage image;
+    try {
+        image = ReadInstallerImage(input.Path());
+    } catch (const FormatError& error) {
+        throw FormatError(input.Named(error.what()));
+    }
     image.path = options.setup;
     if (options.verbosity.quiet && !options.json) {
         for (const FileRecord& record : image.records)

@@ -26,6 +26,9 @@ void AddSigningOptions(CLI::App& command, SigningOptions& options)
     command.add_option("--sign-timestamp", options.timestamp_urls,
                        "RFC 3161 timestamp server (repeatable); keeps the signature valid after the certificate expires")
         ->type_name("URL")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(group);
     command.add_option("--sign-name", options.description, "Program name Windows shows in its prompts")
         ->type_name("NAME")

@@ -108,7 +108,7 @@ void RunTestForJson(const TestOptions& options)
         if (!outcome.passed)
             failure = Quoted(setup) + " is damaged: " + outcome.message;
     } catch (const FormatError& error) {
-        outcome.message = failure = error.what();
+        outcome.message = failure = input.Named(error.what());
     }
     const SignatureReport signature = InspectSignature(input.Path(), options.signature.ca_file);
     const std::string refusal = SignatureRefusal(signature, options.signature.required);
@@ -126,8 +126,14 @@ void RunTest(const TestOptions& options)
     const fs::path& setup = options.input.setup;
     const Verbosity& verbosity = options.input.verbosity;
     const InstallerInput input(setup);
-    const TestOutcome outcome = TestInstaller(input.Path(), Codepage(options.input.codepage),
-                                              ProgressStyleFor(verbosity.quiet), options.input.stub);
+    TestOutcome outcome;
+    try {
+        outcome = TestInstaller(input.Path(), Codepage(options.input.codepage), ProgressStyleFor(verbosity.quiet),
+                                options.input.stub);
+    } catch (const FormatError& error) {
+        throw FormatError(input.Named(error.what()));
+    }
+    outcome.message = input.Named(outcome.message);
     if (verbosity.verbose)
         for (const FileVerdict& file : outcome.files)
             std::cout << "  " << file.state << std::string(10 - std::min<std::size_t>(file.state.size(), 9), ' ')

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "stubkit/commands/json_output.h"
 #include "stubkit/files/codepage.h"
 
 namespace stubkit {
@@ -23,6 +24,8 @@ const char* const kEnvironmentSection =
     ".TP\n.B PATH\n"
     "Searched for \\fBosslsigncode\\fR, which signs installers and checks their signatures;\n"
     "it runs with the same environment (proxy settings for timestamp servers, for one).\n"
+    ".TP\n.I NAME\n"
+    "Any variable a config names as ${NAME} and \\fBbuild \\-D\\fR does not give.\n"
     ".PP\nNothing else is read: no configuration file, no locale setting.\n";
 
 // The limits the installer's fixed-size buffers and records set.
@@ -43,6 +46,21 @@ const char* const kLimitsSection =
     ".PP\nA path the installer composes (installation folder and file name) holds at most\n"
     "259 characters; \\fBbuild\\fR warns when the default folder under C:\\eProgram Files would\n"
     "exceed it.\n";
+
+const char* const kStreamsSection =
+    ".SH STREAMS\n"
+    "A SETUP of \\fBlist\\fR or \\fBtest\\fR, and IN of \\fBencode\\fR or \\fBdecode\\fR, may be\n"
+    ".B \\-\n"
+    "for standard input; OUT of \\fBencode\\fR or \\fBdecode\\fR may be\n"
+    ".B \\-\n"
+    "for standard output. An OUT that is a FIFO or a device is written into, never replaced.\n"
+    "\\fBbuild\\fR and \\fBextract\\fR write files only, and never into a device or a FIFO.\n";
+
+const char* const kCopyrightSection =
+    ".SH COPYRIGHT\n"
+    "Copyright (c) 2026 the stubkit authors. stubkit is under the zlib License (the file\n"
+    "LICENSE): free to use, change and ship, also in commercial products. Installers built\n"
+    "with it carry its stub and uninstaller and need no notice.\n";
 
 // The code pages --codepage takes, for completion.
 std::string CodepageNumbers()
@@ -143,6 +161,23 @@ std::vector<std::string> OptionNames(const CLI::Option* option)
     return names;
 }
 
+// What `list --json` and `test --json` print, key by key in their order.
+void JsonSection(std::ostringstream& out)
+{
+    out << ".SH \"JSON OUTPUT\"\n"
+           "\\fBlist \\-\\-json\\fR and \\fBtest \\-\\-json\\fR print one JSON object whose keys come in\n"
+           "the order below, \\fBformat\\fR first. A change that scripts would notice comes with a\n"
+           "new format number; new keys may be added at the end of an object.\n";
+    for (const char* command : {"list", "test"}) {
+        out << ".SS \"" << command << " \\-\\-json\"\n";
+        for (const JsonKey& key : JsonKeys(command)) {
+            const std::string object = key.object;
+            out << ".TP\n.B " << Roff(object.empty() ? key.name : object + "." + key.name) << "\n"
+                << Roff(key.meaning) << "\n";
+        }
+    }
+}
+
 }  // namespace
 
 std::string ManPage(const CLI::App& app, const std::string& version)
@@ -159,8 +194,11 @@ std::string ManPage(const CLI::App& app, const std::string& version)
     out << ".SH OPTIONS\n";
     for (const CLI::Option* option : VisibleOptions(app, false))
         OptionEntry(out, option);
+    out << kStreamsSection;
+    JsonSection(out);
     out << kExitStatusSection << kEnvironmentSection << kLimitsSection << ".SH EXAMPLES\n";
     Preformatted(out, app.get_footer());
+    out << kCopyrightSection;
     return out.str();
 }
 

@@ -86,6 +86,17 @@ InstallerInput::InstallerInput(const std::filesystem::path& named) : path_(named
     }
 }
 
+std::string InstallerInput::Named(const std::string& message) const
+{
+    if (!temporary_)
+        return message;
+    std::string named = message;
+    const std::string copy = path_.u8string();
+    for (std::size_t at = named.find(copy); at != std::string::npos; at = named.find(copy, at + 1))
+        named.replace(at, copy.size(), kStandardStreamName);
+    return named;
+}
+
 InstallerInput::~InstallerInput()
 {
     std::error_code ignored;

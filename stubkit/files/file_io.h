@@ -47,6 +47,8 @@ public:
 
     // The file to read.
     const std::filesystem::path& Path() const { return path_; }
+    // A message about Path() as about the name given ('-' for the copy).
+    std::string Named(const std::string& message) const;
 
 private:
     std::filesystem::path path_;

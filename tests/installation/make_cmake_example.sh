@@ -23,6 +23,10 @@ installer=$build/stubkit-hello-1.0.0-win32.exe
 "$prefix/bin/stubkit" test "$installer"
 cmake --build "$build" --target hello-setup >/dev/null
 "$prefix/bin/stubkit" test "$build/hello-setup.exe"
+case $("$prefix/bin/stubkit" list "$build/hello-setup.exe") in
+*"Title            'Stubkit Hello 1.0.0'"*) ;;
+*) echo "FAIL: stubkit_add_installer() gave the config no \${VERSION}"; exit 1 ;;
+esac
 
 # What the CPACK_* and STUBKIT_* variables asked for, as the installer holds it.
 listing=$("$prefix/bin/stubkit" list "$installer")
@@ -37,12 +41,12 @@ cp "$installer" "$out/cmake-example-setup.exe"
 # The other variables: a display name, a program to run, a code page and a
 # signing key reach the installer too.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Hello -keyout "$out/key.pem" -out "$out/cert.pem" 2>/dev/null
-cmake "-DCPACK_NSIS_DISPLAY_NAME=Hello Display" "-DSTUBKIT_RUN_AFTER_INSTALL=bin/hello.exe --greet" -DSTUBKIT_CODEPAGE=1250 \
+cmake "-DCPACK_NSIS_DISPLAY_NAME=Hello Display" "-DSTUBKIT_RUN_AFTER_INSTALL=bin/hello.exe --greet \${VERSION}" -DSTUBKIT_CODEPAGE=1250 \
     "-DSTUBKIT_SIGN_CERT=$out/cert.pem" "-DSTUBKIT_SIGN_KEY=$out/key.pem" -DSTUBKIT_SIGN_NAME=Hello "$build" >/dev/null
 (cd "$build" && cpack -G External >/dev/null)
 "$prefix/bin/stubkit" test --require-signature --ca-file "$out/cert.pem" "$installer"
 listing=$("$prefix/bin/stubkit" list --codepage 1250 "$installer")
-for expected in "Title            'Hello Display'" "RunAfterInstall  'bin\\hello.exe --greet'" \
+for expected in "Title            'Hello Display'" "RunAfterInstall  'bin\\hello.exe --greet 1.0.0'" \
                 "'Uninstall Hello Display.lnk' -> 'davirado.exe'" "Signature        signed by /CN=Hello"; do
     case $listing in *"$expected"*) ;; *) echo "FAIL: the signed installer's listing lacks $expected:"; echo "$listing"; exit 1 ;; esac
 done

@@ -104,7 +104,7 @@ printf 'read me\n' > "$scratch/product/dist/readme.txt"
 printf 'title = "Release Check"\nsource = "dist"\n' > "$scratch/product/product.toml"
 "$root/usr/bin/stubkit" build "$scratch/product/product.toml" -o "$scratch/setup.exe" || fail "build with the packaged tool"
 tested=$("$root/usr/bin/stubkit" test "$scratch/setup.exe" 2>&1) || fail "test with the packaged tool: $tested"
-expect_equal "$tested" "$scratch/setup.exe: OK, 1 files, 8 bytes: all CRCs match; not signed" "test's verdict"
+expect_equal "$tested" "$scratch/setup.exe: OK, 1 file, 8 bytes: all CRCs match; not signed" "test's verdict"
 dpkg --root="$root" --force-not-root --log=/dev/null -r stubkit >/dev/null 2>&1 || fail "dpkg -r"
 [ ! -e "$root/usr/bin/stubkit" ] || fail "dpkg -r left the binary behind"
 

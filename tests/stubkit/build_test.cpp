@@ -301,7 +301,9 @@ TEST(Progress, LinesComeAtEveryTenthOrEveryTenSecondsWhicheverIsLater)
         {"ShortJobWritesNothing", {{1, 50}, {2, 100}}, ""},
         {"SlowJobWaitsForTheNextTenth", {{5, 10}, {10, 15}, {20, 19}, {21, 20}, {22, 40}, {31, 41}, {45, 100}}, "15 20 41 100 "},
         {"FastSlicesWaitForTenSeconds", {{9, 90}, {10, 95}, {11, 100}}, "95 "},
-        {"QuietWritesNothing", {{10, 50}, {30, 100}}, "", ProgressStyle::None}};
+        {"QuietWritesNothing", {{10, 50}, {30, 100}}, "", ProgressStyle::None},
+        // A bar redraws at most every 100 ms, but the end is drawn however soon it follows.
+        {"BarDrawsTheEndWithinTheRedrawInterval", {{1, 50}, {1, 100}}, "50 100 ", ProgressStyle::Bar}};
     for (const auto& c : cases) {
         auto now = std::chrono::steady_clock::time_point{};
         std::FILE* out = std::tmpfile();
@@ -314,8 +316,13 @@ TEST(Progress, LinesComeAtEveryTenthOrEveryTenSecondsWhicheverIsLater)
         }
         std::rewind(out);
         std::string lines;
-        char line[200];
+        char line[400];
         while (std::fgets(line, sizeof line, out)) {
+            if (c.style == ProgressStyle::Bar) {   // "\rpacking [###...] 50%  ..." per draw, on one line
+                for (const char* at = std::strchr(line, ']'); at; at = std::strchr(at + 1, ']'))
+                    lines += std::to_string(std::atoi(at + 1)) + " ";
+                continue;
+            }
             EXPECT_EQ(std::string(line).rfind("stubkit: packing: ", 0), 0u) << c.name << ": " << line;
             lines += std::to_string(std::atoi(line + 18)) + " ";
         }
@@ -327,14 +334,19 @@ TEST(Progress, LinesComeAtEveryTenthOrEveryTenSecondsWhicheverIsLater)
 TEST(Names, ExtractPatternsMatchLikeArchiveToolsWithEitherSeparator)
 {
     const std::string many_a(200, 'a');
-    const struct { const char* pattern; const char* name; bool takes; } cases[] = {
-        {"readme.txt", "readme.txt", true}, {"README.txt", "readme.txt", false}, {"docs", "docs/a/b.txt", true},
-        {"doc", "docs/a.txt", false}, {"docs\\a", "docs/a/b.txt", true}, {"./docs/", "docs/a.txt", true},
-        {"*.txt", "docs/a/b.txt", true}, {"*.txt", "b.txt.bak", false}, {"d?cs/*", "docs/x", true},
-        {"?.txt", "\xC3\xA9.txt", true}, {"[c-z]*.exe", "bin/b.exe", false}, {"*/[a-c]*.exe", "bin/b.exe", true},
-        {"[!a]*", "a.txt", false}, {"[!a]*", "b.txt", true}, {"[x", "[x", true}, {"*a*a*a*a*b", many_a.c_str(), false}};
-    for (const auto& c : cases)
-        EXPECT_EQ(PatternTakes(SlashName(c.pattern), SlashName(c.name)), c.takes) << c.pattern << " " << c.name;
+    // TAKES: with letter case ignored (the default, as on Windows); CASED: with it counting.
+    const struct { const char* pattern; const char* name; bool takes; bool cased; } cases[] = {
+        {"readme.txt", "readme.txt", true, true}, {"README.txt", "readme.txt", true, false}, {"docs", "docs/a/b.txt", true, true},
+        {"doc", "docs/a.txt", false, false}, {"docs\\a", "docs/a/b.txt", true, true}, {"./docs/", "docs/a.txt", true, true},
+        {"*.TXT", "docs/a/b.txt", true, false}, {"*.txt", "b.txt.bak", false, false}, {"d?cs/*", "docs/x", true, true},
+        {"?.txt", "\xC3\xA9.txt", true, true}, {"[c-z]*.exe", "bin/b.exe", false, false}, {"*/[A-C]*.exe", "bin/b.exe", true, false},
+        {"[!a]*", "a.txt", false, false}, {"[!a]*", "B.txt", true, true}, {"[^a]*", "a.txt", false, false},
+        {"[^a]*", "b.txt", true, true}, {"[!a]*", "A.txt", false, true}, {"[x", "[X", true, false},
+        {"*a*a*a*a*b", many_a.c_str(), false, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(PatternTakes(SlashName(c.pattern), SlashName(c.name), LetterCase::ignored), c.takes) << c.pattern << " " << c.name;
+        EXPECT_EQ(PatternTakes(SlashName(c.pattern), SlashName(c.name), LetterCase::counts), c.cased) << c.pattern << " " << c.name;
+    }
 }
 
 }  // namespace
@@ -394,35 +406,51 @@ TEST(HostHazards, OutputsNeverReplaceAnInputOrAFileThatIsNotRegular)
 }
 
 // SIGINT, SIGTERM and SIGHUP while `build` writes: the temporary file goes, the exit status is 128 + the signal.
+// Once the installer is in place nothing is left to remove: an interrupt while it is signed ends the tool by the
+// signal itself, as for any program.
 TEST(HostHazards, InterruptedBuildRemovesItsTemporaryFileAndExitsWith128PlusTheSignal)
 {
     ScratchFolder scratch;
     WriteFile(scratch / "prod/noise.bin", NoiseBytes(24 << 20, 4));
     WriteFile(scratch / "product.toml", ConfigText("prod"));
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    const ThrowawayKey key(scratch / "key");
+    auto appeared = [&](const std::string& prefix) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path))
+            if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    };
+    const struct { int signal_number; bool signing; const char* during; } rows[] = {
+        {SIGINT, false, ".setup.exe.partial-"}, {SIGTERM, false, ".setup.exe.partial-"},
+        {SIGHUP, false, ".setup.exe.partial-"}, {SIGTERM, true, ".stubkit-sign-"}};
+    for (const auto& row : rows) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            execl(STUBKIT_TOOL, STUBKIT_TOOL, "build", "-9", "-T", "1", "-q", (scratch / "product.toml").c_str(), "-o",
-                  (scratch / "setup.exe").c_str(), static_cast<char*>(nullptr));
+            const std::string config = (scratch / "product.toml").string(), output = (scratch / "setup.exe").string();
+            if (row.signing)
+                execl(STUBKIT_TOOL, STUBKIT_TOOL, "build", "-1", "-q", config.c_str(), "-o", output.c_str(), "--sign-cert",
+                      key.certificate.c_str(), "--sign-key", key.key.c_str(), static_cast<char*>(nullptr));
+            else
+                execl(STUBKIT_TOOL, STUBKIT_TOOL, "build", "-9", "-T", "1", "-q", config.c_str(), "-o", output.c_str(),
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
-        auto partial = [&] {
-            for (const fs::directory_entry& entry : fs::directory_iterator(scratch.path))
-                if (entry.path().filename().string().rfind(".setup.exe.partial-", 0) == 0)
-                    return true;
-            return false;
-        };
-        for (int wait = 0; wait < 2000 && !partial(); ++wait)
-            usleep(5000);
-        ASSERT_TRUE(partial()) << "the build never started writing";
-        usleep(50000);
-        kill(child, signal_number);
+        for (int wait = 0; wait < 20000 && !appeared(row.during); ++wait)
+            usleep(1000);
+        ASSERT_TRUE(appeared(row.during)) << row.during << " never appeared";
+        if (!row.signing)
+            usleep(50000);
+        kill(child, row.signal_number);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal_number) << signal_number << ": " << status;
-        EXPECT_FALSE(partial()) << signal_number;
-        EXPECT_FALSE(fs::exists(scratch / "setup.exe")) << signal_number;
+        if (row.signing) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal_number) << "signing: " << status;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + row.signal_number) << row.signal_number << ": " << status;
+            EXPECT_FALSE(appeared(row.during)) << row.signal_number;
+            EXPECT_FALSE(fs::exists(scratch / "setup.exe")) << row.signal_number;
+        }
     }
 }
 

@@ -166,7 +166,7 @@ TEST_F(RoundTrip, ToolCommandsSayWhatTheyDidAndWriteWhatTheLibraryReads)
         {{"extract", setup, some, "Program Files Like\\bin", "*.txt"}, {"extracted 3 files"}, 0},
         {{"extract", "-q", setup, some + "2", "readme.txt"}, {}, 0},
         {{"extract", setup, some + "3", "readme.txt", "no*"}, {"'no*' matches no file in", "nothing was extracted"}, 1},
-        {{"build", folder + "/warns.toml", "-o", folder + "/warns.exe"}, {"stubkit: warning: desktop[0].target: 'none.exe'"}, 0},
+        {{"build", folder + "/warns.toml", "-o", folder + "/warns.exe"}, {"stubkit: warning: " + folder + "/warns.toml:5: desktop[0].target: 'none.exe'"}, 0},
         {{"build", (scratch_ / "product.toml").string(), "-o", folder + "/ultra.exe", "-11", "-q"}, {}, 0},
         {{"build", folder + "/faulty.toml", "-o", folder + "/f.exe", "--sign-url", "x"},
          {"2 problems, 1 of them in '" + folder + "/faulty.toml'; nothing was written"}, 1}});
@@ -182,11 +182,14 @@ TEST_F(RoundTrip, UsageErrorsExitWithTwoBeforeAnyInputIsRead)
 {
     const std::string setup = BuildSetup("setup.exe").string(), missing = scratch_.path.string() + "/missing.exe";
     ExpectToolRuns({
-        {{}, {"A subcommand is required"}, 2},
+        {{}, {"stubkit: no command given; the commands are build, list", "Try 'stubkit --help'"}, 2},
         {{"frob"}, {"unknown command 'frob'; the commands are build, list"}, 2},
-        {{"list", "--frob", setup}, {"--frob"}, 2},
-        {{"extract", setup}, {"DIR is required"}, 2},
-        {{"test", "--bogus", missing}, {"--bogus"}, 2},
+        {{"list", "--frob", setup}, {"stubkit list: unknown option '--frob'\nTry 'stubkit list --help'"}, 2},
+        {{"extract", setup}, {"stubkit extract: missing DIR\n"}, 2},
+        {{"extract", setup, "-"}, {"stubkit extract: DIR: '-': extract writes files into a folder"}, 2},
+        {{"build", "-q", "-v", missing}, {"stubkit build: --quiet excludes --verbose"}, 2},
+        {{"build", "-D", "VERSION", missing}, {"stubkit build: --define: 'VERSION' is not NAME=VALUE"}, 2},
+        {{"test", "--bogus", missing}, {"stubkit test: unknown option '--bogus'"}, 2},
         {{"test", missing, "--help"}, {"Usage"}, 0},
         {{"test", "--codepage", std::string(300, '9'), setup}, {"code page '999999999999...' is not a Windows ANSI code page; use one of 874"}, 2},
         {{"encode", "-T", "0", setup, scratch_.path.string() + "/x.bin"}, {"--threads: Value 0 not in range 1 to 64"}, 2},
