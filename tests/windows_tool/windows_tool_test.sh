@@ -129,6 +129,20 @@ linux build "$greek/plain.toml" -o "$greek/plain.exe" >/dev/null 2>&1 && mv "$gr
 windows build "$greek/plain.toml" -o "$greek/plain.exe" >greek.log 2>&1 || fail "folder outside the code page: $(cat greek.log)"
 cmp -s linux.plain.exe "$greek/plain.exe" || fail "folder outside the code page: the installers differ"
 windows list "$greek/plain.exe" 2>&1 | grep -q "^$greek/plain.exe: " || fail "folder outside the code page: list names it otherwise"
+# Every path of the command line goes through one UTF-8 conversion: a stub
+# and a JSON verdict there too.
+cp "$win32_dir/installer/setup-stub.exe" "$greek/stub.exe"
+windows test --stub "$greek/stub.exe" "$greek/plain.exe" >greek.log 2>&1 || fail "--stub outside the code page: $(cat greek.log)"
+windows extract --stub "$greek/stub.exe" "$greek/plain.exe" "$greek/out" >greek.log 2>&1 || fail "extract --stub outside the code page: $(cat greek.log)"
+[ "$(cat "$greek/out/plain.txt" 2>/dev/null)" = plain ] || fail "extract --stub outside the code page wrote nothing"
+windows test --json "$greek/plain.exe" >greek.json 2>greek.log || fail "test --json outside the code page: $(cat greek.log)"
+grep -q "\"installer\": \"$greek/plain.exe\"" greek.json || fail "test --json names the installer otherwise: $(cat greek.json)"
+# Streams through Windows pipes: bytes, not text.
+windows list -q - < setup.exe > streamed.txt 2>&1 || fail "list - under Windows: $(cat streamed.txt)"
+grep -q "readme.txt" streamed.txt || fail "list - under Windows lists no file: $(cat streamed.txt)"
+windows encode -1 - - < setup.exe > streamed.bin 2>streamed.log || fail "encode - -: $(cat streamed.log)"
+windows decode --total "$(wc -c < setup.exe)" - - < streamed.bin > unstreamed.exe 2>streamed.log || fail "decode - -: $(cat streamed.log)"
+cmp -s setup.exe unstreamed.exe || fail "encode and decode through pipes under Windows change the bytes"
 
 [ $failures -eq 0 ] && echo "stubkit.exe matches the Linux tool"
 exit $((failures > 0))
