@@ -14,10 +14,9 @@
 #include <windows.h>
 #include <stdint.h>
 
-enum {
-    FileTableSize = 131072,   // holds the skipped stub first, then the table
-    ReadBufferSize = 65536
-};
+#include "payload/payload_limits.h"
+
+enum { ReadBufferSize = 65536 };
 
 // Fixed part of a file table entry; `name_length` and the name follow it.
 struct FileRecord {

@@ -102,6 +102,19 @@ void CheckOutput(const fs::path& output, const BuildOptions& options, const Prod
         problems.push_back(problem);
 }
 
+// The plan's files and records in `order` (index i: the one packed i-th).
+void Reorder(PackPlan& plan, const std::vector<std::size_t>& order)
+{
+    std::vector<SourceFile> files;
+    std::vector<FileRecord> records;
+    for (const std::size_t index : order) {
+        files.push_back(std::move(plan.files[index]));
+        records.push_back(plan.records[index]);
+    }
+    plan.files = std::move(files);
+    plan.records = std::move(records);
+}
+
 // Every problem at once, in the order found; those in the config's fields
 // carry its file and line.
 [[noreturn]] void Refuse(const ProductConfig& config, std::vector<std::string> problems)
@@ -139,7 +152,7 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     BuildOutcome outcome;
     outcome.output = OutputPath(options);
     CheckOutput(outcome.output, options, config, scan.files, problems);
-    const PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
+    PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
     // The record as `test` will judge it: whatever the plan let through
     // still has to keep the record's rules.
     if (problems.empty())
@@ -158,6 +171,8 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     for (const std::string& warning : plan.warnings)
         warn(LocatedProblem(config, warning));   // never about a faulty field: there would be no build
 
+    if (OrdersByContent(options.order, options.level))
+        Reorder(plan, ContentOrder(plan.files, options.threads, outcome.order));
     outcome.file_count = plan.files.size();
     for (const FileRecord& record : plan.records)
         outcome.packed_names.push_back(codepage.ToUtf8(record.name));
@@ -182,6 +197,7 @@ namespace {
 struct BuildCommandOptions {
     BuildOptions build;
     std::vector<std::string> definitions;
+    std::string order;
     Verbosity verbosity;
 };
 
@@ -191,6 +207,7 @@ void RunBuild(BuildCommandOptions options)
     // and logs keep them; only the progress bar needs a terminal to redraw.
     const bool chatty = !options.verbosity.quiet;
     options.build.progress = ProgressStyleFor(options.verbosity.quiet);
+    options.build.order = ParsePackOrder(options.order);
     for (const std::string& definition : options.definitions) {
         const std::size_t equals = definition.find('=');
         options.build.variables[definition.substr(0, equals)] = definition.substr(equals + 1);
@@ -210,9 +227,16 @@ void RunBuild(BuildCommandOptions options)
         const double ratio = outcome.total_size == 0 ? 0.0
                                                      : 100.0 * static_cast<double>(outcome.pack.stream_size) /
                                                            static_cast<double>(outcome.total_size);
-        if (options.verbosity.verbose)
+        if (options.verbosity.verbose) {
             for (const std::string& name : outcome.packed_names)
                 std::fprintf(stderr, "stubkit: packed %s\n", Printable(name).c_str());
+            const OrderChoice& order = outcome.order;
+            if (order.trial_name != 0)
+                std::fprintf(stderr, "stubkit: packed in %s order (trial encode: %llu bytes, name order %llu); %s behind an identical one\n",
+                             order.content_order ? "content" : "name", static_cast<unsigned long long>(order.trial_content),
+                             static_cast<unsigned long long>(order.trial_name),
+                             Counted(order.duplicates, "file").c_str());
+        }
         std::fprintf(stderr, "stubkit: wrote %s: %s, %s compressed to %s (%.1f%%), installer %s%s\n",
                      outcome.output.u8string().c_str(), Counted(outcome.file_count, "file").c_str(),
                      HumanBytes(outcome.total_size).c_str(),
@@ -279,6 +303,11 @@ void AddBuildCommand(CLI::App& app)
     }
     AddHighLevelFlags(*command, [options](int level) { options->build.level = level; });
     AddThreadsOption(*command, options->build.threads);
+    command->add_option("--order", options->order,
+                        "content: alike files close together where trial encodes show it pays, else name order "
+                        "(the default from -5 up); name: by name, empty files first (the default at -1 .. -4)")
+        ->type_name("ORDER")
+        ->check(CLI::Validator([](std::string& text) { return PackOrderProblem(text); }, "", "PackOrder"));
     AddCodepageOption(*command, options->build.codepage, "Windows ANSI code page of the target systems (default 1252)");
     command->add_flag("--follow-symlinks", options->build.follow_symlinks,
                       "Pack symbolic links that lead outside the product folder as the files they name");

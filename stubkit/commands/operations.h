@@ -15,6 +15,7 @@
 #include "stubkit/container/payload_run.h"
 #include "stubkit/encoder/encoder.h"
 #include "stubkit/pack/product_config.h"
+#include "stubkit/pack/pack_order.h"
 #include "stubkit/pack/packer.h"
 #include "stubkit/files/progress.h"
 #include "stubkit/pack/signing.h"
@@ -27,6 +28,7 @@ struct BuildOptions {
     // name ending in a separator): that name inside it.
     std::filesystem::path output;
     ConfigVariables variables;      // -D NAME=VALUE
+    PackOrder order = PackOrder::by_level;
     std::filesystem::path stub;     // empty: the stub carried inside the tool
     int level = kDefaultLevel;
     int threads = 1;                // the installer is the same for every count
@@ -40,6 +42,7 @@ struct BuildOutcome {
     std::filesystem::path output;
     std::size_t file_count = 0;
     std::vector<std::string> packed_names;   // UTF-8, in the packed order
+    OrderChoice order;
     std::uint64_t total_size = 0;
     PackResult pack;
     bool signed_installer = false;

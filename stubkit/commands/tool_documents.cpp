@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "stubkit/commands/json_output.h"
+#include "stubkit/container/installer_file.h"
 #include "stubkit/files/codepage.h"
 
 namespace stubkit {
@@ -29,7 +30,10 @@ const char* const kEnvironmentSection =
     ".PP\nNothing else is read: no configuration file, no locale setting.\n";
 
 // The limits the installer's fixed-size buffers and records set.
-const char* const kLimitsSection =
+std::string LimitsSection()
+{
+    const std::string buffer = std::to_string(kFileTableCapacity);
+    return
     ".SH LIMITS\n"
     ".nf\n"
     "title                               at most 207 bytes in the code page\n"
@@ -38,14 +42,15 @@ const char* const kLimitsSection =
     "program_group + \\e + link            at most 259 bytes\n"
     "shortcuts                           at most 16 start_menu and 16 desktop rows\n"
     "file name (with its folders)        at most 255 bytes\n"
-    "file table                          at most 131072 bytes (33 bytes + the name per file)\n"
+    "file table                          at most " + buffer + " bytes (33 bytes + the name per file)\n"
     "one file                            less than 2^31 bytes (2 GiB)\n"
     "all files together                  less than 2^32 bytes (4 GiB)\n"
-    "stub                                at most 131072 bytes\n"
+    "stub                                at most " + buffer + " bytes\n"
     ".fi\n"
     ".PP\nA path the installer composes (installation folder and file name) holds at most\n"
     "259 characters; \\fBbuild\\fR warns when the default folder under C:\\eProgram Files would\n"
     "exceed it.\n";
+}
 
 const char* const kStreamsSection =
     ".SH STREAMS\n"
@@ -196,7 +201,7 @@ std::string ManPage(const CLI::App& app, const std::string& version)
         OptionEntry(out, option);
     out << kStreamsSection;
     JsonSection(out);
-    out << kExitStatusSection << kEnvironmentSection << kLimitsSection << ".SH EXAMPLES\n";
+    out << kExitStatusSection << kEnvironmentSection << LimitsSection() << ".SH EXAMPLES\n";
     Preformatted(out, app.get_footer());
     out << kCopyrightSection;
     return out.str();

@@ -227,11 +227,11 @@ InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::u
     if (stub_size == 0)
         throw FormatError(Quoted(path) + " is an unconfigured installation file: StubSize reads " +
                           Quoted(stub_size_text) + " (an unpatched stub?)");
-    // The installer reads the stub into its 131072-byte table buffer, so a
+    // The installer reads the stub into its table buffer, so a
     // larger (or negative) size fails as a short read.
     if (stub_size < 0 || stub_size > kStubSizeLimit)
         throw FormatError(IncompleteBecause(path, "StubSize reads " + Quoted(stub_size_text) +
-                                                      ", outside 1 to 131072 bytes"));
+                                                      ", outside 1 to " + std::to_string(kStubSizeLimit) + " bytes"));
     image.stub_size = static_cast<std::uint32_t>(stub_size);
     if (file_size < image.stub_size)
         throw FormatError(IncompleteBecause(path, "cut inside the stub (" + std::to_string(file_size) + " of " +
@@ -249,7 +249,7 @@ InstallerImage ParseInstallerImage(const std::vector<std::uint8_t>& head, std::u
     const std::uint32_t table_size = image.header.table_size;
     if (table_size > kFileTableCapacity)
         throw FormatError(IncompleteBecause(path, "its file table of " + std::to_string(table_size) +
-                                                      " bytes exceeds the installer's limit of 131072 bytes"));
+                                                      " bytes exceeds the installer's limit of " + std::to_string(kFileTableCapacity) + " bytes"));
     const std::uint64_t table_offset = image.stub_size + kPayloadHeaderSize;
     if (readable - table_offset < table_size)
         throw FormatError(IncompleteBecause(path, "cut inside the file table (" + std::to_string(table_size) +

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "payload/payload_limits.h"
+
 #include "common/installer_config.h"
 #include "payload/crc32.h"
 
@@ -25,8 +27,9 @@ namespace stubkit {
 
 // The installer reads both the stub and the file table into one buffer of
 // this size, so neither may be larger.
-constexpr std::uint32_t kFileTableCapacity = 131072;
-constexpr std::uint32_t kStubSizeLimit = 131072;
+// The installer skips its stub and then holds the file table in one buffer.
+constexpr std::uint32_t kFileTableCapacity = FileTableSize;
+constexpr std::uint32_t kStubSizeLimit = FileTableSize;
 constexpr std::size_t kPayloadHeaderSize = 12;
 constexpr std::size_t kFileRecordFixedSize = 33;   // 32 bytes of values + the name length
 constexpr std::size_t kMaxNameLength = 255;

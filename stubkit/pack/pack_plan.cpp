@@ -94,7 +94,7 @@ public:
         if (table_size > kFileTableCapacity)
             problems_.push_back("source: the file table takes " + std::to_string(table_size) +
                                 " bytes for " + std::to_string(files.size()) +
-                                " files; the installer holds at most 131072");
+                                " files; the installer's file table holds at most " + std::to_string(kFileTableCapacity) + " bytes");
         if (total > kMaxTotalSize)
             problems_.push_back("source: the files total " + std::to_string(total) +
                                 " bytes; the installer takes less than 2^32");

@@ -33,7 +33,7 @@ Stub CheckStub(std::vector<std::uint8_t> bytes, const std::string& origin,
     Stub stub;
     if (bytes.size() > kStubSizeLimit)
         problems.push_back("stub " + origin + ": " + std::to_string(bytes.size()) +
-                           " bytes; the installer reads at most 131072");
+                           " bytes; the installer reads at most " + std::to_string(kStubSizeLimit));
     const std::optional<std::size_t> offset = FindConfigRecord(bytes);
     if (!offset) {
         problems.push_back("stub " + origin + ": no configuration record found; is it a stubkit stub?");

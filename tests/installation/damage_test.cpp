@@ -225,24 +225,24 @@ std::vector<Row> SweepRows()
 std::vector<Row> LimitRows()
 {
     return {
-        {"TableOf131072BytesInstalls", [] {
-             // Its names take 223 characters: the folder must be short.
-             Case c = Unchanged("TableOf131072BytesInstalls", "table-setup.exe", "E2E Table");
+        {"TableOf100000FilesAndTheLargestSizeInstalls", [] {
+             // Its names take 135 characters: the folder must be short.
+             Case c = Unchanged("TableOf100000FilesAndTheLargestSizeInstalls", "table-setup.exe", "E2E Table");
              c.installDir = FreshFolder("table");
              return c;
          }},
-        {"TableOf131073BytesIsRefused", [] {
-             return Patched("TableOf131073BytesIsRefused", "table-setup.exe", "E2E Table", Ending::Refused,
-                            [](const InstallerLayout& l, std::string* bytes) { SetU32(bytes, l.stubSize + 8, 131073); });
+        {"TableOneBytePastTheLargestIsRefused", [] {
+             return Patched("TableOneBytePastTheLargestIsRefused", "table-setup.exe", "E2E Table", Ending::Refused,
+                            [](const InstallerLayout& l, std::string* bytes) { SetU32(bytes, l.stubSize + 8, 16777217); });
          }},
-        {"StubOf131072BytesInstalls", [] { return Unchanged("StubOf131072BytesInstalls", "big-stub-setup.exe", "E2E Big Stub"); }},
-        {"StubSizeOf131073IsRefused", [] {
-             return Patched("StubSizeOf131073IsRefused", "big-stub-setup.exe", "E2E Big Stub", Ending::Refused,
+        {"StubOfTheLargestSizeInstalls", [] { return Unchanged("StubOfTheLargestSizeInstalls", "big-stub-setup.exe", "E2E Big Stub"); }},
+        {"StubOneBytePastTheLargestIsRefused", [] {
+             return Patched("StubOneBytePastTheLargestIsRefused", "big-stub-setup.exe", "E2E Big Stub", Ending::Refused,
                             [](const InstallerLayout& l, std::string* bytes) {
-                                ASSERT_EQ(bytes->substr(l.titleSlot - 32, 7), std::string("131072") + '\0');
+                                ASSERT_EQ(bytes->substr(l.titleSlot - 32, 9), std::string("16777216") + '\0');
                                 // A stub really one byte longer, with a sound payload behind
                                 // it: only the limit can refuse it.
-                                (*bytes)[l.titleSlot - 32 + 5] = '3';
+                                (*bytes)[l.titleSlot - 32 + 7] = '7';
                                 bytes->insert(l.stubSize, 1, '\0');
                             });
          }},

@@ -43,7 +43,7 @@ run_after_install = "readme.txt"
 TOML
 
 for name in demo plain sleeper quiet missing; do
-    "$stubkit" build "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
+    "$stubkit" build -1 "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
 
 # A small product for the damage sweeps: text, an empty file and a program,
@@ -68,10 +68,15 @@ title = "E2E Full Disk"
 source = "full-disk"
 TOML
 
-# 512 one-byte files of 223-character names: records of 256 bytes make a file
-# table of exactly 131,072 bytes, the most the installer holds.
+# 100,000 one-byte files in 100 folders, their names (folder included) 135
+# characters long for the first 77,216 and 134 for the rest: records of 33
+# bytes and the name make a file table of exactly 16,777,216 bytes, the most
+# the installer holds.
+rm -rf "$out/table"
 mkdir -p "$out/table"
-perl -e 'for my $i (0 .. 511) { my $name = sprintf("%03d", $i) . ("n" x 220);
+perl -e 'for my $d (0 .. 99) { mkdir sprintf("%s/d%02d", $ARGV[0], $d) or die; }
+    for my $i (0 .. 99999) { my $name = sprintf("d%02d/%05d", $i % 100, $i);
+    $name .= "n" x (($i < 77216 ? 135 : 134) - length $name);
     open(my $f, ">", "$ARGV[0]/$name") or die; print $f chr(65 + $i % 26); }' "$out/table"
 cat > "$out/table.toml" <<'TOML'
 title = "E2E Table"
@@ -99,13 +104,13 @@ target = "docs/User Guide.txt"
 TOML
 
 for name in damage full-disk table links; do
-    "$stubkit" build "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
+    "$stubkit" build -1 "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
 "$stubkit" test "$out/table-setup.exe" >/dev/null
 
-# The stub grown to exactly 131,072 bytes, the most the installer skips.
+# The stub grown to exactly 16,777,216 bytes, the most the installer skips.
 cp "$stub" "$out/big-stub.exe"
-truncate -s 131072 "$out/big-stub.exe"
+truncate -s 16777216 "$out/big-stub.exe"
 sed 's/^title = .*/title = "E2E Big Stub"/' "$out/plain.toml" > "$out/big-stub.toml"
 "$stubkit" build "$out/big-stub.toml" --stub "$out/big-stub.exe" -o "$out/big-stub-setup.exe" >/dev/null
 "$stubkit" test --stub "$out/big-stub.exe" "$out/big-stub-setup.exe" >/dev/null

@@ -56,14 +56,15 @@ Setup AddFiles(int count, std::uint64_t size, std::size_t name_length = 1)
     };
 }
 
-// Beside readme.txt and bin/app.exe (records of 43 and 44 bytes), 1139 records
-// of 115 bytes fill a file table of exactly 131,072 bytes; `extra` lengthens
-// one name by that many bytes.
-Setup TableOf131072Plus(std::size_t extra)
+// Beside readme.txt and bin/app.exe (records of 43 and 44 bytes), 58,253
+// records of 288 bytes (255-byte names) and one of 265 fill a file table of
+// exactly the installer's capacity; `extra` lengthens that last name.
+Setup TableAtCapacityPlus(std::size_t extra)
 {
+    static_assert(kFileTableCapacity == 43 + 44 + 58253 * 288 + 265, "the table no longer fills the capacity");
     return [=](const fs::path& product) {
-        AddFiles(1139, 0, 82)(product);
-        fs::rename(product / ("0" + S(81, 'n')), product / ("0" + S(81 + extra, 'n')));
+        AddFiles(58253, 0, 255)(product);
+        WriteFile(product / ("last" + S(228 + extra, 'n')), "");
     };
 }
 
@@ -135,11 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"HanCharacterOutsideTheCodepage", Config(""), AddFile(kHyo + ".txt"), "U+8868 '" + kHyo + "' at 1 in '" + kHyo + ".txt' is not in code page 1252"},
         Case{"NameOf255BytesFits", Config(""), AddFile(S(200, 'a') + "/" + S(54, 'b'))},
         Case{"NameOver255Bytes", Config(""), AddFile(S(200, 'a') + "/" + S(55, 'b')), "the name takes 256 bytes"},
-        Case{"FileTableOf131072Fits", Config(""), TableOf131072Plus(0)},
-        Case{"FileTableOf131073", Config(""), TableOf131072Plus(1), "the file table takes 131073 bytes"},
-        Case{"StubOf131072Fits", Config(""), nullptr, "", "", kDefaultCodepage,
+        Case{"FileTableAtCapacityFits", Config(""), TableAtCapacityPlus(0)},
+        Case{"FileTableOneBytePastCapacity", Config(""), TableAtCapacityPlus(1),
+             "the file table takes 16777217 bytes for 58256 files; the installer's file table holds at most 16777216 bytes"},
+        Case{"StubAtCapacityFits", Config(""), nullptr, "", "", kDefaultCodepage,
              [](Bytes stub) { stub.resize(kStubSizeLimit, 0); return stub; }},
-        Case{"StubOf131073", Config(""), nullptr, ": 131073 bytes; the installer reads at most 131072", "", kDefaultCodepage,
+        Case{"StubOneBytePastCapacity", Config(""), nullptr, ": 16777217 bytes; the installer reads at most 16777216", "", kDefaultCodepage,
              [](Bytes stub) { stub.resize(kStubSizeLimit + 1, 0); return stub; }},
         Case{"StubWithoutRecord", Config(""), nullptr, "no configuration record found", "", kDefaultCodepage,
              [](Bytes stub) { stub.resize(0x400); return stub; }},
@@ -452,6 +454,62 @@ TEST(HostHazards, InterruptedBuildRemovesItsTemporaryFileAndExitsWith128PlusTheS
             EXPECT_FALSE(fs::exists(scratch / "setup.exe")) << row.signal_number;
         }
     }
+}
+
+}  // namespace
+}  // namespace stubkit
+
+namespace stubkit {
+namespace {
+using namespace testing;
+
+// The content order: a catalogue translated twice lies in folders far apart by name, with unrelated noise
+// between; its copies end up side by side, identical files behind each other, empty files first, and the bytes
+// are the same for any thread count and any order the files were made in. --order name is the plain order.
+TEST(PackOrder, AlikeFilesComeTogetherTheSameWayEveryTimeAndNameOrderStaysAvailable)
+{
+    const Bytes catalogue = NoiseBytes(300000, 7);
+    auto translated = [&](std::uint32_t seed) {
+        Bytes bytes = catalogue;
+        for (std::size_t at = 0; at < bytes.size(); at += 4096)   // a few words differ in each
+            bytes[at] = static_cast<std::uint8_t>(seed + at);
+        return bytes;
+    };
+    const std::vector<std::pair<std::string, Bytes>> files = {
+        {"af/app.mo", translated(1)}, {"b/noise1.bin", NoiseBytes(5 << 19, 8)}, {"c/empty.txt", {}},
+        {"m/copy-a.dat", NoiseBytes(70000, 9)}, {"n/noise2.bin", NoiseBytes(5 << 19, 10)}, {"zu/app.mo", translated(2)},
+        {"zz/copy-b.dat", NoiseBytes(70000, 9)}};
+    std::vector<std::string> listings;
+    std::vector<Bytes> installers;
+    setenv("SOURCE_DATE_EPOCH", "1000000000", 1);   // the same times in both folders
+    for (const bool reversed : {false, true}) {
+        ScratchFolder scratch;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const auto& [name, bytes] = files[reversed ? files.size() - 1 - i : i];
+            WriteFile(scratch / ("prod/" + name), bytes);
+        }
+        WriteFile(scratch / "product.toml", ConfigText("prod"));
+        for (const char* threads : {"1", "2"}) {
+            if (reversed && threads[0] == '1')
+                continue;
+            const std::string out = (scratch / "setup.exe").string();
+            ASSERT_EQ(RunTool({"build", "-5", "-q", "-T", threads, (scratch / "product.toml").string(), "-o", out}).first, 0);
+            installers.push_back(ReadFile(scratch / "setup.exe"));
+            listings.push_back(RunTool({"list", "-q", out}).second);
+        }
+        ASSERT_EQ(RunTool({"build", "-5", "-q", "--order", "name", (scratch / "product.toml").string(), "-o",
+                           (scratch / "name.exe").string()}).first, 0);
+        EXPECT_EQ(RunTool({"list", "-q", (scratch / "name.exe").string()}).second,
+                  "c\\empty.txt\naf\\app.mo\nb\\noise1.bin\nm\\copy-a.dat\nn\\noise2.bin\nzu\\app.mo\nzz\\copy-b.dat\n");
+        EXPECT_LT(installers.back().size(), fs::file_size(scratch / "name.exe"));
+    }
+    unsetenv("SOURCE_DATE_EPOCH");
+    for (std::size_t i = 1; i < installers.size(); ++i)
+        EXPECT_TRUE(installers[i] == installers[0] && listings[i] == listings[0]) << i;
+    const std::string& order = listings[0];
+    EXPECT_EQ(order.rfind("c\\empty.txt\n", 0), 0u) << order;
+    EXPECT_NE(order.find("af\\app.mo\nzu\\app.mo\n"), std::string::npos) << order;
+    EXPECT_NE(order.find("m\\copy-a.dat\nzz\\copy-b.dat\n"), std::string::npos) << order;
 }
 
 }  // namespace

@@ -385,7 +385,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderBend{"TotalOneMore", 1, 1, false, ""}, HeaderBend{"TotalOneLess", 1, -1, false, ""},
                       HeaderBend{"TotalZero", 1, 0, true, "total_size 0"}, HeaderBend{"TotalHuge", 1, 0xFFFFFFFF, true, ""},
                       HeaderBend{"TableOneMore", 2, 1, false, ""}, HeaderBend{"TableOneLess", 2, -1, false, "runs past the table's end"},
-                      HeaderBend{"TableOverCapacity", 2, 131073, true, "exceeds the installer's limit"},
+                      HeaderBend{"TableOverCapacity", 2, kFileTableCapacity + 1, true, "exceeds the installer's limit"},
                       HeaderBend{"TableHuge", 2, 0xFFFFFFFF, true, "exceeds the installer's limit"}),
     [](const ::testing::TestParamInfo<HeaderBend>& info) { return std::string(info.param.name); });
 
@@ -419,7 +419,7 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
                       out = (scratch_ / "out").string();
     const std::pair<std::vector<std::string>, std::string> runs[] = {
         {{"test", RealStubPath().string()}, "unconfigured installation file"},
-        {{"test", (scratch_ / "huge-stub.exe").string()}, "StubSize reads '99999999999', outside 1 to 131072 bytes"},
+        {{"test", (scratch_ / "huge-stub.exe").string()}, "StubSize reads '99999999999', outside 1 to 16777216 bytes"},
         {{"test", (scratch_ / "stub-only.exe").string()}, "cut inside the payload header (0 of 12 bytes); the installer would stop with"},
         {{"extract", (scratch_ / "stub-only.exe").string(), out}, "is incomplete: cut inside the payload header"},
         {{"test", variant}, "file 'b\\b.txt' fails its CRC check"},
