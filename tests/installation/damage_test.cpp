@@ -50,6 +50,7 @@ struct Case {
     std::function<void(const std::string& installDir)> prepare = nullptr;
     bool holdKept = false;   // the test holds `kept` open without sharing while the installer runs
     bool mayNotStart = false;   // a cut program the system may refuse to start
+    DWORD installMs = driver::kDefaultTimeoutMs;   // how long the installation may take
 };
 
 struct Row {
@@ -229,6 +230,7 @@ std::vector<Row> LimitRows()
              // Its names take 135 characters: the folder must be short.
              Case c = Unchanged("TableOf100000FilesAndTheLargestSizeInstalls", "table-setup.exe", "E2E Table");
              c.installDir = FreshFolder("table");
+             c.installMs = 400000;
              return c;
          }},
         {"TableOneBytePastTheLargestIsRefused", [] {
@@ -434,7 +436,7 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
         return;
     }
     ASSERT_TRUE(run.ChooseFolder(c.installDir.substr(0, c.installDir.size() - 1)));
-    std::string text = run.AnswerNoOrOk();
+    std::string text = run.AnswerNoOrOk(c.installMs);
     const bool asked = text == kDesktopQuestion;
     if (asked)
         text = run.AnswerNoOrOk();

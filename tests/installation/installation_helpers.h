@@ -162,10 +162,11 @@ struct InstallerRun {
         return seen.text;
     }
 
-    // Answers the next box with No when it offers No, else with OK.
-    std::string AnswerNoOrOk()
+    // Answers the next box with No when it offers No, else with OK; the box
+    // may take `timeoutMs` to come (a long installation).
+    std::string AnswerNoOrOk(DWORD timeoutMs = driver::kDefaultTimeoutMs)
     {
-        HWND box = driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr);
+        HWND box = driver::WaitForWindow(process.id, driver::kMessageBoxClass, nullptr, timeoutMs);
         std::vector<int> buttons;
         for (const DWORD start = GetTickCount(); box && (buttons = driver::MessageBoxButtons(box)).empty() &&
                                                  GetTickCount() - start < driver::kDefaultTimeoutMs;)

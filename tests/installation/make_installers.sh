@@ -43,7 +43,9 @@ run_after_install = "readme.txt"
 TOML
 
 for name in demo plain sleeper quiet missing; do
-    "$stubkit" build -1 "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
+    # The 100,000 files of the table at the fastest level: the time goes to the install.
+    level=-9; [ "$name" = table ] && level=-1
+    "$stubkit" build $level "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
 
 # A small product for the damage sweeps: text, an empty file and a program,
@@ -104,7 +106,9 @@ target = "docs/User Guide.txt"
 TOML
 
 for name in damage full-disk table links; do
-    "$stubkit" build -1 "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
+    # The 100,000 files of the table at the fastest level: the time goes to the install.
+    level=-9; [ "$name" = table ] && level=-1
+    "$stubkit" build $level "$out/$name.toml" --stub "$stub" -o "$out/$name-setup.exe" >/dev/null
 done
 "$stubkit" test "$out/table-setup.exe" >/dev/null
 
