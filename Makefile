@@ -113,7 +113,10 @@ screenshots: demo
 bench: build
 	@ls -l build/win32/installer/setup-stub.exe build/win32/uninstall/davirado.exe | awk '{ printf "%-48s %8d bytes\n", $$9, $$5 }'
 	@bench/run-bench.sh build/host/bench $(STUBKIT) "$(BENCH_LEVELS)"
+	@bench/order-bench.sh build/host/bench-order $(STUBKIT)
 	@if cmake/wine-run --check; then \
+		bench/file-count-bench.sh build/host/bench-file-count $(STUBKIT) build/win32/bench/win32/install-timer.exe \
+			build/win32/installer/setup-stub.exe && \
 		bench/extract-bench.sh build/host/bench-extract $(STUBKIT) build/win32/tests/extract/extract-probe.exe && \
 		bench/install-bench.sh build/host/bench-install $(STUBKIT) build/win32/bench/win32/install-timer.exe \
 			build/win32/installer/setup-stub.exe $(INSTALL_BENCH_RUNS) && \

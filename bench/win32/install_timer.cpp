@@ -20,7 +20,7 @@
 
 namespace {
 
-const DWORD kTimeoutMs = 120000;
+const DWORD kTimeoutMs = 600000;   // 50,000 files take a minute or two under Wine
 const DWORD kPollMs = 2;
 const int kFolderEditId = 2006;
 const int kFolderOkId = 2007;
