@@ -8,9 +8,9 @@
 // greedy chain that goes on from each file to the unplaced one most like it
 // (a min-hash sketch of its 8-byte shingles; candidates found through bands of
 // the sketch), falling back to name order where nothing is alike; and files
-// of one name in different folders together. Fast trial encodes of these and
-// of name order pick the smallest, keeping name order unless another wins by
-// 0.2%. Everything is
+// of one name in different folders together; and the files of each
+// extension together. Fast trial encodes of these and of name order pick the
+// smallest, keeping name order unless another wins by 1%. Everything is
 // decided from the bytes and the names alone: the same on every host and for
 // any thread count.
 #ifndef STUBKIT_PACK_ORDER_H
