@@ -215,7 +215,7 @@ TEST_F(RoundTrip, InputsThatCannotBeUsedFailWithOneNamingThemselves)
     WriteFile(scratch_ / "locked/prod/sub/x.txt", "x");
     WriteFile(scratch_ / "locked/product.toml", ConfigText("prod"));
     fs::permissions(scratch_ / "locked/prod/sub", fs::perms::none);
-    EXPECT_NE(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups '" STUBKIT_TOOL "' build '" + folder + "/locked/product.toml' -o /dev/null")
+    EXPECT_NE(RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups '" STUBKIT_TOOL "' build '" + folder + "/locked/product.toml' -o '" + folder + "/locked-setup.exe'")
                   .second.find("cannot read '" + folder + "/locked/prod/sub': Permission denied"), std::string::npos);
 }
 
