@@ -79,14 +79,20 @@ std::uint64_t BandKey(const Fingerprint& print, std::size_t band)
     return key;
 }
 
-// The name without its folders: the same catalogue in another language, the
-// same module in another folder. Only a hint of where to look; whether a
-// candidate is alike is judged by its content.
+// The name without its folders (table names separate them with '\\').
+std::string BaseName(const std::string& name)
+{
+    return name.substr(name.rfind('\\') + 1);
+}
+
+// The same catalogue in another language, the same module in another
+// folder: only a hint of where to look; whether a candidate is alike is
+// judged by its content.
 std::uint64_t BaseNameKey(const std::string& name)
 {
-    std::uint64_t key = 0xCBF29CE484222325ull;
-    for (std::size_t i = name.rfind('\\') + 1; i < name.size(); ++i)
-        key = (key ^ static_cast<unsigned char>(name[i])) * 0x100000001B3ull;
+    std::uint64_t key = 0xCBF29CE484222325ull;   // FNV-1a: the same buckets on every host
+    for (const char c : BaseName(name))
+        key = (key ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
     return key;
 }
 
@@ -96,17 +102,17 @@ public:
           const std::vector<std::size_t>& members)
         : prints_(prints), members_(members), placed_(members.size(), false)
     {
+        for (std::size_t m = 0; m < members_.size(); ++m)
+            name_keys_.push_back(BaseNameKey(files[members_[m]].name));
         for (std::size_t band = 0; band < kBands; ++band) {
             auto& buckets = bands_[band];
             for (std::size_t m = 0; m < members_.size(); ++m) {
                 if (band == kNameBand)
-                    buckets[BaseNameKey(files[members_[m]].name)].push_back(m);
+                    buckets[name_keys_[m]].push_back(m);
                 else if (prints_[members_[m]].bins[band * kBandBins] != kEmptyBin)
                     buckets[BandKey(prints_[members_[m]], band)].push_back(m);
             }
         }
-        for (std::size_t m = 0; m < members_.size(); ++m)
-            name_keys_.push_back(BaseNameKey(files[members_[m]].name));
     }
 
     // Member positions in the chain's order: the groups of alike files, each
@@ -213,10 +219,8 @@ std::vector<std::size_t> ByBaseName(const std::vector<SourceFile>& files, const 
     std::iota(members.begin(), members.end(), 0);
     std::unordered_map<std::string, std::size_t> first_of_name;
     std::vector<std::size_t> rank(firsts.size());
-    for (std::size_t m = 0; m < firsts.size(); ++m) {
-        const std::string& name = files[firsts[m]].name;
-        rank[m] = first_of_name.emplace(name.substr(name.rfind('\\') + 1), m).first->second;
-    }
+    for (std::size_t m = 0; m < firsts.size(); ++m)
+        rank[m] = first_of_name.emplace(BaseName(files[firsts[m]].name), m).first->second;
     std::stable_sort(members.begin(), members.end(), [&rank](std::size_t a, std::size_t b) { return rank[a] < rank[b]; });
     return members;
 }
@@ -227,9 +231,9 @@ std::vector<std::size_t> ByExtension(const std::vector<SourceFile>& files, const
 {
     std::vector<std::string> extensions;
     for (const std::size_t first : firsts) {
-        const std::string& name = files[first].name;
-        const std::size_t base = name.rfind('\\') + 1, dot = name.rfind('.');
-        extensions.push_back(dot == std::string::npos || dot < base ? std::string() : name.substr(dot + 1));
+        const std::string base = BaseName(files[first].name);
+        const std::size_t dot = base.rfind('.');
+        extensions.push_back(dot == std::string::npos ? std::string() : base.substr(dot + 1));
     }
     std::vector<std::size_t> members(firsts.size());
     std::iota(members.begin(), members.end(), 0);
