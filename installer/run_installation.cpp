@@ -15,6 +15,7 @@
 #include "payload/name_rules.h"
 #include "payload/output_file.h"
 #include "payload/payload_reader.h"
+#include "payload/stream_decoder.h"
 #include "shell/shortcuts.h"
 #include "uninstall/uninstall_log.h"
 
@@ -75,18 +76,48 @@ static void SetInstallDir(const char* chosen)
         TextAppend(InstallDir, sizeof InstallDir, "\\");
 }
 
+// The carried image is decoded straight into davirado.exe; the decoder runs
+// here before the payload's decoding, never beside it.
+static HANDLE uninstaller_file;
+static uint32_t uninstaller_left;
+static bool uninstaller_written;
+static bool uninstaller_input_taken;
+
+static int FillFromCarriedImage(const unsigned char** bytes)
+{
+    if (uninstaller_input_taken)
+        return 0;
+    uninstaller_input_taken = true;
+    *bytes = UninstallerPacked + 4;
+    return static_cast<int>(UninstallerPackedSize - 4);
+}
+
+// A last match may run past the image's end: only its length is written.
+static int WriteUninstallerBytes(const unsigned char* bytes, int length)
+{
+    DWORD count = static_cast<uint32_t>(length) < uninstaller_left ? static_cast<DWORD>(length) : uninstaller_left;
+    DWORD written = 0;
+    if (!WriteFile(uninstaller_file, bytes, count, &written, 0) || written != count)
+        uninstaller_written = false;
+    uninstaller_left -= count;
+    return length;
+}
+
 static bool WriteUninstallerProgram(void)
 {
     char path[PathBufferSize];
     if (!ComposePath(path, sizeof path, InstallDir, UninstallerName))
         return false;
-    HANDLE file = CreateOutputFile(path);
-    if (file == INVALID_HANDLE_VALUE)
+    uninstaller_file = CreateOutputFile(path);
+    if (uninstaller_file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD written = 0;
-    WriteFile(file, UninstallerImage, UninstallerImageSize, &written, 0);
-    CloseHandle(file);
-    return true;
+    const unsigned char* length = UninstallerPacked;
+    uninstaller_left = length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
+    uninstaller_written = true;
+    uninstaller_input_taken = false;
+    DecodeStreamBuffered(FillFromCarriedImage, WriteUninstallerBytes, uninstaller_left);
+    CloseHandle(uninstaller_file);
+    return uninstaller_written && uninstaller_left == 0;
 }
 
 static void CreateStartMenuShortcuts(void)

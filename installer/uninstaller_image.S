@@ -1,6 +1,7 @@
-/* The uninstaller's file, included byte for byte when the installer is built.
-   UNINSTALLER_FILE is the quoted path of the built davirado.exe. C names carry
-   a leading underscore on 32-bit Windows only. */
+/* The uninstaller's file as the installer carries it: its length (u32) and
+   then the file compressed by the payload's encoder. UNINSTALLER_PACKED is the
+   quoted path of the packed file. C names carry a leading underscore on
+   32-bit Windows only. */
 #ifdef __x86_64__
 #define C_NAME(name) name
 #else
@@ -8,10 +9,10 @@
 #endif
     .section .rdata$uninstaller_image, "dr"
     .balign 4
-    .globl C_NAME(UninstallerImageSize)
-C_NAME(UninstallerImageSize):
-    .long uninstaller_image_end - C_NAME(UninstallerImage)
-    .globl C_NAME(UninstallerImage)
-C_NAME(UninstallerImage):
-    .incbin UNINSTALLER_FILE
-uninstaller_image_end:
+    .globl C_NAME(UninstallerPackedSize)
+C_NAME(UninstallerPackedSize):
+    .long uninstaller_packed_end - C_NAME(UninstallerPacked)
+    .globl C_NAME(UninstallerPacked)
+C_NAME(UninstallerPacked):
+    .incbin UNINSTALLER_PACKED
+uninstaller_packed_end:
