@@ -90,18 +90,6 @@ public:
             removed_ = folder_.Discard();
     }
 
-    // Empty files after the stream's last byte are reached by the installer's
-    // final sweep; extraction writes them too so the folder is complete.
-    void CreateUnreachedEmptyFiles(const std::vector<FileRecord>& records, std::size_t reached)
-    {
-        for (std::size_t i = reached; i < records.size(); ++i) {
-            if (records[i].file_size != 0)
-                continue;
-            Open(i, records[i]);
-            Close(i, records[i]);
-        }
-    }
-
     // The first file that stands in the way, before anything is written.
     std::string Obstacle() const
     {
@@ -191,7 +179,6 @@ std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const
         throw FormatError(Quoted(path) + ": " + VerdictMessage(image, verdict, codepage) +
                           (removed.empty() ? std::string() : "; the damaged " + Quoted(removed) + " was removed"));
     }
-    output.CreateUnreachedEmptyFiles(image.records, verdict.files_reached);
     return output.Written();
 }
 

@@ -44,9 +44,11 @@ std::string VerdictMessage(const InstallerImage& image, const PayloadVerdict& ve
                " payload bytes never reached a file: the installer would stop with \"" + kIncompleteFileMessage + "\"";
     std::string message = Counted(image.header.file_count, "file") + ", " +
                           Counted(image.header.total_size, "byte") + ": all CRCs match";
-    const std::size_t unreached = image.records.size() - verdict.files_reached;
-    if (unreached > 0)
-        message += " (" + Counted(unreached, "empty file") + " after the stream's last byte)";
+    std::size_t swept = 0;
+    while (swept < image.records.size() && image.records[image.records.size() - 1 - swept].file_size == 0)
+        ++swept;
+    if (swept > 0)
+        message += " (" + Counted(swept, "empty file") + " after the stream's last byte)";
     return message;
 }
 

@@ -135,6 +135,23 @@ public:
             output_->Close(next_record_ - 1, current_);
     }
 
+    // The installer's end: the open file closes, and when the stream did not
+    // end inside it, the empty records that follow are created and checked in
+    // order (an empty file's CRC is the initial value, like any other CRC).
+    void Finish()
+    {
+        Close();
+        if (failure_ || written_in_file_ < current_.file_size)
+            return;
+        while (files_left_ > 0 && next_record_ < records_.size() && records_[next_record_].file_size == 0) {
+            --files_left_;
+            OpenNext();
+            Close();
+            if (failure_)
+                return;
+        }
+    }
+
     std::optional<std::size_t> Failure() const { return failure_; }
     std::size_t FilesReached() const { return next_record_; }
     std::uint32_t BytesRemaining() const { return bytes_remaining_; }
@@ -228,12 +245,13 @@ PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* 
     active_run = nullptr;
     if (run.host_failure)
         std::rethrow_exception(run.host_failure);
-    sink.Close();
+    sink.Finish();
 
     verdict.damaged_file = sink.Failure();
     verdict.files_reached = sink.FilesReached();
     verdict.bytes_remaining = sink.BytesRemaining();
-    verdict.success = !sink.Failure() && sink.BytesRemaining() == 0;
+    // Like the installer, a record the sink never reached is a failure.
+    verdict.success = !sink.Failure() && sink.BytesRemaining() == 0 && sink.FilesReached() == image.records.size();
     return verdict;
 }
 

@@ -584,6 +584,7 @@ TEST_F(DamagedInstaller, ListEscapesControlCharactersAndPrintsLateYearsWhole)
 struct SinkCase {   // FILES: contents in table order; STREAM: what the stream decodes to
     const char* name; std::vector<std::string> files; std::string stream; std::uint32_t total_size, bytes_remaining; bool success;
     std::size_t files_reached; std::optional<std::size_t> damaged_file;
+    std::optional<std::size_t> wrong_crc = {};   // a record whose stored CRC is not its contents'
 };
 void PrintTo(const SinkCase& c, std::ostream* out) { *out << c.name; }
 class ExtractionRules : public ::testing::TestWithParam<SinkCase> {};
@@ -597,6 +598,8 @@ TEST_P(ExtractionRules, FollowTheInstallersSink)
         image.records.push_back({UpdateCrc(CrcInitial, reinterpret_cast<const unsigned char*>(contents.data()), size), size, 0, 0, 0,
                                  "f" + std::to_string(image.records.size())});
     }
+    if (c.wrong_crc)
+        image.records[*c.wrong_crc].crc_value ^= 1;
     image.header = {static_cast<std::uint32_t>(image.records.size()), c.total_size};
     const Bytes stream = EncodeBuffer(reinterpret_cast<const std::uint8_t*>(c.stream.data()), c.stream.size(), 1);
     CollectingOutput output;
@@ -608,8 +611,11 @@ TEST_P(ExtractionRules, FollowTheInstallersSink)
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExtractionRules,
     ::testing::Values(SinkCase{"EmptyFileBetweenTwoIsReached", {"abc", "", "de"}, "abcde", 5, 0, true, 3, {}},
-                      SinkCase{"EmptyFileAfterTheLastByteIsNotReached", {"abc", ""}, "abc", 3, 0, true, 1, {}},
-                      SinkCase{"NothingToDecodeReachesNothing", {"", ""}, "", 0, 0, true, 0, {}},
+                      // Empty files behind the stream's last byte are swept up and checked at the end.
+                      SinkCase{"EmptyFilesAfterTheLastByteAreSwept", {"abc", "", ""}, "abc", 3, 0, true, 3, {}},
+                      SinkCase{"NothingToDecodeSweepsEveryFile", {"", ""}, "", 0, 0, true, 2, {}},
+                      SinkCase{"SweptFileWithAWrongCrcFails", {"abc", "", ""}, "abc", 3, 0, false, 2, 1, 1},
+                      SinkCase{"SweepStopsAtAFileWithBytes", {"abc", "", "d"}, "abc", 3, 0, false, 2, {}},
                       SinkCase{"BytesBeyondTheLastRecordAreDropped", {"abc"}, "abcxyz", 6, 3, false, 1, {}},
                       SinkCase{"ShortTotalLeavesTheLastFileShort", {"abc", "defg"}, "abcdefg", 5, 0, false, 2, 1},
                       // The CRC is compared when the sink moves on, and a failure ends the run.
