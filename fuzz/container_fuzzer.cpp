@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         CheckingOutput output(image.records);
         const stubkit::PayloadVerdict verdict =
-            stubkit::RunPayloadInMemory(image, file.data(), file.size(), &output);
+            stubkit::RunPayloadInMemory(image, file.data(), file.size(), &output, nullptr);
         if (verdict.files_reached > image.records.size() ||
             (verdict.damaged_file && *verdict.damaged_file >= image.records.size()))
             std::abort();

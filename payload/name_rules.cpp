@@ -71,13 +71,16 @@ static bool IsForbiddenCharacter(char c)
     return false;
 }
 
-NameFault JudgeNamePart(const char* part, unsigned length)
+NameFault JudgeNamePart(const char* part, unsigned length, const LeadByteSet* lead)
 {
     if (length == 0)
         return NameEmptyPart;
-    for (unsigned i = 0; i < length; ++i)
-        if (IsForbiddenCharacter(part[i]))
+    for (unsigned i = 0; i < length; i += CharacterLength(lead, part, i, length)) {
+        if (IsLeadByte(lead, part[i]) && i + 1 == length)
+            return NameLoneLeadByte;
+        if (!IsLeadByte(lead, part[i]) && IsForbiddenCharacter(part[i]))
             return NameForbiddenCharacter;
+    }
     if (part[length - 1] == '.' || part[length - 1] == ' ')
         return NameTrailingDotOrBlank;
     if (IsDeviceName(part, length))
@@ -87,13 +90,15 @@ NameFault JudgeNamePart(const char* part, unsigned length)
     return NameInstallable;
 }
 
-NameFault JudgeTableName(const char* name, unsigned length)
+NameFault JudgeTableName(const char* name, unsigned length, const LeadByteSet* lead)
 {
     unsigned start = 0;
     for (unsigned end = 0; end <= length; ++end) {
-        if (end < length && name[end] != '\\')
+        if (end < length && name[end] != '\\') {
+            end += CharacterLength(lead, name, end, length) - 1;
             continue;
-        NameFault fault = JudgeNamePart(name + start, end - start);
+        }
+        NameFault fault = JudgeNamePart(name + start, end - start, lead);
         if (fault != NameInstallable)
             return fault;
         start = end + 1;

@@ -157,7 +157,7 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     // still has to keep the record's rules.
     if (problems.empty())
         for (const std::string& problem : RecordProblems(ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset),
-                                                         plan.records))
+                                                         plan.records, codepage.LeadBytes()))
             problems.push_back("configuration record: " + codepage.ToUtf8(problem));
     if (!problems.empty())
         Refuse(config, problems);

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 ExtractPath SafeExtractPath(const std::string& utf8_name, const fs::path& folder)
 {
     ExtractPath result;
-    if (const std::optional<NameRefusal> refusal = InstallerNameRefusal(utf8_name)) {
+    if (const std::optional<NameRefusal> refusal = InstallerNameRefusal(utf8_name, nullptr)) {
         result.refusal = refusal->reason;
         return result;
     }
@@ -159,7 +159,7 @@ std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const
     const InstallerImage image = ReadInstallerImage(path);
     std::string problem = RecordOrStubProblem(image, codepage, choices.stub);
     if (problem.empty())
-        problem = TableNameProblem(image, codepage);
+        problem = TableNameProblem(image, codepage, std::nullopt);
     if (!problem.empty())
         throw FormatError(Quoted(path) + ": " + problem);
     const std::string inconsistency = HeaderInconsistency(image);
@@ -172,7 +172,7 @@ std::size_t ExtractInstaller(const fs::path& path, const fs::path& folder, const
     if (!obstacle.empty())
         throw std::runtime_error(obstacle + "; nothing was extracted");
     ProgressBar bar("extracting", image.header.total_size, choices.progress);
-    const PayloadVerdict verdict = RunPayload(image, &output, [&bar](std::uint64_t done) { bar.Update(done); });
+    const PayloadVerdict verdict = RunPayload(image, &output, codepage.LeadBytes(), [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     if (!verdict.success) {
         const std::string removed = output.Removed();

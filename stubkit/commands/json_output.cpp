@@ -69,6 +69,7 @@ const std::vector<JsonKey>& JsonKeys(const std::string& command)
         std::vector<JsonKey> keys = {
             {"", "format", "1: the layout described here"},
             {"", "installer", "the path as given"},
+            {"", "folder", "the installation folder the names' lengths were judged under"},
             {"", "passed", "true when the installer would install every file whole"},
             {"", "message", "what was checked, or the first problem"},
             {"", "signature", "as for list"}};
@@ -78,7 +79,10 @@ const std::vector<JsonKey>& JsonKeys(const std::string& command)
             {"", "files", "one object per file, in the order packed"},
             {"files[]", "name", "with its folders, '\\' between them"},
             {"files[]", "size", "bytes"},
-            {"files[]", "state", "ok, damaged, refused, missing or unchecked"}};
+            {"files[]", "state", "ok, damaged, refused, missing or unchecked"},
+            {"files[]", "rule", "for a refused file the rule it breaks (e.g. lone-lead-byte, path-too-long), else \"\""},
+            {"files[]", "refusal", "for a refused file why, in words, else \"\""},
+            {"files[]", "installer_message", "what the installer shows for it, \"\" when nothing or unknown"}};
         keys.insert(keys.end(), rest.begin(), rest.end());
         return keys;
     }();

@@ -68,12 +68,16 @@ struct FileVerdict {
     std::string name;   // UTF-8
     std::uint32_t size = 0;
     std::string state;
+    std::string rule;                // for a refused file: the rule it breaks
+    std::string refusal;             // and why, in words
+    std::string installer_message;   // and what the installer shows for it, if anything
 };
 
 struct TestOutcome {
     bool passed = false;
     PayloadVerdict verdict;
     std::string message;   // the outcome in words, naming the damaged file
+    std::string folder;    // InstallDir the lengths were judged under (UTF-8)
     std::vector<FileVerdict> files;
 };
 
@@ -83,8 +87,11 @@ struct TestOutcome {
 // carries) outside its record, the record keeps `build`'s rules, the
 // installer would succeed, every name is one it installs as it is (none
 // refused, no two landing on one file), and the header agrees with the table.
+// `folder` (UTF-8) is the target whose lengths are judged; none: the one the
+// installer proposes on a stock Windows.
 TestOutcome TestInstaller(const std::filesystem::path& path, const Codepage& codepage,
-                          ProgressStyle progress = ProgressStyle::None, const std::filesystem::path& stub = {});
+                          ProgressStyle progress = ProgressStyle::None, const std::filesystem::path& stub = {},
+                          const std::optional<std::string>& folder = std::nullopt);
 
 // `test --json`: the verdict, the signature and every file's state.
 std::string TestOutcomeAsJson(const std::filesystem::path& path, const TestOutcome& outcome,

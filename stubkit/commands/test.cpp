@@ -34,12 +34,18 @@ std::string FileState(std::size_t index, const PayloadVerdict& verdict)
 }
 
 std::vector<FileVerdict> FileVerdicts(const InstallerImage& image, const Codepage& codepage,
-                                      const std::optional<PayloadVerdict>& verdict)
+                                      const std::optional<PayloadVerdict>& verdict,
+                                      const std::vector<std::optional<RecordRefusal>>& refusals = {})
 {
     std::vector<FileVerdict> files;
-    for (std::size_t i = 0; i < image.records.size(); ++i)
-        files.push_back({codepage.ToUtf8(image.records[i].name), image.records[i].file_size,
-                         verdict ? FileState(i, *verdict) : "unchecked"});
+    for (std::size_t i = 0; i < image.records.size(); ++i) {
+        FileVerdict file{codepage.ToUtf8(image.records[i].name), image.records[i].file_size,
+                         verdict ? FileState(i, *verdict) : "unchecked"};
+        if (i < refusals.size() && refusals[i])
+            file.state = "refused", file.rule = refusals[i]->rule, file.refusal = refusals[i]->message,
+            file.installer_message = refusals[i]->installer_message;
+        files.push_back(std::move(file));
+    }
     return files;
 }
 
@@ -50,8 +56,10 @@ std::string TestOutcomeAsJson(const fs::path& path, const TestOutcome& outcome, 
 {
     Json files = Json::array();
     for (const FileVerdict& file : outcome.files)
-        files.push_back({{"name", file.name}, {"size", file.size}, {"state", file.state}});
+        files.push_back({{"name", file.name}, {"size", file.size}, {"state", file.state}, {"rule", file.rule},
+                         {"refusal", file.refusal}, {"installer_message", file.installer_message}});
     return JsonText({{"installer", path.u8string()},
+                     {"folder", outcome.folder},
                      {"passed", outcome.passed && signature_refusal.empty()},
                      {"message", outcome.message},
                      {"signature", SignatureAsJson(signature)},
@@ -59,19 +67,29 @@ std::string TestOutcomeAsJson(const fs::path& path, const TestOutcome& outcome, 
                      {"files", std::move(files)}});
 }
 
-TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, ProgressStyle progress, const fs::path& stub)
+TestOutcome TestInstaller(const fs::path& path, const Codepage& codepage, ProgressStyle progress, const fs::path& stub,
+                          const std::optional<std::string>& folder)
 {
+    const std::string install_dir_for_folder = folder ? InstallDirFor(*folder, codepage) : std::string();
     const InstallerImage image = ReadInstallerImage(path);
     TestOutcome outcome;
+    const std::string install_dir = folder ? install_dir_for_folder : ProposedInstallDir(image.config);
+    outcome.folder = codepage.ToUtf8(install_dir);
     outcome.message = RecordOrStubProblem(image, codepage, stub);
-    if (outcome.message.empty())
-        outcome.message = TableNameProblem(image, codepage);
     if (!outcome.message.empty()) {
         outcome.files = FileVerdicts(image, codepage, std::nullopt);
         return outcome;
     }
+    const std::vector<std::optional<RecordRefusal>> refusals = RecordRefusals(image.records, codepage, install_dir);
+    for (const std::optional<RecordRefusal>& refusal : refusals)
+        if (refusal && outcome.message.empty())
+            outcome.message = refusal->message;
+    if (!outcome.message.empty()) {
+        outcome.files = FileVerdicts(image, codepage, std::nullopt, refusals);
+        return outcome;
+    }
     ProgressBar bar("testing", image.header.total_size, progress);
-    outcome.verdict = RunPayload(image, nullptr, [&bar](std::uint64_t done) { bar.Update(done); });
+    outcome.verdict = RunPayload(image, nullptr, codepage.LeadBytes(), [&bar](std::uint64_t done) { bar.Update(done); });
     bar.Finish();
     outcome.message = VerdictMessage(image, outcome.verdict, codepage);
     outcome.passed = outcome.verdict.success;
@@ -91,6 +109,7 @@ namespace {
 struct TestOptions {
     InstallerInputOptions input;
     bool json = false;
+    std::optional<std::string> folder;
     SignatureCheckOptions signature;
 };
 
@@ -104,7 +123,7 @@ void RunTestForJson(const TestOptions& options)
     std::string failure;
     try {
         outcome = TestInstaller(input.Path(), Codepage(options.input.codepage),
-                                ProgressStyleFor(options.input.verbosity.quiet), options.input.stub);
+                                ProgressStyleFor(options.input.verbosity.quiet), options.input.stub, options.folder);
         if (!outcome.passed)
             failure = Quoted(setup) + " is damaged: " + outcome.message;
     } catch (const FormatError& error) {
@@ -129,7 +148,7 @@ void RunTest(const TestOptions& options)
     TestOutcome outcome;
     try {
         outcome = TestInstaller(input.Path(), Codepage(options.input.codepage), ProgressStyleFor(verbosity.quiet),
-                                options.input.stub);
+                                options.input.stub, options.folder);
     } catch (const FormatError& error) {
         throw FormatError(input.Named(error.what()));
     }
@@ -159,13 +178,18 @@ void AddTestCommand(CLI::App& app)
                     "installer does, and names the first damaged file. Exit status 0 only when the\n"
                     "installer would install every file whole, where its name says: the program in\n"
                     "front of the payload is the known stub (--stub), the configuration record keeps\n"
-                    "the rules build keeps, and every name is one the installer creates as it reads.\n"
+                    "the rules build keeps, and every name is one the installer creates as it reads,\n"
+                    "in the code page (--codepage), and fits under the installation folder (--folder).\n"
                     "A signed installer passes only when its signature verifies: nothing changed since\n"
                     "signing, and the signer's certificate chains to a trusted one (the system's list,\n"
                     "or --ca-file). osslsigncode checks it.");
     AddInstallerInputOptions(*command, options->input, "Installer to check ('-': standard input)", true);
     AddVerbosityFlags(*command, options->input.verbosity, "Print nothing on success, and no progress",
                       "Also print each file's state (ok, damaged, refused, missing, unchecked)");
+    command->add_option("--folder", options->folder,
+                        "Judge the lengths of the names under this installation folder instead of the one the "
+                        "installer proposes (C:\\Program Files\\ and the default folder)")
+        ->type_name("PATH");
     command->add_flag("--json", options->json,
                       "Print the verdict, the signature and every file's state as JSON on stdout");
     AddSignatureCheckOptions(*command, options->signature, true);

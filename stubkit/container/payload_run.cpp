@@ -223,19 +223,19 @@ int WriteCallbackForRun(const unsigned char* bytes, int length)
 // The installer judges every name before it decodes anything, and refuses
 // the whole payload for one it never creates; nothing is decoded for it here
 // either.
-std::optional<std::size_t> FirstRefusedName(const std::vector<FileRecord>& records)
+std::optional<std::size_t> FirstRefusedName(const std::vector<FileRecord>& records, const LeadByteSet* lead)
 {
     for (std::size_t i = 0; i < records.size(); ++i)
-        if (JudgeTableName(records[i].name.data(), static_cast<unsigned>(records[i].name.size())) != NameInstallable)
+        if (JudgeTableName(records[i].name.data(), static_cast<unsigned>(records[i].name.size()), lead) != NameInstallable)
             return i;
     return std::nullopt;
 }
 
-PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* output,
+PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* output, const LeadByteSet* lead,
                    const DecodeProgress& progress)
 {
     PayloadVerdict verdict;
-    verdict.refused_name = FirstRefusedName(image.records);
+    verdict.refused_name = FirstRefusedName(image.records, lead);
     if (verdict.refused_name)
         return verdict;
     Sink sink(image, output);
@@ -257,18 +257,19 @@ PayloadVerdict Run(const InstallerImage& image, StreamInput& input, FileOutput* 
 
 }  // namespace
 
-PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output, const DecodeProgress& progress)
+PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output, const LeadByteSet* lead,
+                          const DecodeProgress& progress)
 {
     FileInput input(image.path, image.stream_offset);
-    return Run(image, input, output, progress);
+    return Run(image, input, output, lead, progress);
 }
 
 PayloadVerdict RunPayloadInMemory(const InstallerImage& image, const std::uint8_t* file, std::size_t size,
-                                  FileOutput* output)
+                                  FileOutput* output, const LeadByteSet* lead)
 {
     const std::size_t offset = static_cast<std::size_t>(std::min<std::uint64_t>(image.stream_offset, size));
     MemoryInput input(file + offset, size - offset);
-    return Run(image, input, output, nullptr);
+    return Run(image, input, output, lead, nullptr);
 }
 
 }  // namespace stubkit

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "payload/name_rules.h"
 #include "stubkit/container/installer_file.h"
 
 namespace stubkit {
@@ -40,14 +41,16 @@ struct PayloadVerdict {
 // Called now and then with the decoded byte count.
 using DecodeProgress = std::function<void(std::uint64_t decoded)>;
 
-// Decodes the stream behind the table. Throws only for failures of the host
-// (unreadable file, unwritable output); a damaged payload is a verdict.
-PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output,
+// Decodes the stream behind the table, its names judged in the code page
+// whose lead bytes `lead` holds (none: a single-byte one). Throws only for
+// failures of the host (unreadable file, unwritable output); a damaged
+// payload is a verdict.
+PayloadVerdict RunPayload(const InstallerImage& image, FileOutput* output, const LeadByteSet* lead,
                           const DecodeProgress& progress = nullptr);
 
 // The same for an installer file held in memory.
 PayloadVerdict RunPayloadInMemory(const InstallerImage& image, const std::uint8_t* file, std::size_t size,
-                                  FileOutput* output);
+                                  FileOutput* output, const LeadByteSet* lead);
 
 }  // namespace stubkit
 

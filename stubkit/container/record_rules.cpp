@@ -17,8 +17,8 @@ bool HasControlCharacter(const std::string& text)
 
 class RecordJudge {
 public:
-    RecordJudge(const InstallerConfig& config, const std::vector<FileRecord>& records)
-        : config_(config), records_(records)
+    RecordJudge(const InstallerConfig& config, const std::vector<FileRecord>& records, const LeadByteSet* lead)
+        : config_(config), records_(records), lead_(lead)
     {
     }
 
@@ -57,7 +57,7 @@ private:
         if (title->size() > MaxTitleLength)
             problems_.push_back("Title: " + std::to_string(title->size()) +
                                 " characters; at most 207 fit the uninstall registry key");
-        if (title->find('\\') != std::string::npos)
+        if (HasSeparator(*title))
             problems_.push_back("Title: " + Quoted(*title) + " contains a backslash, which nests its registry key");
     }
 
@@ -66,38 +66,35 @@ private:
         const std::optional<std::string> folders = Text(slot, field);
         if (!folders || folders->empty())
             return;
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t end = folders->find('\\', start);
-            const std::string part = folders->substr(start, end - start);
-            const std::string problem = NamePartProblem(part);
+        for (const std::string& part : SplitTableName(*folders, lead_)) {
+            const std::string problem = NamePartProblem(part, lead_);
             if (!problem.empty()) {
                 problems_.push_back(field + ": " + Quoted(*folders) + ": '" + part + "' " + problem);
                 return;
             }
-            if (end == std::string::npos)
-                return;
-            start = end + 1;
         }
     }
+
+    // A backslash that separates, not the trail byte of a character.
+    bool HasSeparator(const std::string& text) const { return SplitTableName(text, lead_).size() > 1; }
 
     void CheckProgramGroup()
     {
         const std::optional<std::string> group = Text(config_.ProgramGroup, "ProgramGroup");
         if (!group)
             return;
-        if (group->find('\\') != std::string::npos)
+        if (HasSeparator(*group))
             problems_.push_back("ProgramGroup: " + Quoted(*group) +
                                 " is more than one folder deep; the installer creates only its last folder, "
                                 "so no shortcut is made where the ones above do not exist");
-        else if (const std::string problem = NamePartProblem(*group); !problem.empty())
+        else if (const std::string problem = NamePartProblem(*group, lead_); !problem.empty())
             problems_.push_back("ProgramGroup: " + Quoted(*group) + " " + problem);
     }
 
     void CheckRunAfter()
     {
         const std::optional<std::string> command = Text(config_.RunAfterInstall, "RunAfterInstall");
-        if (command && !command->empty() && !RunAfterProgramEnd(*command, records_))
+        if (command && !command->empty() && !RunAfterProgramEnd(*command, records_, lead_))
             problems_.push_back("RunAfterInstall: " + Quoted(*command) +
                                 " starts with no packed program (or climbs out of the folder); "
                                 "the installer would start nothing");
@@ -112,8 +109,7 @@ private:
             const std::optional<std::string> link = Text(table[i].LinkName, field + ".LinkName");
             const std::optional<std::string> target = Text(table[i].TargetFile, field + ".TargetFile");
             if (link) {
-                const std::string problem = link->find('\\') != std::string::npos ? "is not a plain file name"
-                                                                                 : NamePartProblem(*link);
+                const std::string problem = HasSeparator(*link) ? "is not a plain file name" : NamePartProblem(*link, lead_);
                 if (!problem.empty())
                     problems_.push_back(field + ".LinkName: " + Quoted(*link) + " " + problem);
                 else if (!links.insert(UpperAscii(*link)).second)
@@ -126,16 +122,17 @@ private:
             if (target && target->empty())
                 problems_.push_back(field + ".TargetFile: empty; the shortcut would open the installation folder");
             else if (target) {
-                const NameFault fault = JudgeTableName(target->data(), static_cast<unsigned>(target->size()));
+                const NameFault fault = JudgeTableName(target->data(), static_cast<unsigned>(target->size()), lead_);
                 if (fault != NameInstallable && fault != NameInstallerOwn)
                     problems_.push_back(field + ".TargetFile: " + Quoted(*target) + " " +
-                                        InstallerNameRefusal(*target)->reason);
+                                        InstallerNameRefusal(*target, lead_)->reason);
             }
         }
     }
 
     const InstallerConfig& config_;
     const std::vector<FileRecord>& records_;
+    const LeadByteSet* lead_;
     std::vector<std::string> problems_;
 };
 
@@ -155,12 +152,14 @@ std::string StubSizeTextAsRead(const InstallerConfig& config)
     return std::string(slot, std::find(slot, slot + StubSizeSlotSize - 1, '\0'));
 }
 
-std::vector<std::string> RecordProblems(const InstallerConfig& config, const std::vector<FileRecord>& records)
+std::vector<std::string> RecordProblems(const InstallerConfig& config, const std::vector<FileRecord>& records,
+                                        const LeadByteSet* lead)
 {
-    return RecordJudge(config, records).Problems();
+    return RecordJudge(config, records, lead).Problems();
 }
 
-std::optional<std::size_t> RunAfterProgramEnd(const std::string& command, const std::vector<FileRecord>& records)
+std::optional<std::size_t> RunAfterProgramEnd(const std::string& command, const std::vector<FileRecord>& records,
+                                              const LeadByteSet* lead)
 {
     std::set<std::string> packed;
     for (const FileRecord& record : records)
@@ -169,7 +168,7 @@ std::optional<std::size_t> RunAfterProgramEnd(const std::string& command, const 
         if (end < command.size() && command[end] != ' ')
             continue;
         const std::string program = command.substr(0, end);
-        if (JudgeTableName(program.data(), static_cast<unsigned>(program.size())) == NameInstallable &&
+        if (JudgeTableName(program.data(), static_cast<unsigned>(program.size()), lead) == NameInstallable &&
             packed.count(UpperAscii(program)))
             return end;
     }

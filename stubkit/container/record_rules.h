@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/installer_config.h"
+#include "payload/name_rules.h"
 #include "stubkit/container/installer_file.h"
 
 namespace stubkit {
@@ -25,13 +26,16 @@ std::string StubSizeTextAsRead(const InstallerConfig& config);
 
 // Every broken rule, one message each naming the slot (ANSI texts, as in the
 // record); `records` are the packed files the run-after program must be among.
-std::vector<std::string> RecordProblems(const InstallerConfig& config, const std::vector<FileRecord>& records);
+// `lead`: the lead bytes of the record's double-byte code page, or none.
+std::vector<std::string> RecordProblems(const InstallerConfig& config, const std::vector<FileRecord>& records,
+                                        const LeadByteSet* lead);
 
 // The program part of a run-after command: the longest leading part, ending
 // at a blank or at the end, that names one of `records` (letter case aside)
 // by a name the installer accepts. Nothing when no part does; the installer
 // then starts nothing.
-std::optional<std::size_t> RunAfterProgramEnd(const std::string& command, const std::vector<FileRecord>& records);
+std::optional<std::size_t> RunAfterProgramEnd(const std::string& command, const std::vector<FileRecord>& records,
+                                              const LeadByteSet* lead);
 
 }  // namespace stubkit
 

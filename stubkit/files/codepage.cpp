@@ -34,6 +34,12 @@ Codepage::Codepage(int number) : number_(number)
     if (!platform::CanConvertCodepage(number))
         throw std::invalid_argument("code page " + std::to_string(number) +
                                     " is not known to this system's converter");
+    // Windows' lead-byte ranges: Shift JIS has two, the others one.
+    const int first = 0x81, last = number == 932 ? 0xFC : 0xFE;
+    double_byte_ = number == 932 || number == 936 || number == 949 || number == 950;
+    for (int byte = first; double_byte_ && byte <= last; ++byte)
+        if (number != 932 || byte <= 0x9F || byte >= 0xE0)
+            lead_bytes_.bits[byte >> 3] |= static_cast<unsigned char>(1 << (byte & 7));
 }
 
 std::optional<std::string> Codepage::FromUtf8(const std::string& utf8) const
@@ -44,6 +50,11 @@ std::optional<std::string> Codepage::FromUtf8(const std::string& utf8) const
 std::string Codepage::ToUtf8(const std::string& ansi) const
 {
     return platform::CodepageToUtf8(number_, ansi);
+}
+
+std::optional<std::string> Codepage::ToUtf8Exactly(const std::string& ansi) const
+{
+    return platform::CodepageToUtf8Exactly(number_, ansi);
 }
 
 }  // namespace stubkit

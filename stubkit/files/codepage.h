@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "payload/name_rules.h"
 #include "stubkit/platform/platform.h"
 
 namespace stubkit {
@@ -28,6 +29,10 @@ public:
 
     int Number() const { return number_; }
 
+    // The bytes that open a two-byte character, as Windows has them for
+    // 932, 936, 949 and 950; nothing for a single-byte code page.
+    const LeadByteSet* LeadBytes() const { return double_byte_ ? &lead_bytes_ : nullptr; }
+
     // The ANSI bytes of a UTF-8 text, or nothing when some character has no
     // form in this code page (or the text is not valid UTF-8).
     std::optional<std::string> FromUtf8(const std::string& utf8) const;
@@ -36,8 +41,15 @@ public:
     // can still be shown.
     std::string ToUtf8(const std::string& ansi) const;
 
+    // UTF-8 for ANSI bytes as Windows decodes them, or nothing when a byte or
+    // a pair is one the code page leaves undefined (whose name on Windows
+    // cannot be told here).
+    std::optional<std::string> ToUtf8Exactly(const std::string& ansi) const;
+
 private:
     int number_;
+    bool double_byte_ = false;
+    LeadByteSet lead_bytes_{};
 };
 
 // Letter case folded the way Windows compares file names (Unicode simple

@@ -123,7 +123,7 @@ private:
         std::string ansi = Field(folders, field);
         if (ansi.empty())   // empty, or already reported as unconvertible
             return ansi;
-        const std::string problem = PartsProblem(folders, ansi);
+        const std::string problem = PartsProblem(folders);
         if (!problem.empty())
             problems_.push_back(field + ": " + Quoted(value) + ": " + problem);
         return ansi;
@@ -132,16 +132,18 @@ private:
     // The first part of a backslash-separated name that Windows would not
     // create as it reads, in words: judged in UTF-8 for the message, and in
     // the code page for what the installer sees (superscript port digits).
-    std::string PartsProblem(const std::string& utf8, const std::string& ansi)
+    // Each part is judged in UTF-8 and in the code page, converted on its own
+    // so no trail byte passes for a separator.
+    std::string PartsProblem(const std::string& utf8)
     {
         const std::vector<std::string> utf8_parts = SplitBackslash(utf8);
-        const std::vector<std::string> ansi_parts = SplitBackslash(ansi);
         for (std::size_t i = 0; i < utf8_parts.size(); ++i) {
             if (utf8_parts[i] == "..")
                 return "'..' climbs to the folder above, out of the folder the name must stay in";
             std::string problem = WindowsNameProblem(utf8_parts[i]);
-            if (problem.empty() && i < ansi_parts.size())
-                problem = NamePartProblem(ansi_parts[i]);
+            const std::optional<std::string> ansi_part = convert_.Target().FromUtf8(utf8_parts[i]);
+            if (problem.empty() && ansi_part)
+                problem = NamePartProblem(*ansi_part, convert_.Target().LeadBytes());
             if (!problem.empty())
                 return Quoted(utf8_parts[i]) + " " + problem;
         }
@@ -175,10 +177,11 @@ private:
             row.target = Field(rows[i].target, field + ".target");
             if (rows[i].target.empty())
                 problems_.push_back(field + ".target: must not be empty; it names the packed file the shortcut opens");
-            else if (const NameFault fault = JudgeTableName(row.target.data(), static_cast<unsigned>(row.target.size()));
+            else if (const NameFault fault = JudgeTableName(row.target.data(), static_cast<unsigned>(row.target.size()),
+                                                            convert_.Target().LeadBytes());
                      !row.target.empty() && fault != NameInstallable && fault != NameInstallerOwn)
                 problems_.push_back(field + ".target: " + Quoted(rows[i].target) + ": " +
-                                    convert_.Utf8(InstallerNameRefusal(row.target)->reason));
+                                    convert_.Utf8(InstallerNameRefusal(row.target, convert_.Target().LeadBytes())->reason));
             const auto [earlier, first] = links.emplace(FoldCaseUtf8(rows[i].link), field);
             if (!first && !rows[i].link.empty())
                 problems_.push_back(field + ".link: " + Quoted(rows[i].link) + " is the link of " + earlier->second +
@@ -188,7 +191,7 @@ private:
             } else {
                 const std::string problem = rows[i].link.find_first_of("\\/") != std::string::npos
                                                 ? Quoted(rows[i].link) + " must be a plain file name, without folders"
-                                                : PartsProblem(rows[i].link, row.link);
+                                                : PartsProblem(rows[i].link);
                 if (!problem.empty())
                     problems_.push_back(field + ".link: " + problem);
             }
@@ -214,7 +217,7 @@ private:
                 problems_.push_back(field + ": the installer writes its own '" + own + "' there");
                 return;
             }
-        const std::string problem = PartsProblem(utf8, ansi);
+        const std::string problem = PartsProblem(utf8);
         if (!problem.empty())
             problems_.push_back(field + ": " + problem);
     }
@@ -352,7 +355,8 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
     plan.records = planner.Records(files, plan.total_size);
     plan.texts.run_after_install = RunAfterWithBackslashes(plan.texts.run_after_install, PackedNames(plan.records));
     // The installer starts nothing for a command whose program it did not install.
-    if (!plan.texts.run_after_install.empty() && !RunAfterProgramEnd(plan.texts.run_after_install, plan.records))
+    if (!plan.texts.run_after_install.empty() &&
+        !RunAfterProgramEnd(plan.texts.run_after_install, plan.records, codepage.LeadBytes()))
         problems.push_back("run_after_install: " + Quoted(config.run_after_install) +
                            " does not start with a packed program; the installer would start nothing");
     plan.files = std::move(files);

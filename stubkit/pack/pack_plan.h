@@ -20,6 +20,8 @@ namespace stubkit {
 
 // Paths the installer composes are held in 260-byte buffers.
 constexpr std::size_t kMaxPathText = 259;
+// Windows creates a folder of at most 247 characters, room kept for an 8.3 name.
+constexpr std::size_t kMaxFolderPathText = 247;
 constexpr std::uint64_t kMaxFileSize = (std::uint64_t{1} << 31) - 1;
 constexpr std::uint64_t kMaxTotalSize = (std::uint64_t{1} << 32) - 1;
 // The installer writes these itself; targets may name them without packing them.

@@ -158,7 +158,7 @@ std::string WindowsNameProblem(const std::string& component)
         return "ends in a dot or a blank, which Windows removes";
     if (IsDeviceName(component.data(), static_cast<unsigned>(component.size())))
         return "is a reserved device name on Windows";
-    return NamePartProblem(component);
+    return NamePartProblem(component, nullptr);
 }
 
 }  // namespace stubkit

@@ -35,6 +35,7 @@ public:
     std::string Path(const std::string& utf8, const std::string& field);
 
     std::string Utf8(const std::string& ansi) const { return codepage_.ToUtf8(ansi); }
+    const Codepage& Target() const { return codepage_; }
 
 private:
     const Codepage& codepage_;

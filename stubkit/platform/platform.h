@@ -55,6 +55,9 @@ std::optional<std::string> Utf8ToCodepage(int codepage, const std::string& utf8)
 // define becomes U+FFFD, so a damaged name can still be shown.
 std::string CodepageToUtf8(int codepage, const std::string& bytes);
 
+// UTF-8 for code-page bytes, or nothing when one is undefined.
+std::optional<std::string> CodepageToUtf8Exactly(int codepage, const std::string& bytes);
+
 // Letter case folded the way Windows compares file names (simple upper case).
 std::string FoldCaseUtf8(const std::string& utf8);
 

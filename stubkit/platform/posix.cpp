@@ -54,15 +54,11 @@ FileKind KindOfMode(mode_t mode)
 
 // ---- code pages through iconv ------------------------------------------------
 
-// glibc's names for the Windows code pages that are not simply "CP<n>".
+// glibc's CP<n> tables are Windows' own (GBK and BIG5 are not: they lack
+// the euro sign and Windows' extensions).
 std::string CharsetName(int codepage)
 {
-    switch (codepage) {
-    case 936: return "GBK";
-    case 949: return "UHC";
-    case 950: return "BIG5";
-    default: return "CP" + std::to_string(codepage);
-    }
+    return "CP" + std::to_string(codepage);
 }
 
 struct IconvCloser {
@@ -107,6 +103,22 @@ Conversion Convert(void* handle, const std::string& input)
         iconv(converter, nullptr, nullptr, &out_ptr, &out_left);
     result.output.assign(out.data(), static_cast<size_t>(out_ptr - out.data()));
     return result;
+}
+
+bool IsDoubleByteCodepage(int codepage)
+{
+    return codepage == 932 || codepage == 936 || codepage == 949 || codepage == 950;
+}
+
+// Windows gives each byte 0x80-0x9F that a single-byte code page leaves
+// undefined the C1 control of the same number (cp1252's 0x81 is U+0081),
+// and back; glibc's tables leave those bytes out.
+bool IsC1PassThrough(int codepage, unsigned char byte)
+{
+    if (IsDoubleByteCodepage(codepage) || byte < 0x80 || byte > 0x9F)
+        return false;
+    IconvHandle converter = OpenConverter("UTF-8", CharsetName(codepage));
+    return Convert(converter.get(), std::string(1, static_cast<char>(byte))).failed_at.has_value();
 }
 
 // ---- child processes -----------------------------------------------------------
@@ -223,13 +235,29 @@ bool CanConvertCodepage(int codepage)
 std::optional<std::string> Utf8ToCodepage(int codepage, const std::string& utf8)
 {
     IconvHandle converter = OpenConverter(CharsetName(codepage), "UTF-8");
-    Conversion conversion = Convert(converter.get(), utf8);
-    if (conversion.failed_at)
-        return std::nullopt;
-    return conversion.output;
+    std::string result;
+    std::string rest = utf8;
+    for (;;) {
+        Conversion conversion = Convert(converter.get(), rest);
+        result += conversion.output;
+        if (!conversion.failed_at)
+            return result;
+        const std::size_t at = *conversion.failed_at;
+        // U+0080-U+009F are two UTF-8 bytes, C2 80 to C2 9F.
+        const unsigned char lead = static_cast<unsigned char>(rest[at]);
+        const unsigned char next = at + 1 < rest.size() ? static_cast<unsigned char>(rest[at + 1]) : 0;
+        if (lead != 0xC2 || !IsC1PassThrough(codepage, next))
+            return std::nullopt;
+        result += static_cast<char>(next);
+        rest.erase(0, at + 2);
+        iconv(static_cast<iconv_t>(converter.get()), nullptr, nullptr, nullptr, nullptr);
+    }
 }
 
-std::string CodepageToUtf8(int codepage, const std::string& bytes)
+namespace {
+
+// Undefined bytes become U+FFFD, or end the conversion when `exact`.
+std::optional<std::string> DecodeCodepage(int codepage, const std::string& bytes, bool exact)
 {
     IconvHandle converter = OpenConverter("UTF-8", CharsetName(codepage));
     std::string result;
@@ -239,10 +267,28 @@ std::string CodepageToUtf8(int codepage, const std::string& bytes)
         result += conversion.output;
         if (!conversion.failed_at)
             return result;
-        result += "\xEF\xBF\xBD";
+        const unsigned char byte = static_cast<unsigned char>(rest[*conversion.failed_at]);
+        if (IsC1PassThrough(codepage, byte))
+            result += {static_cast<char>(0xC2), static_cast<char>(byte)};
+        else if (exact)
+            return std::nullopt;
+        else
+            result += "\xEF\xBF\xBD";
         rest.erase(0, *conversion.failed_at + 1);
         iconv(static_cast<iconv_t>(converter.get()), nullptr, nullptr, nullptr, nullptr);
     }
+}
+
+}  // namespace
+
+std::string CodepageToUtf8(int codepage, const std::string& bytes)
+{
+    return *DecodeCodepage(codepage, bytes, false);
+}
+
+std::optional<std::string> CodepageToUtf8Exactly(int codepage, const std::string& bytes)
+{
+    return DecodeCodepage(codepage, bytes, true);
 }
 
 std::string FoldCaseUtf8(const std::string& utf8)

@@ -355,6 +355,20 @@ std::string CodepageToUtf8(int codepage, const std::string& bytes)
     return Utf8FromWide(wide);
 }
 
+std::optional<std::string> CodepageToUtf8Exactly(int codepage, const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::string();
+    const int size = MultiByteToWideChar(static_cast<UINT>(codepage), MB_ERR_INVALID_CHARS, bytes.data(),
+                                         static_cast<int>(bytes.size()), nullptr, 0);
+    if (size == 0)
+        return std::nullopt;
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(static_cast<UINT>(codepage), MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                        wide.data(), size);
+    return Utf8FromWide(wide);
+}
+
 std::string FoldCaseUtf8(const std::string& utf8)
 {
     // The invariant table, as the file system's: the user's locale (a

@@ -296,7 +296,7 @@ protected:
         try {
             const InstallerImage image = ReadInstallerImage(scratch_ / "variant.exe");
             CollectingOutput output;
-            const PayloadVerdict verdict = RunPayload(image, &output);
+            const PayloadVerdict verdict = RunPayload(image, &output, nullptr);
             judgement = {verdict.success && HeaderInconsistency(image).empty(),
                          verdict.damaged_file ? "crc " + image.records[*verdict.damaged_file].name : HeaderInconsistency(image), output.files};
         } catch (const FormatError& error) {
@@ -603,7 +603,7 @@ TEST_P(ExtractionRules, FollowTheInstallersSink)
     image.header = {static_cast<std::uint32_t>(image.records.size()), c.total_size};
     const Bytes stream = EncodeBuffer(reinterpret_cast<const std::uint8_t*>(c.stream.data()), c.stream.size(), 1);
     CollectingOutput output;
-    const PayloadVerdict verdict = RunPayloadInMemory(image, stream.data(), stream.size(), &output);
+    const PayloadVerdict verdict = RunPayloadInMemory(image, stream.data(), stream.size(), &output, nullptr);
     EXPECT_EQ(std::make_tuple(verdict.success, verdict.files_reached, output.files.size(), verdict.bytes_remaining, verdict.damaged_file),
               std::make_tuple(c.success, c.files_reached, c.files_reached, c.bytes_remaining, c.damaged_file));
 }
