@@ -6,6 +6,7 @@
 
 #include "stubkit/commands/command_line.h"
 #include "stubkit/commands/commands.h"
+#include "stubkit/commands/installer_checks.h"
 #include "stubkit/commands/operations.h"
 #include "stubkit/commands/signing_options.h"
 #include "stubkit/container/printable_text.h"
@@ -155,10 +156,17 @@ BuildOutcome BuildInstaller(const BuildOptions& options, const WarningSink& warn
     PackPlan plan = PlanPackage(config, std::move(scan.files), codepage, problems);
     // The record as `test` will judge it: whatever the plan let through
     // still has to keep the record's rules.
-    if (problems.empty())
-        for (const std::string& problem : RecordProblems(ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset),
-                                                         plan.records, codepage.LeadBytes()))
+    if (problems.empty()) {
+        const InstallerConfig record = ReadConfigRecord(PatchStub(stub, plan.texts), stub.record_offset);
+        for (const std::string& problem : RecordProblems(record, plan.records, codepage.LeadBytes()))
             problems.push_back("configuration record: " + codepage.ToUtf8(problem));
+        // And the files as `test` will judge them, their lengths under the
+        // folder the installer proposes.
+        for (const std::optional<RecordRefusal>& refusal :
+             RecordRefusals(plan.records, codepage, ProposedInstallDir(record)))
+            if (refusal)
+                problems.push_back(refusal->message);
+    }
     if (!problems.empty())
         Refuse(config, problems);
 

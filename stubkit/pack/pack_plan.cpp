@@ -302,27 +302,6 @@ void WarnAboutTargets(const ProductTexts& texts, const std::vector<FileRecord>& 
     check_extensions(texts.desktop, "desktop");
 }
 
-void WarnAboutLongPaths(const ProductTexts& texts, const std::vector<FileRecord>& records,
-                        std::vector<std::string>& warnings)
-{
-    std::string install_dir = kTypicalBaseFolder + texts.default_folder;
-    if (!texts.default_folder.empty())
-        install_dir += '\\';
-    std::size_t too_long = 0;
-    const FileRecord* longest = nullptr;
-    for (const FileRecord& record : records) {
-        if (install_dir.size() + record.name.size() <= kMaxPathText)
-            continue;
-        ++too_long;
-        if (!longest || record.name.size() > longest->name.size())
-            longest = &record;
-    }
-    if (longest)
-        warnings.push_back(Counted(too_long, "file") + " would exceed 259 characters under " +
-                           Quoted(install_dir) + ", e.g. " + Quoted(longest->name) +
-                           "; a user who keeps the default folder gets a failed installation");
-}
-
 }  // namespace
 
 ValidationError::ValidationError(std::vector<std::string> problems, std::size_t config_problems)
@@ -362,7 +341,6 @@ PackPlan PlanPackage(const ProductConfig& config, std::vector<SourceFile> files,
     plan.files = std::move(files);
     plan.warnings = std::move(planner.warnings);
     WarnAboutTargets(plan.texts, plan.records, plan.warnings);
-    WarnAboutLongPaths(plan.texts, plan.records, plan.warnings);
     return plan;
 }
 

@@ -56,15 +56,16 @@ Setup AddFiles(int count, std::uint64_t size, std::size_t name_length = 1)
     };
 }
 
-// Beside readme.txt and bin/app.exe (records of 43 and 44 bytes), 58,253
-// records of 288 bytes (255-byte names) and one of 265 fill a file table of
-// exactly the installer's capacity; `extra` lengthens that last name.
+// Beside readme.txt and bin/app.exe (records of 43 and 44 bytes), 72,004
+// records of 233 bytes (200-byte names, which fit under the proposed folder)
+// and one of 197 fill a file table of exactly the installer's capacity;
+// `extra` lengthens that last name.
 Setup TableAtCapacityPlus(std::size_t extra)
 {
-    static_assert(kFileTableCapacity == 43 + 44 + 58253 * 288 + 265, "the table no longer fills the capacity");
+    static_assert(kFileTableCapacity == 43 + 44 + 72004 * 233 + 197, "the table no longer fills the capacity");
     return [=](const fs::path& product) {
-        AddFiles(58253, 0, 255)(product);
-        WriteFile(product / ("last" + S(228 + extra, 'n')), "");
+        AddFiles(72004, 0, 200)(product);
+        WriteFile(product / ("last" + S(160 + extra, 'n')), "");
     };
 }
 
@@ -111,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TitleOver207", Config("", S(208, 't')), nullptr, "title: 208 characters"},
         Case{"EmptyTitle", Config("", ""), nullptr, "title: must not be empty"},
         Case{"TitleWithBackslash", Config("default_folder = \"k\"\nprogram_group = \"k\"", "a\\\\b"), nullptr, "title: must not contain a backslash"},
-        Case{"DefaultFolderOf259Fits", Config("default_folder = \"" + S(259, 'f') + "\"")},
+        Case{"DefaultFolderOf259LeavesNoRoomForTheFiles", Config("default_folder = \"" + S(259, 'f') + "\""), nullptr,
+             "file 'readme.txt' does not fit under 'C:\\Program Files\\" + S(259, 'f') + "\\'"},
         Case{"EachFieldOver259", Config("default_folder = \"" + k260 + "\"\nprogram_group = \"" + k260 + "\"\nrun_after_install = \"" + k260 +
              "\"\n" + Row("desktop", k260, k260)), nullptr, "default_folder: 260 characters|program_group: 260 characters|"
              "run_after_install: 260 characters|desktop[0].link: 260 characters|desktop[0].target: 260 characters"},
@@ -134,11 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DoubleByteLinkWithBackslashByte", Config(Row("desktop", kShiftJisSo + ".lnk")), nullptr,
              "desktop[0].link: U+30BD '" + kShiftJisSo + "' at 1 in '" + kShiftJisSo + ".lnk' is 83 5C in code page 932", "", 932},
         Case{"HanCharacterOutsideTheCodepage", Config(""), AddFile(kHyo + ".txt"), "U+8868 '" + kHyo + "' at 1 in '" + kHyo + ".txt' is not in code page 1252"},
-        Case{"NameOf255BytesFits", Config(""), AddFile(S(200, 'a') + "/" + S(54, 'b'))},
+        Case{"NameOf255BytesFitsTheTableButNotTheProposedFolder", Config(""), AddFile(S(200, 'a') + "/" + S(54, 'b')),
+             "does not fit under 'C:\\Program Files\\Test Product\\': the path takes 285 characters"},
         Case{"NameOver255Bytes", Config(""), AddFile(S(200, 'a') + "/" + S(55, 'b')), "the name takes 256 bytes"},
         Case{"FileTableAtCapacityFits", Config(""), TableAtCapacityPlus(0)},
         Case{"FileTableOneBytePastCapacity", Config(""), TableAtCapacityPlus(1),
-             "the file table takes 16777217 bytes for 58256 files; the installer's file table holds at most 16777216 bytes"},
+             "the file table takes 16777217 bytes for 72007 files; the installer's file table holds at most 16777216 bytes"},
         Case{"StubAtCapacityFits", Config(""), nullptr, "", "", kDefaultCodepage,
              [](Bytes stub) { stub.resize(kStubSizeLimit, 0); return stub; }},
         Case{"StubOneBytePastCapacity", Config(""), nullptr, ": 16777217 bytes; the installer reads at most 16777216", "", kDefaultCodepage,
@@ -230,8 +233,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyFolderWarns", Config(""), [](const fs::path& product) { fs::create_directories(product / "logs/old"); }, "",
              "empty folder 'logs\\old' left out"},
         Case{"FoldersDifferingInCaseWarn", Config(""), AddFile("Bin/readme.txt"), "", "folders 'Bin' and 'bin' differ only in letter case"},
-        Case{"PathTooLongUnderProgramFilesWarns", Config("default_folder = \"" + S(100, 'd') + "\""), AddFile(S(150, 'p') + ".txt"), "",
-             "would exceed 259 characters under 'C:\\Program Files\\"}),
+        // The proposed InstallDir, C:\Program Files\ddd...\, takes 118 characters.
+        Case{"PathOf259UnderTheProposedFolderBuilds", Config("default_folder = \"" + S(100, 'd') + "\""), AddFile(S(137, 'p') + ".txt")},
+        Case{"PathOf260UnderTheProposedFolderIsRefused", Config("default_folder = \"" + S(100, 'd') + "\""), AddFile(S(138, 'p') + ".txt"),
+             "does not fit under 'C:\\Program Files\\" + S(100, 'd') + "\\'|takes 260 characters, at most 259"},
+        Case{"FolderOver247UnderTheProposedFolderIsRefused", Config("default_folder = \"" + S(100, 'd') + "\""),
+             AddFile(S(130, 'f') + "/a"), "its folder takes 248 characters"}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(Records, FileRecordsAreLittleEndianInFieldOrderAndTheStubsRecordIsFoundAndEmbedded)

@@ -433,6 +433,10 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
         {{"test", "--json", variant}, "\"state\": \"damaged\""},
         {{"test", "--json", variant}, "\"state\": \"unchecked\""},
         {{"test", "--json", (scratch_ / "stub-only.exe").string()}, "\"files\": []"},
+        {{"test", "--json", devices}, "\"rule\": \"device-name\""},
+        {{"test", "--json", devices}, "\"installer_message\": \"This is a corrupted installation file.\""},
+        {{"test", "--folder", "D:\\" + std::string(250, 'f'), (scratch_ / "bent.exe").string()},
+         "file 'b\\b.txt' does not fit under 'D:\\" + std::string(250, 'f') + "\\': the path takes 261 characters"},
         {{"list", (scratch_ / "bent.exe").string()}, "\n                 ! header: total_size 32001 differs from the sum of the file sizes, 32000\n"},
         {{"list", "--json", (scratch_ / "bent.exe").string()}, "\"header_problem\": \"header: total_size 32001"}};
     for (const auto& [arguments, expected] : runs) {
@@ -454,8 +458,14 @@ TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndE
     const std::string empty = refused + "'' has an empty name|" + corrupted, nothing = refused + "it has an empty name|" + corrupted, character = "contains a control character or one of|" + corrupted,
                       dot = "ends in a dot or a blank|" + corrupted, device = "is a reserved device name|" + corrupted,
                       alias = "has the form of a generated 8.3 short name|" + corrupted, own = "it is the installer's own|" + corrupted;
-    // NAMES; parts of the message, empty when the installer takes them.
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
+    const std::string lone = "ends in the first byte of a two-byte character|" + corrupted,
+                      undefined = "leaves undefined, so which name Windows gives the file cannot be told",
+                      too_long = "does not fit under 'C:\\x\\': the path takes 260 characters|\"Cannot create file:\"";
+    // NAMES; parts of the message, empty when the installer takes them; the code page; the folder whose
+    // lengths are judged (extract, which writes elsewhere, is not asked about those rows).
+    struct NameCase { std::vector<std::string> names; std::string expected; int codepage = 1252; std::optional<std::string> folder = {}; };
+    const std::string euros86 = std::string(86, '\x80');   // 86 bytes and UTF-16 characters, 258 bytes in UTF-8
+    const NameCase cases[] = {
         {{"a.bin", "b\\b.txt", "x..y\\.c"}, ""},
         {{"a.bin", "sub\\davirado.exe", "c~1.longer"}, ""},
         {{"\\a.bin", "b\\b.txt", "c.bin"}, empty},
@@ -485,18 +495,33 @@ TEST_F(DamagedInstaller, NamesTheInstallerRefusesOrThatLandOnOneFileFailTestAndE
         {{"a.bin", "b\\b.txt", "Davirado.Dat"}, own},
         {{"a.bin", "b\\b.txt", "davirado.dat."}, dot},
         {{"a.bin", "B\\B.TXT", "b\\b.txt"}, "file 'b\\b.txt' and file 'B\\B.TXT' are one file on Windows|the second would replace the first"},
-        {{"a.bin", "A.BIN\\b.txt", "c.bin"}, "file 'a.bin' is also the folder of file 'A.BIN\\b.txt'"}};
-    for (const auto& [names, expected] : cases) {
-        const std::string what = names[0] + "|" + names[1] + "|" + names[2];
+        {{"a.bin", "A.BIN\\b.txt", "c.bin"}, "file 'a.bin' is also the folder of file 'A.BIN\\b.txt'"},
+        // Double-byte code pages: the system drops a lone lead byte, and a trail byte 0x5C is no separator.
+        {{"a.bin", "b\\b\x95", "c.bin"}, lone, 932},
+        {{"a.bin", "b\\b.txt", "c\x81"}, lone, 936},
+        {{"a.bin", "b\\b\x95", "c.bin"}, "", 1252},
+        {{"a.bin", "sub\x95\\d.txt", "c.bin"}, "", 932},
+        {{"a.bin", "b\\\x81\x7F", "c.bin"}, undefined, 932},
+        // Bytes a code page leaves undefined: Windows names cp1252's 0x81 and 0x8D U+0081 and U+008D, two files.
+        {{"a.bin", "b\\x\x81", "b\\x\x8D"}, "", 1252},
+        {{"a.bin", "b\\b.txt", "c\xAA"}, undefined, 1253},
+        // Lengths under C:\\x\\ (5 characters): a path of 259 fits, 260 does not; a part takes 255 UTF-8 bytes.
+        {{"a.bin", "b\\b.txt", std::string(254, 'c')}, "", 1252, "C:\\x"},
+        {{"a.bin", "b\\b.txt", std::string(255, 'c')}, too_long, 1252, "C:/x/"},
+        {{"a.bin", "b\\b.txt", euros86}, "takes 86 UTF-16 characters and 258 UTF-8 bytes|\"Cannot create file:\"", 1252, "C:\\x"}};
+    for (const auto& [names, expected, codepage, folder] : cases) {
+        const std::string what = names[0] + "|" + names[1] + "|" + names[2] + " in " + std::to_string(codepage);
         WriteFile(scratch_ / "named.exe", WithNames(names));
-        const TestOutcome outcome = TestInstaller(scratch_ / "named.exe", Codepage(1252));
+        const TestOutcome outcome = TestInstaller(scratch_ / "named.exe", Codepage(codepage), ProgressStyle::None, {}, folder);
         EXPECT_EQ(outcome.passed, expected.empty()) << what << ": " << outcome.message;
         ExpectParts(outcome.message, expected, what);
+        if (folder)
+            continue;
         const fs::path out = scratch_ / "named-out";
         fs::remove_all(out);
         std::string refusal;
         try {
-            ExtractInstaller(scratch_ / "named.exe", out, Codepage(1252));
+            ExtractInstaller(scratch_ / "named.exe", out, Codepage(codepage));
         } catch (const std::exception& error) {
             refusal = error.what();
         }
