@@ -433,7 +433,7 @@ TEST_F(DamagedInstaller, ToolRejectsAnUnpatchedStubAndNamesTheFileThatFailsItsCr
         {{"test", "--json", variant}, "\"state\": \"damaged\""},
         {{"test", "--json", variant}, "\"state\": \"unchecked\""},
         {{"test", "--json", (scratch_ / "stub-only.exe").string()}, "\"files\": []"},
-        {{"test", "--json", devices}, "\"rule\": \"device-name\""},
+        {{"test", "--json", devices}, "\"rule\": \"trailing-dot-or-blank\""},
         {{"test", "--json", devices}, "\"installer_message\": \"This is a corrupted installation file.\""},
         {{"test", "--folder", "D:\\" + std::string(250, 'f'), (scratch_ / "bent.exe").string()},
          "file 'b\\b.txt' does not fit under 'D:\\" + std::string(250, 'f') + "\\': the path takes 261 characters"},
