@@ -68,12 +68,16 @@ static void ProposeFolder(char* folder)
         folder[0] = '\0';
 }
 
-static void SetInstallDir(const char* chosen)
+// '/' separates folders on Windows too; the installer makes them at '\\'.
+// False when the backslash that ends InstallDir does not fit.
+static bool SetInstallDir(const char* chosen)
 {
     TextCopy(InstallDir, sizeof InstallDir, chosen);
+    for (char* c = InstallDir; *c != '\0'; c += IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0' ? 2 : 1)
+        if (*c == '/')
+            *c = '\\';
     unsigned length = TextLength(InstallDir);
-    if (length == 0 || InstallDir[length - 1] != '\\')
-        TextAppend(InstallDir, sizeof InstallDir, "\\");
+    return (length != 0 && InstallDir[length - 1] == '\\') || TextAppend(InstallDir, sizeof InstallDir, "\\");
 }
 
 // The carried image is decoded straight into davirado.exe; the decoder runs
@@ -197,7 +201,7 @@ static bool QuoteExistingProgram(char* command, unsigned capacity, const char* r
             continue;
         char program[PathBufferSize];
         TextCopy(program, sizeof program, InstallDir);
-        if (JudgeTableName(runAfter, end) != NameInstallable ||
+        if (JudgeTableName(runAfter, end, &SystemLeadBytes) != NameInstallable ||
             !TextCopyCount(program + base, sizeof program - base, runAfter, end) || !IsExistingFile(program))
             continue;
         return TextCopy(command, capacity, "\"") && TextAppend(command, capacity, program) &&
@@ -267,7 +271,12 @@ void RunInstallation(HWND setupWindow)
     ProposeFolder(folder);
     if (RunDirSelectDialog(SetupWindow, folder, ChosenFolderCapacity) == 0)
         return;
-    SetInstallDir(folder);
+    if (!SetInstallDir(folder)) {
+        ShowError("Cannot create uninstall program.");
+        return;
+    }
+    if (ReadPayloadTable() != PayloadExtracted)
+        return;
     if (!WriteUninstallerProgram()) {
         ShowError("Cannot create uninstall program.");
         return;

@@ -1,7 +1,5 @@
 #include "payload/output_file.h"
 
-#include <stdlib.h>
-
 #include "common/bounded_text.h"
 #include "common/setup_globals.h"
 
@@ -21,6 +19,17 @@ static unsigned KnownPrefixLength(const char* folderPath)
     return i;
 }
 
+// The next separator at or after `from`, stepping over two-byte characters of
+// the system's code page (whose trail byte may be 0x5C, the backslash's
+// value); the offset of the terminating NUL when there is none.
+static unsigned NextSeparator(const char* path, unsigned from)
+{
+    unsigned at = 0;
+    while (path[at] != '\0' && (at < from || path[at] != '\\'))
+        at += IsDBCSLeadByte(static_cast<BYTE>(path[at])) && path[at + 1] != '\0' ? 2 : 1;
+    return at;
+}
+
 // Works on the path in place and gives it back whole; folders that end
 // before `known` are taken to exist. Returns the offset of the backslash that
 // ends the first folder this call created, 0 when it created none (offset 0
@@ -28,9 +37,9 @@ static unsigned KnownPrefixLength(const char* folderPath)
 static unsigned CreateMissingFolders(char* folderPath, unsigned known)
 {
     unsigned firstCreated = 0;
-    for (char* cut = folderPath + known; *cut != '\0'; ++cut) {
-        if (*cut != '\\')
-            continue;
+    for (unsigned at = NextSeparator(folderPath, known); folderPath[at] != '\0';
+         at = NextSeparator(folderPath, at + 1)) {
+        char* cut = folderPath + at;
         *cut = '\0';
         if (CreateDirectoryA(folderPath, 0) && firstCreated == 0)
             firstCreated = static_cast<unsigned>(cut - folderPath);
@@ -52,23 +61,28 @@ static void RemoveFoldersCreated(char* folderPath, unsigned firstCreated)
 {
     if (firstCreated == 0)
         return;
-    for (unsigned end = TextLength(folderPath); end-- > firstCreated;) {
-        if (folderPath[end] != '\\')
-            continue;
-        folderPath[end] = '\0';
+    for (;;) {
+        unsigned last = 0;   // the deepest separator left at or after firstCreated
+        for (unsigned at = NextSeparator(folderPath, firstCreated); folderPath[at] != '\0';
+             at = NextSeparator(folderPath, at + 1))
+            last = at;
+        if (last == 0)
+            return;
+        folderPath[last] = '\0';
         RemoveDirectoryA(folderPath);
+        if (last == firstCreated)
+            return;
     }
 }
 
 // The folder that holds the file, ending in a backslash (C:\A\B\ for
-// C:\A\B\c.txt). msvcrt's _splitpath does not bound its outputs, so each of
-// them is as large as the whole path can be.
+// C:\A\B\c.txt): the path up to its last separator.
 static void ComposeContainingFolder(const char* path, char* folder)
 {
-    char drive[PathBufferSize];
-    char directory[PathBufferSize];
-    _splitpath(path, drive, directory, 0, 0);
-    _makepath(folder, drive, directory, 0, 0);
+    unsigned end = 0;
+    for (unsigned at = NextSeparator(path, 0); path[at] != '\0'; at = NextSeparator(path, at + 1))
+        end = at + 1;
+    TextCopyCount(folder, PathBufferSize, path, end);
 }
 
 static HANDLE CreateFileForWriting(const char* path, DWORD disposition)

@@ -195,6 +195,15 @@ static bool ReadHeader(void)
 // name that can never be created, or would replace the uninstaller or its
 // data file, refuses the whole payload. A record the table does not hold
 // fails later, as incomplete.
+LeadByteSet SystemLeadBytes;
+
+static void ReadSystemLeadBytes(void)
+{
+    for (unsigned byte = 0x80; byte < 0x100; ++byte)
+        if (IsDBCSLeadByte(static_cast<BYTE>(byte)))
+            SystemLeadBytes.bits[byte >> 3] |= static_cast<unsigned char>(1 << (byte & 7));
+}
+
 static bool TableNamesInstallable(void)
 {
     uint32_t position = 0;
@@ -205,11 +214,69 @@ static bool TableNamesInstallable(void)
         const uint32_t name = position + FileRecordFixedSize + 1;
         if (table_size - name < length)
             return true;
-        if (JudgeTableName(reinterpret_cast<const char*>(file_table + name), length) != NameInstallable)
+        if (JudgeTableName(reinterpret_cast<const char*>(file_table + name), length, &SystemLeadBytes) !=
+            NameInstallable)
             return false;
         position = name + length;
     }
     return true;
+}
+
+// Windows takes at most 255 UTF-16 characters in a name, and the hosts that
+// run it (Wine's) at most 255 bytes of UTF-8.
+static bool PartFitsTheFileSystem(const char* part, unsigned length)
+{
+    WCHAR wide[MaxNamePart + 1];
+    int units = MultiByteToWideChar(CP_ACP, 0, part, static_cast<int>(length), wide, MaxNamePart + 1);
+    return units > 0 && units <= MaxNamePart &&
+           WideCharToMultiByte(CP_UTF8, 0, wide, units, 0, 0, 0, 0) <= MaxNamePart;
+}
+
+// The whole path within 259 characters, every folder of it within 247 (the
+// system keeps room for an 8.3 name), and every part within the file
+// system's length.
+static bool NameFitsUnderInstallDir(const char* name, unsigned length)
+{
+    const unsigned base = TextLength(InstallDir);
+    if (base + length > PathBufferSize - 1)
+        return false;
+    unsigned start = 0;
+    for (unsigned end = 0; end <= length; ++end) {
+        if (end < length && name[end] != '\\') {
+            end += CharacterLength(&SystemLeadBytes, name, end, length) - 1;
+            continue;
+        }
+        if ((end < length && base + end > MaxFolderPath) || !PartFitsTheFileSystem(name + start, end - start))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// The first record that cannot be created under InstallDir ends the process
+// before anything is written, naming its path (as much of it as the message
+// holds).
+static void CheckTableFitsInstallDir(void)
+{
+    uint32_t position = 0;
+    for (uint32_t index = 0; index < file_count; ++index) {
+        if (table_size - position <= FileRecordFixedSize)
+            return;
+        const unsigned length = file_table[position + FileRecordFixedSize];
+        const char* name = reinterpret_cast<const char*>(file_table + position + FileRecordFixedSize + 1);
+        if (table_size - (position + FileRecordFixedSize + 1) < length)
+            return;
+        if (!NameFitsUnderInstallDir(name, length)) {
+            char message[PathBufferSize];
+            TextCopy(message, sizeof message, "Cannot create file:\n    ");
+            TextAppend(message, sizeof message, InstallDir);
+            unsigned used = TextLength(message);
+            TextCopyCount(message + used, sizeof message - used, name, length);
+            ShowError(message);
+            ExitProcess(1);
+        }
+        position += FileRecordFixedSize + 1 + length;
+    }
 }
 
 static void DecodeIntoSink(void)
@@ -220,8 +287,9 @@ static void DecodeIntoSink(void)
     SinkFinish();
 }
 
-PayloadResult ExtractPayload(void)
+PayloadResult ReadPayloadTable(void)
 {
+    ReadSystemLeadBytes();
     bool appendedExe = false;
     if (!OpenOwnFile(&appendedExe))
         return RejectUnopenable(appendedExe);
@@ -236,6 +304,12 @@ PayloadResult ExtractPayload(void)
         return Reject(PayloadIncomplete, IncompleteFileText);
     if (!TableNamesInstallable())
         return Reject(PayloadRefusedName, CorruptedFileText);
+    CheckTableFitsInstallDir();
+    return PayloadExtracted;
+}
+
+PayloadResult ExtractPayload(void)
+{
     DecodeIntoSink();
     CloseInstallerFile();
     if (BytesRemaining != 0 || !SinkReachedEveryRecord())

@@ -14,9 +14,14 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "payload/name_rules.h"
 #include "payload/payload_limits.h"
 
-enum { ReadBufferSize = 65536 };
+enum {
+    ReadBufferSize = 65536,
+    MaxNamePart = 255,     // UTF-16 characters of a name, and its UTF-8 bytes
+    MaxFolderPath = 247    // characters of a folder the system creates
+};
 
 // Fixed part of a file table entry; `name_length` and the name follow it.
 struct FileRecord {
@@ -68,14 +73,25 @@ enum PayloadResult {
 // "This is a corrupted installation file.", the sink's message too.
 extern const char CorruptedFileText[];
 
-// The whole reading order: opens the installer's own file (the program path
-// of argument 0, ".exe" appended unless it ends so), skips the stub, reads
-// header and table, decodes the stream into the extraction sink and finishes
-// the last file. BuildCrcTable must have run and InstallDir and UninstallLog
-// be set. A table holding a name that JudgeTableName refuses is refused
-// before anything is decoded, with the corrupted-file message. On failure it closes the uninstall log (and InstallerFile when open)
-// and then shows the failure's message through ShowError. A file that cannot
-// be created or fails its CRC ends the process inside (exit code 1).
+// The lead bytes of the system's code page, read by ReadPayloadTable; the
+// names of the table and the run-after program are judged in it.
+extern LeadByteSet SystemLeadBytes;
+
+// The reading order up to the stream: opens the installer's own file (the
+// program path of argument 0, ".exe" appended unless it ends so), skips the
+// stub, reads header and table. A table holding a name that JudgeTableName
+// refuses is refused with the corrupted-file message. InstallDir must be set:
+// a name that does not fit under it (path, folder or part too long) ends the
+// process with "Cannot create file:" and its path (exit code 1). All of it
+// before anything is written. On failure it closes InstallerFile and shows
+// the failure's message through ShowError.
+PayloadResult ReadPayloadTable(void);
+
+// The rest: decodes the stream into the extraction sink and finishes the
+// last file. ReadPayloadTable must have succeeded, BuildCrcTable run and
+// UninstallLog be open. On failure it closes the uninstall log and
+// InstallerFile and then shows the message through ShowError. A file that
+// cannot be created or fails its CRC ends the process inside (exit code 1).
 PayloadResult ExtractPayload(void);
 
 #endif

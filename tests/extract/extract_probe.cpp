@@ -32,7 +32,9 @@ extern "C" void __stdcall ProbeEntry()
     if (!TakeArguments() || !CreateUninstallLog(Config.Title))
         ExitProcess(3);
     BuildCrcTable();
-    const PayloadResult result = ExtractPayload();
+    PayloadResult result = ReadPayloadTable();
+    if (result == PayloadExtracted)
+        result = ExtractPayload();
     CloseUninstallLog();
     ExitProcess(result == PayloadExtracted ? 0 : 2);
 }

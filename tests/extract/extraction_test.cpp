@@ -364,13 +364,13 @@ const Row kRows[] = {
                                                 MakeFile("x.con", "e", 5)};
          return Case{Setup(PackFiles(files)), 0, "", files};
      }},
-    // A name the rule accepts but the file system cannot hold: 130 letters of code page 1252 take 260 bytes
-    // in the host's UTF-8, beyond its 255 per name.
-    {"FoldersMadeForAFileThatCannotBeCreatedAreRemoved", [] {
+    // A name the rule accepts but the file system cannot hold (130 letters of code page 1252 take 260 bytes
+    // in the host's UTF-8, beyond its 255 per name) is found before anything is written.
+    {"NameTheFileSystemCannotHoldStopsBeforeAnyFile", [] {
          const PackedFile good = MakeFile("kept\\good.txt", "good", 1);
          const std::string name = "kept\\new\\deeper\\" + std::string(130, '\xE9') + ".txt";
          return Case{Setup(PackFiles({good, MakeFile(name, "bad", 2)})), 1, "Cannot create file:\n    " + InstallDir() + name,
-                     {good}, {}, {InstallDir() + "kept\\new"}};
+                     {}, {}, {InstallDir() + "kept"}};
      }},
     {"StartedWithoutExeFindsItsFile", [] { return StartedAs("setup.exe", "setup"); }},
     {"StartedAsCapitalExeFindsItsFile", [] { return StartedAs("SETUP.EXE", "SETUP.EXE"); }},
