@@ -224,6 +224,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TargetNamingNothingWarns", Config(Row("desktop", "App.lnk", "bin\\\\ap.exe")), nullptr, "",
              "desktop[0].target: 'bin\\ap.exe' names no packed file"},
         Case{"LinkWithoutLnkExtensionWarns", Config(Row("desktop", "App", "bin/app.exe")), nullptr, "", "desktop[0].link: 'App' does not end in .lnk"},
+        // A packed program without arguments is the whole command.
+        Case{"RunAfterWithoutArgumentsIsThePackedProgram", Config("run_after_install = \"bin/app.exe\""), nullptr, "", "none"},
         Case{"RunAfterNamingNoPackedProgram", Config("run_after_install = \"setup.exe\""), nullptr,
              "run_after_install: 'setup.exe' does not start with a packed program"},
         Case{"RunAfterClimbingOut", Config("run_after_install = \"../../windows/system32/cmd.exe /c x\""), nullptr,

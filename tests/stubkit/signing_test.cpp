@@ -134,6 +134,24 @@ TEST_F(Signing, AnyChangedByteOfASignedInstallerFailsTheCheck)
     std::memcpy(&zeros_in_table[fields.checksum_offset - 64 + 96 + 8 * 4 + 4], &longer, 4);
     for (const auto& [name, bytes] : {std::pair{"a byte appended", appended}, {"the last byte cut", cut}, {"padding grown", zeros_in_table}})
         EXPECT_FALSE(Inspect(bytes).verified) << name;
+
+    // Two bytes behind the certificate table, chosen so the PE checksum still matches.
+    PeChecksum before(fields.checksum_offset);
+    before.Add(signed_.data(), signed_.size());
+    Bytes hidden = signed_;
+    for (std::uint32_t word = 0; word <= 0xFFFF; ++word) {
+        const std::uint8_t tail[2] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8)};
+        PeChecksum after = before;
+        after.Add(tail, 2);
+        if (after.Value() == before.Value()) {
+            hidden.insert(hidden.end(), tail, tail + 2);
+            break;
+        }
+    }
+    ASSERT_EQ(hidden.size(), signed_.size() + 2) << "no two bytes keep the checksum";
+    const SignatureReport behind = Inspect(hidden);
+    EXPECT_FALSE(behind.verified);
+    EXPECT_NE(behind.problem.find("2 bytes follow the signature"), std::string::npos) << behind.problem;
 }
 
 // Each rule of the certificate table alone, on a signature that leaves padding: a table rounded up to 8 bytes
