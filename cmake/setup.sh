@@ -8,7 +8,7 @@ wine wine32:i386 wine64 xvfb x11-utils \
 googletest libgtest-dev libexpat1-dev libbenchmark-dev libcli11-dev libtomlplusplus-dev nlohmann-json3-dev \
 clang libclang-rt-14-dev \
 gzip xz-utils zstd nsis perl-modules-5.36 time \
-osslsigncode openssl dpkg-dev \
+osslsigncode openssl dpkg-dev locales \
 g++-mingw-w64-x86-64-posix groff-base bsdextrautils"
 
 missing=""

@@ -7,12 +7,16 @@
 // record or stub that `test` refuses because `build` never writes it (a
 // climbing link, a patched program) while the installer still completes.
 //
+// The rows of code page 932 run, as a suite of their own, with the Japanese
+// system code page (STUBKIT_HOSTILE_CODEPAGE=932); every other row with 1252.
+//
 // Rows of the Windows-only hazards (a stream, a superscript port, a short-name
 // alias) show here only that both refuse them: Wine has none of those
 // hazards, so what the installer would do without the refusal is seen on
 // Windows alone.
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,22 +36,25 @@ struct HostileRow {
     bool recordRefused = false;   // `test` refused the record or the stub, not the payload
 };
 
-// The fixed rows; under STUBKIT_STRESS=1 the random ones too.
+// The fixed rows of this run's code page; under STUBKIT_STRESS=1 the random ones too.
 std::vector<HostileRow> ManifestRows()
 {
     const char* stress = std::getenv("STUBKIT_STRESS");
+    const char* codepage = std::getenv("STUBKIT_HOSTILE_CODEPAGE");
+    const std::string runCodepage = codepage ? codepage : "1252";
     std::ifstream manifest(kHostile + "manifest.txt");
     std::vector<HostileRow> rows;
     for (std::string line; std::getline(manifest, line);) {
         std::istringstream fields(line);
         HostileRow row;
-        std::string code, refused;
+        std::string code, refused, rowCodepage;
         std::getline(fields, row.name, '\t');
         std::getline(fields, code, '\t');
         std::getline(fields, refused, '\t');
+        std::getline(fields, rowCodepage, '\t');
         row.testPassed = code == "0";
         row.recordRefused = refused == "record";
-        if (row.name.rfind("random_", 0) != 0 || (stress && std::string(stress) == "1"))
+        if (rowCodepage == runCodepage && (row.name.rfind("random_", 0) != 0 || (stress && std::string(stress) == "1")))
             rows.push_back(row);
     }
     return rows;
@@ -69,16 +76,24 @@ std::vector<std::string> TableNames(const std::string& bytes, size_t stubSize)
     return names;
 }
 
-// Every listed file holds its product file's bytes where its name resolves.
-bool EveryFileWhole(const std::string& installer, const std::string& installDir)
+const InstallerLayout& Original()
 {
     static const InstallerLayout original = ReadLayout(kInstallers + "damage-setup.exe", kTitle);
+    return original;
+}
+
+// Every listed file holds its product file's bytes where its name resolves;
+// a record a row adds behind the product's is an empty file.
+bool EveryFileWhole(const std::string& installer, const std::string& installDir)
+{
+    const InstallerLayout& original = Original();
     const std::vector<std::string> names = TableNames(ReadBytes(installer), original.stubSize);
-    if (names.size() != original.files.size())
+    if (names.size() < original.files.size())
         return false;
     for (size_t i = 0; i < names.size(); ++i) {
-        if (!Exists(installDir + names[i]) ||
-            ReadBytes(installDir + names[i]) != ReadBytes(kInstallers + "damage\\" + original.files[i].name)) {
+        const std::string expected =
+            i < original.files.size() ? ReadBytes(kInstallers + "damage\\" + original.files[i].name) : std::string();
+        if (!Exists(installDir + names[i]) || ReadBytes(installDir + names[i]) != expected) {
             std::printf("[ not whole ] %s\n", names[i].c_str());
             return false;
         }
@@ -96,6 +111,37 @@ void PlantRunAfterPrograms(const std::string& installDir)
     for (const std::string& folder : {std::string("C:\\"), installDir})
         fs::copy_file(kProduct + "bin\\sleeper.exe", folder + kPlantedRunAfter, fs::copy_options::overwrite_existing);
     fs::remove("C:\\" + kPlantedRunAfter + ".ran");
+}
+
+// The folder as the system names it: letter case aside, as the installer
+// would have created it from the ANSI name.
+std::wstring SystemPath(const std::string& ansi)
+{
+    std::wstring wide(ansi.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide.data(),
+                                                        static_cast<int>(wide.size())) - 1));
+    CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return wide;
+}
+
+// Files on disk that no record among the table's first file_count names:
+// a record beyond the count is never written.
+std::vector<std::wstring> UnlistedFiles(const std::string& installer, const std::string& installDir)
+{
+    std::set<std::wstring> listed;
+    for (const std::string& name : TableNames(ReadBytes(installer), Original().stubSize))
+        listed.insert(SystemPath(installDir + name));
+    for (const char* own : {"davirado.exe", "davirado.dat", "planted-run-after.exe", "planted-run-after.exe.ran"})
+        listed.insert(SystemPath(installDir + own));
+    std::vector<std::wstring> unlisted;
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator it(SystemPath(installDir), ignored), end; it != end; it.increment(ignored)) {
+        std::wstring path = it->path().wstring();
+        CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+        if (it->is_regular_file(ignored) && !listed.count(path))
+            unlisted.push_back(path);
+    }
+    return unlisted;
 }
 
 class Hostile : public ::testing::TestWithParam<HostileRow> {};
@@ -129,6 +175,7 @@ TEST_P(Hostile, TestSaysOkExactlyWhenTheInstallerInstallsEveryFileWhole)
 
     if (plants)
         EXPECT_FALSE(Exists("C:\\" + kPlantedRunAfter + ".ran")) << "the installer started a program outside InstallDir";
+    EXPECT_TRUE(UnlistedFiles(installer, installDir).empty()) << "a file no record within file_count names";
 
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallKeys + kTitle).c_str());
     std::error_code ignored;

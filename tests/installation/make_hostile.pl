@@ -5,8 +5,11 @@
 # file table, slots of the configuration record, bytes of the stub, header
 # fields that contradict the table, and some that change nothing the
 # installer uses. OUT_DIR/NAME.exe are the installers; OUT_DIR/manifest.txt
-# holds one line per installer: NAME, the exit code of `stubkit test`, and
-# "record" when `test` refused the record or the stub rather than the payload.
+# holds one line per installer: NAME, the exit code of `stubkit test`,
+# "record" when `test` refused the record or the stub rather than the
+# payload, and the code page the row is for (the suite runs the rows of 932
+# under the Japanese system code page). `test` judges each row's lengths
+# under the folder the suite installs it into, C:\e2e run\hostile NAME\.
 # The fixed rows come first (the CI sample); RANDOM_COUNT random ones drawn
 # from SEED follow (`make stress`).
 use strict;
@@ -37,6 +40,17 @@ sub with_names {
     return substr($good, 0, $stub_size) . pack('V3', $file_count, $total_size, length $table) . $table . $stream;
 }
 sub renamed { my ($index, $name) = @_; my @new = @names; $new[$index] = $name; return with_names(@new); }
+sub renamed_two { my ($first, $second) = @_; my @new = @names; @new[0, 1] = ($first, $second); return with_names(@new); }
+# One more record behind the others, empty, with the CRC given.
+sub with_empty_record {
+    my ($crc) = @_;
+    my $table = join('', map { $fixed[$_] . chr(length $names[$_]) . $names[$_] } 0 .. $#names) .
+                pack('V2', $crc, 0) . ("\0" x 24) . chr(11) . 'zz-empty.tx';
+    return substr($good, 0, $stub_size) . pack('V3', $file_count + 1, $total_size, length $table) . $table . $stream;
+}
+# A name that makes the path under the row's folder `length` characters long.
+sub folder_of { my ($row) = @_; return "C:\\e2e run\\hostile $row\\"; }
+sub path_of { my ($row, $length) = @_; return renamed(0, ('p' x ($length - length(folder_of($row)) - 4)) . '.txt'); }
 sub patched { my ($offset, $bytes) = @_; my $copy = $good; substr($copy, $offset, length $bytes) = $bytes; return $copy; }
 sub slot { my ($offset, $text) = @_; return patched($record + $offset, "$text\0"); }
 
@@ -98,6 +112,23 @@ my @rows = (
     [dos_stub_text_patched => do { my $copy = $good; $copy =~ s/This program cannot/This program CANNOT/; $copy }],
     [file_count_one_more => patched($stub_size, pack('V', $file_count + 1))],
     [file_count_one_less => patched($stub_size, pack('V', $file_count - 1))],
+    [file_count_one_less_total_to_match => patched($stub_size, pack('V2', $file_count - 1,
+                                                                   $total_size - unpack('x4V', $fixed[-1])))],
+    # Empty files behind the stream's last byte are swept up at the end, their CRCs checked.
+    [empty_file_behind_the_stream => with_empty_record(0xFFFFFFFF)],
+    [empty_file_behind_the_stream_wrong_crc => with_empty_record(0)],
+    # Lengths under the folder: the path takes 258, 259, 260 characters; 88 euro signs take 264 bytes in UTF-8.
+    [path_of_258 => path_of('path_of_258', 258)],
+    [path_of_259 => path_of('path_of_259', 259)],
+    [path_of_260 => path_of('path_of_260', 260)],
+    [part_of_264_utf8_bytes => renamed(0, "\x80" x 88)],
+    # Bytes cp1252 leaves undefined: Windows names them U+0081 and U+008D, two files.
+    [undefined_bytes_apart => renamed_two("x\x81", "x\x8D")],
+    # Code page 932: a lone lead byte is dropped by the system, a trail byte 0x5C is no separator.
+    [lone_lead_byte => renamed(0, "b\x95"), 932],
+    [lone_lead_byte_beside_its_base => renamed_two("b\x95", "b"), 932],
+    [trail_byte_backslash => renamed(0, "sub\x95\\d.txt"), 932],
+    [lone_lead_byte_in_1252 => renamed(0, "b\x95")],
     [total_size_one_less => patched($stub_size + 4, pack('V', $total_size - 1))],
     [table_size_one_more => patched($stub_size + 8, pack('V', $table_size + 1))],
 );
@@ -119,13 +150,15 @@ for my $i (1 .. $random_count) {
 mkdir $out;
 open(my $manifest, '>', "$out/manifest.txt") or die "$out/manifest.txt: $!";
 for my $row (@rows) {
-    my ($name, $bytes) = @$row;
+    my ($name, $bytes, $codepage) = @$row;
+    $codepage //= 1252;
     open(my $file, '>:raw', "$out/$name.exe") or die "$out/$name.exe: $!";
     print $file $bytes;
     close $file;
-    my $said = `"$stubkit" test "$out/$name.exe" 2>&1`;
+    my $folder = folder_of($name);
+    my $said = `"$stubkit" test --codepage $codepage --folder '$folder' "$out/$name.exe" 2>&1`;
     my $code = $? >> 8;
     my $record_refused = $said =~ /configuration record:|the program in front of the payload/ ? 'record' : 'payload';
-    print $manifest "$name\t$code\t$record_refused\n";
+    print $manifest "$name\t$code\t$record_refused\t$codepage\n";
 }
 close $manifest;
