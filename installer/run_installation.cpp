@@ -83,6 +83,7 @@ static bool SetInstallDir(const char* chosen)
 // The carried image is decoded straight into davirado.exe; the decoder runs
 // here before the payload's decoding, never beside it.
 static HANDLE uninstaller_file;
+static uint32_t uninstaller_size;
 static uint32_t uninstaller_left;
 static bool uninstaller_written;
 static bool uninstaller_input_taken;
@@ -117,6 +118,7 @@ static bool WriteUninstallerProgram(void)
         return false;
     const unsigned char* length = UninstallerPacked;
     uninstaller_left = length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
+    uninstaller_size = uninstaller_left;
     uninstaller_written = true;
     uninstaller_input_taken = false;
     DecodeStreamBuffered(FillFromCarriedImage, WriteUninstallerBytes, uninstaller_left);
@@ -157,9 +159,72 @@ static void AskForDesktopShortcuts(void)
         CreateDesktopShortcuts();
 }
 
+static bool IsExistingFile(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The program is the longest leading part of RunAfterInstall, ending at a
+// blank or at its end, that names an existing file under InstallDir by a name
+// the payload could hold (never one that climbs out of it). Quoting
+// it keeps the system from starting "C:\Program.exe" for a folder with blanks;
+// what follows stays as the arguments, as written.
+// Returns the length of that leading part, with the program's full path in
+// `program`; 0 when no part names one.
+static unsigned FindExistingProgram(char* program, const char* runAfter)
+{
+    unsigned base = TextLength(InstallDir);
+    for (unsigned end = TextLength(runAfter); end > 0; --end) {
+        if (runAfter[end] != ' ' && runAfter[end] != '\0')
+            continue;
+        TextCopy(program, PathBufferSize, InstallDir);
+        if (JudgeTableName(runAfter, end, &SystemLeadBytes) == NameInstallable &&
+            TextCopyCount(program + base, PathBufferSize - base, runAfter, end) && IsExistingFile(program))
+            return end;
+    }
+    return 0;
+}
+
+static bool QuoteExistingProgram(char* command, unsigned capacity, const char* runAfter)
+{
+    char program[PathBufferSize];
+    unsigned end = FindExistingProgram(program, runAfter);
+    return end != 0 && TextCopy(command, capacity, "\"") && TextAppend(command, capacity, program) &&
+           TextAppend(command, capacity, "\"") && TextAppend(command, capacity, runAfter + end);
+}
+
 static void SetTextValue(HKEY key, const char* name, const char* text)
 {
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), TextLength(text) + 1);
+}
+
+static void SetNumberValue(HKEY key, const char* name, DWORD number)
+{
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+// The list of installed programs shows the run-after program's icon, else
+// that of the first Start-menu target that is a program, else the
+// uninstaller's.
+static void ComposeDisplayIcon(char* icon)
+{
+    if (ConfigTextIsUsable(Config.RunAfterInstall) && Config.RunAfterInstall[0] != '\0' &&
+        FindExistingProgram(icon, Config.RunAfterInstall) != 0)
+        return;
+    int rows = CountShortcutRows(Config.StartMenuShortcuts);
+    for (int row = 0; row < rows; ++row)
+        if (ComposePath(icon, PathBufferSize, InstallDir, Config.StartMenuShortcuts[row].TargetFile) &&
+            TextEndsWithIgnoringCase(icon, ".exe") && IsExistingFile(icon))
+            return;
+    ComposePath(icon, PathBufferSize, InstallDir, UninstallerName);
+}
+
+// KiB of the payload and the installer's own two files, rounded up.
+static DWORD EstimatedSizeInKiB(void)
+{
+    uint64_t bytes = static_cast<uint64_t>(total_size) + uninstaller_size + GetFileSize(UninstallLog, 0);
+    return static_cast<DWORD>((bytes + 1023) / 1024);
 }
 
 // An empty title would make the key path the shared Uninstall key itself,
@@ -179,35 +244,14 @@ static void RegisterUninstallEntry(void)
     WriteLogRecord(RegistryKeyRecordType, keyPath);
     SetTextValue(key, "DisplayName", Config.Title);
     SetTextValue(key, "UninstallString", command);
+    SetTextValue(key, "InstallLocation", InstallDir);
+    char icon[PathBufferSize];
+    ComposeDisplayIcon(icon);
+    SetTextValue(key, "DisplayIcon", icon);
+    SetNumberValue(key, "EstimatedSize", EstimatedSizeInKiB());
+    SetNumberValue(key, "NoModify", 1);
+    SetNumberValue(key, "NoRepair", 1);
     RegCloseKey(key);
-}
-
-static bool IsExistingFile(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The program is the longest leading part of RunAfterInstall, ending at a
-// blank or at its end, that names an existing file under InstallDir by a name
-// the payload could hold (never one that climbs out of it). Quoting
-// it keeps the system from starting "C:\Program.exe" for a folder with blanks;
-// what follows stays as the arguments, as written.
-static bool QuoteExistingProgram(char* command, unsigned capacity, const char* runAfter)
-{
-    unsigned base = TextLength(InstallDir);
-    for (unsigned end = TextLength(runAfter); end > 0; --end) {
-        if (runAfter[end] != ' ' && runAfter[end] != '\0')
-            continue;
-        char program[PathBufferSize];
-        TextCopy(program, sizeof program, InstallDir);
-        if (JudgeTableName(runAfter, end, &SystemLeadBytes) != NameInstallable ||
-            !TextCopyCount(program + base, sizeof program - base, runAfter, end) || !IsExistingFile(program))
-            continue;
-        return TextCopy(command, capacity, "\"") && TextAppend(command, capacity, program) &&
-               TextAppend(command, capacity, "\"") && TextAppend(command, capacity, runAfter + end);
-    }
-    return false;
 }
 
 // A command none of whose leading parts names an installed file starts

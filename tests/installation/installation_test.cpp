@@ -53,6 +53,21 @@ TEST(Installation, DemoInstallsFilesLinksEntryRunsItsProgramAndTheUninstallerRem
     EXPECT_EQ(RegistryText(key, "UninstallString", &type),
               "\"" + installDir + "davirado.exe\"" + std::string(1, '\0'));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    // The list of installed programs: location, size, icon, and no Modify or Repair button.
+    uint64_t bytes = fs::file_size(installDir + "davirado.exe") + fs::file_size(installDir + "davirado.dat");
+    for (const PackedFile& file : layout.files)
+        bytes += file.size;
+    const auto dword = [](uint64_t value) { const DWORD v = static_cast<DWORD>(value); return std::string(reinterpret_cast<const char*>(&v), 4); };
+    const struct { const char* name; std::string data; DWORD type; } values[] = {
+        {"InstallLocation", installDir + std::string(1, '\0'), REG_SZ},
+        {"DisplayIcon", installDir + "Demo Hello\\demo-hello.exe" + std::string(1, '\0'), REG_SZ},
+        {"EstimatedSize", dword((bytes + 1023) / 1024), REG_DWORD},
+        {"NoModify", dword(1), REG_DWORD},
+        {"NoRepair", dword(1), REG_DWORD}};
+    for (const auto& value : values) {
+        EXPECT_EQ(RegistryText(key, value.name, &type), value.data) << value.name;
+        EXPECT_EQ(type, value.type) << value.name;
+    }
 
     // In the data file's order: the Start-menu links, then the desktop's.
     const struct { std::string link, target; } links[] = {
