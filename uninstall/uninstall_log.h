@@ -34,9 +34,11 @@ void WriteLogLine(const char* text);
 // The type character, then the argument as a line.
 void WriteLogRecord(LogRecordType type, const char* argument);
 
-// Creates InstallDir + "davirado.dat" (with any missing folders, replacing an
-// earlier log), keeps it open as UninstallLog and writes `title` (at most 259
-// characters of it) as the first line. False when the file cannot be created.
+// Creates InstallDir + "davirado.dat" (with any missing folders), keeps it
+// open as UninstallLog and writes `title` (at most 259 characters of it) as
+// the first line. An earlier log there whose first line is the same title and
+// whose last line is whole is kept, and appended to, instead; any other is
+// replaced. False when the file cannot be created.
 bool CreateUninstallLog(const char* title);
 
 // Closes UninstallLog if it is open; nothing is buffered, so nothing is lost.

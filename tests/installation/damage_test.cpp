@@ -579,3 +579,59 @@ INSTANTIATE_TEST_SUITE_P(Installers, Damage, ::testing::ValuesIn(AllRows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 }  // namespace
+
+// Installing again into the same folder: the new data file keeps every record
+// of the earlier one, so one uninstall removes both installations' files,
+// also after a second run that stopped half-way.
+struct Reinstall {
+    const char* name;
+    std::string second;      // the installer run the second time
+    bool holdLastFile;       // the earlier run's last file is held open, unshared
+};
+void PrintTo(const Reinstall& r, std::ostream* out) { *out << r.name; }
+class Reinstalls : public ::testing::TestWithParam<Reinstall> {};
+
+// The box the installer ends on, the desktop question answered No.
+std::string InstallInto(const std::string& installer, const std::string& installDir)
+{
+    InstallerRun run(installer, kDamageTitle);
+    if (!run.ChooseFolder(installDir.substr(0, installDir.size() - 1)))
+        return "<no folder dialog>";
+    std::string text = run.AnswerNoOrOk();
+    if (text == kDesktopQuestion)
+        text = run.AnswerNoOrOk();
+    run.ExitCode();
+    return text;
+}
+
+TEST_P(Reinstalls, OneUninstallRemovesWhatEveryInstallationIntoTheFolderMade)
+{
+    const Reinstall& r = GetParam();
+    const std::string installDir = FreshFolder(std::string("reinstall ") + r.name);
+    const std::string key = kUninstallKeys + kDamageTitle;
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    ASSERT_EQ(InstallInto(kInstallers + "damage-setup.exe", installDir), kCompleteText);
+    const std::string firstLog = ReadBytes(installDir + "davirado.dat");
+    const std::string held = installDir + DamageLayout().files.back().name;
+    HANDLE file = r.holdLastFile ? CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                 : INVALID_HANDLE_VALUE;
+    const std::string text = InstallInto(r.second, installDir);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    EXPECT_EQ(text, r.holdLastFile ? CannotCreate(held) : kCompleteText);
+    const std::string log = ReadBytes(installDir + "davirado.dat");
+    EXPECT_EQ(log.substr(0, firstLog.size()), firstLog) << "the earlier records come first";
+    EXPECT_GT(log.size(), firstLog.size());
+
+    EXPECT_EQ(UninstallFromRegistry(kDamageTitle),
+              kDamageTitle + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
+    EXPECT_FALSE(Exists(installDir)) << "nothing of either installation is left";
+    EXPECT_FALSE(KeyExists(key));
+}
+
+// The second run of the same installer stops at the held file; the upgrade
+// has the first file moved into a folder, the old one left behind by it.
+INSTANTIATE_TEST_SUITE_P(Installers, Reinstalls,
+                         ::testing::Values(Reinstall{"WithAFileInUse", kInstallers + "damage-setup.exe", true},
+                                           Reinstall{"UpgradeInPlace", kInstallers + "hostile\\renamed_inside_folders.exe", false}),
+                         [](const ::testing::TestParamInfo<Reinstall>& info) { return std::string(info.param.name); });
