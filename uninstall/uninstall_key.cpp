@@ -24,3 +24,25 @@ bool IsUninstallKeyPath(const char* keyPath)
             return false;
     return true;
 }
+
+// Another installation of the same title elsewhere has made the entry its
+// own since; its uninstall string then names another program.
+bool KeyNamesThisUninstaller(const char* keyPath, const char* installedPath)
+{
+    char expected[UninstallPathSize + 2];
+    char full[UninstallPathSize];
+    DWORD length = GetFullPathNameA(installedPath, sizeof full, full, 0);
+    if (length == 0 || length >= sizeof full || !TextCopy(expected, sizeof expected, "\"") ||
+        !TextAppend(expected, sizeof expected, full) || !TextAppend(expected, sizeof expected, "\""))
+        return false;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    char stored[UninstallPathSize + 3];
+    DWORD size = sizeof stored - 1;
+    const bool read = RegQueryValueExA(key, "UninstallString", 0, 0, reinterpret_cast<BYTE*>(stored), &size) ==
+                      ERROR_SUCCESS;
+    RegCloseKey(key);
+    stored[read && size < sizeof stored ? size : 0] = '\0';
+    return lstrcmpiA(stored, expected) == 0;
+}

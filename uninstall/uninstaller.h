@@ -37,4 +37,9 @@ bool IsProtectedFolder(const char* folder);
 // (any letter case) followed by exactly one non-empty key name.
 bool IsUninstallKeyPath(const char* keyPath);
 
+// True when the key's "UninstallString" is `installedPath`, made absolute and
+// quoted (letter case aside): the entry is this installation's, not that of
+// another copy of the product installed elsewhere since.
+bool KeyNamesThisUninstaller(const char* keyPath, const char* installedPath);
+
 #endif

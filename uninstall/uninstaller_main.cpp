@@ -147,7 +147,7 @@ static bool ConfirmUninstall(const char* title, const char* caption)
     return MessageBoxA(0, question, caption, MB_YESNO) == IDYES;
 }
 
-static void CarryOutRecord(const char* line)
+static void CarryOutRecord(const char* line, const char* installedPath)
 {
     switch (line[0]) {
     case FileRecordType:
@@ -156,7 +156,7 @@ static void CarryOutRecord(const char* line)
         DeleteFileAndEmptyParents(line + 1);
         break;
     case RegistryKeyRecordType:
-        if (IsUninstallKeyPath(line + 1))
+        if (IsUninstallKeyPath(line + 1) && KeyNamesThisUninstaller(line + 1, installedPath))
             RegDeleteKeyA(HKEY_LOCAL_MACHINE, line + 1);
         break;
     }
@@ -164,13 +164,13 @@ static void CarryOutRecord(const char* line)
 
 // The line that comes back with the end flag is carried out too: it is the
 // last record when the file does not end with a line feed.
-static void CarryOutRecords(HANDLE log)
+static void CarryOutRecords(HANDLE log, const char* installedPath)
 {
     char line[LogLineBufferSize];
     bool atEnd;
     do {
         atEnd = ReadLogLine(line, LogLineCapacity, log);
-        CarryOutRecord(line);
+        CarryOutRecord(line, installedPath);
     } while (!atEnd);
 }
 
@@ -199,7 +199,7 @@ static int RemoveInstallation(const char* installedPath)
     if (!ConfirmUninstall(title, caption))
         return ExitDeclined;
     if (!titleIsLastLine)
-        CarryOutRecords(log);
+        CarryOutRecords(log, installedPath);
     DeleteInstalledProgram(installedPath);
     CloseHandle(log);
     DeleteFileAndEmptyParents(logPath);

@@ -635,3 +635,21 @@ INSTANTIATE_TEST_SUITE_P(Installers, Reinstalls,
                          ::testing::Values(Reinstall{"WithAFileInUse", kInstallers + "damage-setup.exe", true},
                                            Reinstall{"UpgradeInPlace", kInstallers + "hostile\\renamed_inside_folders.exe", false}),
                          [](const ::testing::TestParamInfo<Reinstall>& info) { return std::string(info.param.name); });
+
+// A second copy in another folder takes the uninstall entry over; removing
+// the first copy then leaves the second one's entry, which removes it.
+TEST(SecondCopy, RemovingTheFirstCopyKeepsTheEntryOfTheSecond)
+{
+    const std::string first = FreshFolder("first copy"), second = FreshFolder("second copy");
+    const std::string key = kUninstallKeys + kDamageTitle;
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    ASSERT_EQ(InstallInto(kInstallers + "damage-setup.exe", first), kCompleteText);
+    ASSERT_EQ(InstallInto(kInstallers + "damage-setup.exe", second), kCompleteText);
+    const std::string closing = kDamageTitle + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|";
+    EXPECT_EQ(RunUninstaller("\"" + first + "davirado.exe\""), closing);
+    EXPECT_FALSE(Exists(first));
+    EXPECT_TRUE(KeyExists(key)) << "the entry names the second copy";
+    EXPECT_EQ(UninstallFromRegistry(kDamageTitle), closing);
+    EXPECT_FALSE(Exists(second));
+    EXPECT_FALSE(KeyExists(key));
+}

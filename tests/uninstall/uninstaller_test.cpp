@@ -445,7 +445,9 @@ TEST(FirstStage, ATempFolderNamedOutsideTheCodePageGetsTheCopy)
 
 // Paths in a case: "{I}" the install folder (with its backslash), "{K}" the
 // uninstall list's key path (with its backslash), "{LONG}" a file name that
-// makes "{I}long\{LONG}" exactly 259 characters. Keys are marked "key:".
+// makes "{I}long\{LONG}" exactly 259 characters. Keys are marked "key:",
+// their "UninstallString" naming the uninstaller under test, or "key~:",
+// naming one in another folder (another copy's entry by now).
 struct LogCase {
     const char* name;
     const char* made;    // "|"-separated files, folders (ending in "\") and keys made before
@@ -458,11 +460,12 @@ struct LogCase {
 
 const std::string kTitle260(260, 'T');
 
-bool IsKey(const std::string& entry) { return entry.rfind("key:", 0) == 0; }
+bool IsKey(const std::string& entry) { return entry.rfind("key:", 0) == 0 || entry.rfind("key~:", 0) == 0; }
+std::string KeyPath(const std::string& entry) { return entry.substr(entry.find(':') + 1); }
 
 bool Present(const std::string& entry)
 {
-    return IsKey(entry) ? KeyExists(entry.substr(4)) : Exists(entry);
+    return IsKey(entry) ? KeyExists(KeyPath(entry)) : Exists(entry);
 }
 
 class DataFile : public ::testing::TestWithParam<LogCase> {
@@ -471,7 +474,7 @@ protected:
     {
         for (const std::string& entry : List(GetParam().made))
             if (IsKey(entry))
-                RegDeleteTreeA(HKEY_LOCAL_MACHINE, entry.substr(4).c_str());
+                RegDeleteTreeA(HKEY_LOCAL_MACHINE, KeyPath(entry).c_str());
     }
     std::string Expand(std::string text) const
     {
@@ -507,8 +510,9 @@ TEST_P(DataFile, IsCarriedOutRecordByRecord)
     if (c.exitCode != 2)
         ASSERT_TRUE(WriteBytes(dir_ + "davirado.dat", Expand(c.log)));
     for (const std::string& entry : List(c.made))
-        ASSERT_TRUE(IsKey(entry) ? CreateKey(entry.substr(4)) : entry.back() == '\\' ? (MakeFolders(entry), true)
-                                                                                  : WriteBytes(entry, "x"))
+        ASSERT_TRUE(IsKey(entry) ? CreateKey(KeyPath(entry), "UninstallString",
+                                             Quoted(entry[3] == '~' ? root + "Elsewhere\\davirado.exe" : program))
+                                 : entry.back() == '\\' ? (MakeFolders(entry), true) : WriteBytes(entry, "x"))
             << entry;
     SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
 
@@ -549,6 +553,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "Sample\n3Software\\StubkitForeign\\Victim\n3{K}Stubkit Outer\\Inner\n3{K}\n3{K}Stubkit Genuine\n",
                 "Sample", 0, OWN_FILES "key:{K}Stubkit Genuine",
                 "key:Software\\StubkitForeign\\Victim|key:{K}Stubkit Outer\\Inner"},
+        LogCase{"AnEntryAnotherCopyHasTakenIsKept", "key~:{K}Stubkit Taken", "Sample\n3{K}Stubkit Taken\n", "Sample", 0,
+                OWN_FILES, "key~:{K}Stubkit Taken"},
         LogCase{"OtherLineTypesAreSkipped", "{I}a.txt", "Sample\n4{I}a.txt\n {I}a.txt\n\xE9{I}a.txt\n\n", "Sample",
                 0, OWN_FILES, "{I}a.txt"},
         LogCase{"AnsweringNoChangesNothing", "{I}a.txt|key:{K}Stubkit No", "Sample\n0{I}a.txt\n3{K}Stubkit No\n",
