@@ -81,8 +81,25 @@ static void TakeRecord(char* name)
     written_in_file = 0;
 }
 
+// Asked now and then during extraction, the system sees the window alive (a
+// look at the queue serves messages other programs send and resets its
+// hung-window timer), and an uncovered window is repainted. Nothing else is
+// taken from the queue, so the sequence runs on undisturbed.
+void KeepWindowAlive(void)
+{
+    MSG message;
+    PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE);
+    while (PeekMessageA(&message, 0, WM_PAINT, WM_PAINT, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+// Every 64 files: creating one takes about a millisecond or two under Wine.
+static unsigned files_opened;
+
 bool OpenNextFile(void)
 {
+    if ((++files_opened & 63) == 0)
+        KeepWindowAlive();
     if (!NextRecordHeld()) {
         table_short = true;
         return false;

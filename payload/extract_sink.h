@@ -48,4 +48,9 @@ void SinkFinish(void);
 // the counts in the payload lie and the installation is incomplete.
 bool SinkReachedEveryRecord(void);
 
+// Lets the system see the setup window alive and repaints it when uncovered;
+// called between input refills (at most tens of megabytes of output apart)
+// and every 64 files.
+void KeepWindowAlive(void);
+
 #endif

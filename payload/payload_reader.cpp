@@ -79,6 +79,8 @@ int ReadBytes(unsigned char* buffer, int n)
 // the buffer refilled.
 static int FillFromReadBuffer(const unsigned char** bytes)
 {
+    if (read_next == read_end)
+        KeepWindowAlive();
     if (read_next == read_end && !RefillReadBuffer())
         return 0;
     *bytes = read_next;

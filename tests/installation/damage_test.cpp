@@ -7,10 +7,13 @@
 //
 // STUBKIT_STRESS=1 (`make stress`) adds the sweeps: a cut at every 97th byte
 // and a flip of every byte of the header and the stream.
+#include <atomic>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installation_helpers.h"
@@ -52,6 +55,7 @@ struct Case {
     bool holdKept = false;   // the test holds `kept` open without sharing while the installer runs
     bool mayNotStart = false;   // a cut program the system may refuse to start
     DWORD installMs = driver::kDefaultTimeoutMs;   // how long the installation may take
+    bool probeAlive = false;   // the setup window must answer a message within 1 s throughout
 };
 
 struct Row {
@@ -245,6 +249,7 @@ std::vector<Row> LimitRows()
              Case c = Unchanged("TableOf100000FilesAndTheLargestSizeInstalls", "table-setup.exe", "E2E Table");
              c.installDir = FreshFolder("table");
              c.installMs = 400000;
+             c.probeAlive = true;
              return c;
          }},
         {"TableOneBytePastTheLargestIsRefused", [] {
@@ -395,6 +400,38 @@ size_t ExpectLogMatchesDisk(const Case& c, bool complete)
     return listed;
 }
 
+// Sends WM_NULL to the process's setup window every 200 ms, as the system's
+// hung-window check does, and counts the sends not answered within 1 s.
+class AliveProbe {
+public:
+    explicit AliveProbe(DWORD processId)
+        : thread_([this, processId] {
+              while (!stop_) {
+                  HWND window = driver::WaitForWindow(processId, "Mini Setup Window Class", nullptr, 0);
+                  DWORD_PTR result = 0;
+                  if (window && !SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) && IsWindow(window))
+                      ++unanswered_;
+                  Sleep(200);
+              }
+          })
+    {
+    }
+    ~AliveProbe() { Stop(); }
+    int Stop()
+    {
+        if (thread_.joinable()) {
+            stop_ = true;
+            thread_.join();
+        }
+        return unanswered_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> unanswered_{0};
+    std::thread thread_;
+};
+
 class Damage : public ::testing::TestWithParam<Row> {};
 
 // A file cut inside its headers may still start, as something else (Wine
@@ -452,7 +489,10 @@ TEST_P(Damage, NeverCompletesWithoutTheProductAndLeavesWhatItsDataFileLists)
         return;
     }
     ASSERT_TRUE(run.ChooseFolder(c.installDir.substr(0, c.installDir.size() - 1)));
+    std::unique_ptr<AliveProbe> probe(c.probeAlive ? new AliveProbe(run.process.id) : nullptr);
     std::string text = run.AnswerNoOrOk(c.installMs);
+    if (probe)
+        EXPECT_EQ(probe->Stop(), 0) << "sends to the setup window not answered within 1 s during extraction";
     const bool asked = text == kDesktopQuestion;
     if (asked)
         text = run.AnswerNoOrOk();
