@@ -91,9 +91,12 @@ function(stubkit_windows_program target entry)
     endif()
     target_link_options(${target} PRIVATE -Wl,-e,_${entry}@0 -Wl,--enable-stdcall-fixup)
     # Without the DOS stub program the headers of a four-section program fit
-    # one 512-byte block instead of two.
+    # one 512-byte block instead of two. A program laid out by the merged
+    # script also has its resources and relocations moved behind its code
+    # when that saves blocks.
     add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND perl ${CMAKE_SOURCE_DIR}/cmake/compact_pe_headers.pl $<TARGET_FILE:${target}>
+        COMMAND perl ${CMAKE_SOURCE_DIR}/cmake/compact_pe_headers.pl
+            $<$<BOOL:$<TARGET_PROPERTY:STUBKIT_MERGED_SECTIONS>>:--fold> $<TARGET_FILE:${target}>
         VERBATIM)
 endfunction()
 

@@ -104,24 +104,28 @@ bool IsProtectedFolder(const char* folder)
     return false;
 }
 
+static char* DrivePartEnd(char* path)
+{
+    return path[0] != '\0' && path[1] == ':' ? path + 2 : path;
+}
+
+char* FolderPartEnd(char* path)
+{
+    char* end = DrivePartEnd(path);
+    for (char* c = path; *c != '\0'; c += IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0' ? 2 : 1)
+        if (IsSeparator(*c))
+            end = c + 1;
+    return end;
+}
+
 // Replaces `path` with the folder that holds it; false when there is none to
 // remove (no folder part, or only the root).
 static bool TakeParentFolder(char* path)
 {
-    char drive[_MAX_DRIVE];
-    char folder[UninstallPathSize];
-    _splitpath(path, drive, folder, 0, 0);
-    unsigned length = TextLength(folder);
-    if (length == 0 || (length == 1 && IsSeparator(folder[0])))
+    char* end = FolderPartEnd(path);
+    if (end - DrivePartEnd(path) <= 1)
         return false;
-    // Drive and folder are the head of the path up to its last separator, so
-    // the parent is the path cut at that separator. A folder part the runtime
-    // had to shorten does not end there, and then the climb ends rather than
-    // remove a folder the path does not name.
-    char* lastSeparator = path + TextLength(drive) + length - 1;
-    if (!IsSeparator(*lastSeparator))
-        return false;
-    *lastSeparator = '\0';
+    end[-1] = '\0';
     return true;
 }
 

@@ -1,6 +1,6 @@
 // Process entry and the two stages of the uninstaller.
 #include <windows.h>
-#include <stdlib.h>
+#include <objbase.h>
 
 #include "common/argument_vector.h"
 #include "common/bounded_text.h"
@@ -12,7 +12,8 @@ enum {
     DeleteProgramPauseMs = 1000,
     ExitDone = 0,
     ExitDeclined = 1,
-    ExitNoLog = 2
+    ExitNoLog = 2,
+    ExitAlreadyRunning = 3
 };
 
 static const char UninstallCaptionStart[] = "Uninstall ";
@@ -47,10 +48,8 @@ static unsigned ComposeTempCopyPath(wchar_t* copyPath)
         length = GetEnvironmentVariableW(L"TMP", copyPath, UninstallPathSize);
     if (length == 0 || length >= UninstallPathSize)
         return 0;
-    if ((copyPath[length - 1] == '\\' || AppendWide(copyPath, UninstallPathSize, &length, L"\\")) &&
-        AppendWide(copyPath, UninstallPathSize, &length, L"duvozedad.exe"))
-        return length;
-    return 0;
+    const wchar_t* name = L"\\duvozedad.exe";
+    return AppendWide(copyPath, UninstallPathSize, &length, name + (copyPath[length - 1] == '\\')) ? length : 0;
 }
 
 // Writes the copy so that no other program can change, delete or rename it
@@ -108,29 +107,29 @@ static bool RelaunchFromTemp()
         !AppendWide(commandLine, CopyCommandLineSize, &length, arguments[0]) ||
         !AppendWide(commandLine, CopyCommandLineSize, &length, L"\""))
         return false;
-    STARTUPINFOW startup;
-    GetStartupInfoW(&startup);
-    startup.dwFlags |= STARTF_USESHOWWINDOW;
+    // The copy shows its boxes as a program started afresh would. Of the
+    // handles only the one made inheritable, the running uninstaller's
+    // object, passes to it.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWDEFAULT;
     PROCESS_INFORMATION started;
-    return CreateProcessW(0, commandLine, 0, 0, FALSE, CREATE_NEW_CONSOLE, 0, 0, &startup, &started);
+    return CreateProcessW(0, commandLine, 0, 0, TRUE, CREATE_NEW_CONSOLE, 0, 0, &startup, &started);
 }
 
-// The data file lies beside the installed program. _makepath does not check
-// its buffer, so the buffer holds whatever the pieces of a 259-character path
-// can become; a result too long for a path simply fails to open.
-enum { LogPathSize = 2 * UninstallPathSize };
+// The data file lies beside the installed program, in the folder its path
+// names (none for a bare name).
+enum { LogPathSize = UninstallPathSize + sizeof UNINSTALL_LOG_NAME };
 
 static void ComposeLogPath(char* logPath, const char* installedPath)
 {
-    char path[UninstallPathSize];
-    char drive[_MAX_DRIVE];
-    char folder[UninstallPathSize];
-    logPath[0] = '\0';   // a cut path would name another folder: open nothing
-    if (!TextCopy(path, sizeof path, installedPath))
+    if (!TextCopy(logPath, UninstallPathSize, installedPath)) {
+        logPath[0] = '\0';   // a cut path would name another folder: open nothing
         return;
-    _splitpath(path, drive, folder, 0, 0);
-    _makepath(logPath, drive, folder, UNINSTALL_LOG_NAME, 0);
+    }
+    *FolderPartEnd(logPath) = '\0';
+    TextAppend(logPath, LogPathSize, UNINSTALL_LOG_NAME);
 }
 
 static HANDLE OpenLog(const char* logPath)
@@ -147,16 +146,26 @@ static bool ConfirmUninstall(const char* title, const char* caption)
     return MessageBoxA(0, question, caption, MB_YESNO) == IDYES;
 }
 
-static void CarryOutRecord(const char* line, const char* installedPath)
+// What this installation's records are checked against: the installed
+// program's absolute path, and its folder with the closing backslash.
+struct OwnPlace {
+    char program[UninstallPathSize];
+    char folder[UninstallPathSize];
+};
+
+static void CarryOutRecord(const char* line, const OwnPlace& own)
 {
     switch (line[0]) {
-    case FileRecordType:
     case StartMenuShortcutRecordType:
     case DesktopShortcutRecordType:
+        if (!LinkTargetLiesIn(line + 1, own.folder))
+            break;
+        // fall through
+    case FileRecordType:
         DeleteFileAndEmptyParents(line + 1);
         break;
     case RegistryKeyRecordType:
-        if (IsUninstallKeyPath(line + 1) && KeyNamesThisUninstaller(line + 1, installedPath))
+        if (IsUninstallKeyPath(line + 1) && KeyNamesThisUninstaller(line + 1, own.program))
             RegDeleteKeyA(HKEY_LOCAL_MACHINE, line + 1);
         break;
     }
@@ -166,11 +175,18 @@ static void CarryOutRecord(const char* line, const char* installedPath)
 // last record when the file does not end with a line feed.
 static void CarryOutRecords(HANDLE log, const char* installedPath)
 {
+    OwnPlace own;
+    DWORD length = GetFullPathNameA(installedPath, sizeof own.program, own.program, 0);
+    if (length == 0 || length >= sizeof own.program)
+        own.program[0] = '?', own.program[1] = '\0';   // no path starts so: nothing is this installation's
+    TextCopy(own.folder, sizeof own.folder, own.program);
+    *FolderPartEnd(own.folder) = '\0';
+    CoInitialize(0);
     char line[LogLineBufferSize];
     bool atEnd;
     do {
         atEnd = ReadLogLine(line, LogLineCapacity, log);
-        CarryOutRecord(line, installedPath);
+        CarryOutRecord(line, own);
     } while (!atEnd);
 }
 
@@ -180,6 +196,20 @@ static void DeleteInstalledProgram(const char* path)
 {
     for (int attempt = 1; !DeleteFileA(path) && attempt < DeleteProgramAttempts; ++attempt)
         Sleep(DeleteProgramPauseMs);
+}
+
+// Two uninstallers at work on one installation would each carry out the
+// records and leave the program file to the other. The first stage makes
+// the object and the copy inherits it, so it lives until the copy ends; a
+// second stage started by hand is taken to know what it does.
+static bool AnotherUninstallerIsRunning()
+{
+    SECURITY_ATTRIBUTES inherited;
+    inherited.nLength = sizeof inherited;
+    inherited.lpSecurityDescriptor = 0;
+    inherited.bInheritHandle = TRUE;
+    CreateMutexA(&inherited, FALSE, UNINSTALL_LOG_NAME);   // a name no other program uses
+    return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 static int RemoveInstallation(const char* installedPath)
@@ -213,6 +243,10 @@ int Uninstaller(int count, char** arguments)
         return ExitNoLog;
     if (count > 1)
         return RemoveInstallation(arguments[1]);
+    if (AnotherUninstallerIsRunning()) {
+        MessageBoxA(0, "Uninstall is already running.", "Uninstall", MB_OK);
+        return ExitAlreadyRunning;
+    }
     if (RelaunchFromTemp())
         return ExitDone;
     return RemoveInstallation(arguments[0]);

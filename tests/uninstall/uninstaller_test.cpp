@@ -156,6 +156,33 @@ TEST(Climb, StopsAtTheProgramsFolderHoweverTheRecordSpellsIt)
     }
 }
 
+// A link is this installation's when its target lies in the uninstaller's
+// folder; a link of the same name another installation has made since, or a
+// file that is no link, stays.
+TEST(LinkOwner, OnlyALinkIntoTheOwnFolderOrOneAlreadyGoneIsTaken)
+{
+    const std::string root = FreshRoot("link-owner"), own = root + "Vellum\\";
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_TRUE(WriteBytes(root + "not a link.lnk", "installed"));
+    const struct { const char* name; std::string target; bool taken; } cases[] = {
+        {"program", own + "app.exe", true},
+        {"nested", own + "bin\\tool.exe", true},
+        {"other letter case", root + "VELLUM\\app.exe", true},
+        {"folder sharing the start", root + "Vellum2\\app.exe", false},
+        {"parent folder", root + "app.exe", false},
+        {"another drive", "D:\\Vellum\\app.exe", false},
+    };
+    for (const auto& c : cases) {
+        const std::string link = root + c.name + ".lnk";
+        ASSERT_TRUE(testpaths::WriteLink(link, c.target)) << c.name;
+        EXPECT_EQ(LinkTargetLiesIn(link.c_str(), own.c_str()), c.taken) << c.name;
+    }
+    EXPECT_FALSE(LinkTargetLiesIn((root + "not a link.lnk").c_str(), own.c_str()));
+    EXPECT_TRUE(LinkTargetLiesIn((root + "gone.lnk").c_str(), own.c_str()));
+    EXPECT_TRUE(LinkTargetLiesIn((root + "gone\\group\\x.lnk").c_str(), own.c_str()));
+    CoUninitialize();
+}
+
 std::string Box(const std::string& caption, const std::string& text, const char* buttons)
 {
     return caption + "|" + text + "|" + buttons + "\n";
@@ -254,7 +281,8 @@ TEST_P(RealisticInstallation, IsRemovedCompletelyButForTheUsersFolders)
         "1" + group_ + "\\Sample.lnk", "1" + group_ + "\\Read Me.lnk", "2" + desktopLink_};
     std::string log = title + "\n";
     for (const std::string& record : records) {
-        EXPECT_TRUE(WriteBytes(record.substr(1), "installed"));
+        EXPECT_TRUE(record[0] == '0' ? WriteBytes(record.substr(1), "installed")
+                                     : (MakeFolders(group_), testpaths::WriteLink(record.substr(1), dir + "Sample.exe")));
         log += record + "\n";
     }
     ASSERT_TRUE(WriteBytes(dir + "davirado.dat", log + "3" + key_ + "\n"));
@@ -317,6 +345,39 @@ INSTANTIATE_TEST_SUITE_P(
                       RelaunchCase{"BothEmptyWorksInPlace", "", "", nullptr, false, 1},
                       RelaunchCase{"BareNameRemovesNoFolderForTheLog", "Temp", nullptr, "Temp", true, 0}),
     [](const ::testing::TestParamInfo<RelaunchCase>& info) { return std::string(info.param.name); });
+
+// Started twice at once, as a double click too many does: one uninstaller
+// works, the other says so and ends, and the program file goes too.
+TEST(TwoStarts, OneUninstallsTheOtherSaysItIsAlreadyRunning)
+{
+    const std::string root = FreshRoot("two-starts"), dir = root + "Product\\", program = dir + "davirado.exe";
+    const std::string title = "Stubkit Twice", key = kUninstallKeys + title;
+    ASSERT_TRUE(WriteBytes(dir + "a.txt", "installed") && CopyFileA(kBuilt.c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(dir + "davirado.dat", title + "\n0" + dir + "a.txt\n3" + key + "\n"));
+    ASSERT_TRUE(CreateKey(key, "UninstallString", Quoted(program)));
+    MakeFolders(root + "Temp\\");
+    SetEnvironmentVariableA("TEMP", (root + "Temp").c_str());
+    driver::StartedProcess first, second;
+    ASSERT_TRUE(driver::Start(Quoted(program), &first) && driver::Start(Quoted(program), &second));
+
+    HWND busy = driver::WaitForWindow(0, driver::kMessageBoxClass, "Uninstall");
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(driver::MessageBoxText(busy), "Uninstall is already running.");
+    EXPECT_EQ(driver::MessageBoxButtons(busy), std::vector<int>{IDOK});
+    EXPECT_TRUE(driver::PressButton(busy, IDOK));
+    HWND question = driver::WaitForWindow(0, driver::kMessageBoxClass, ("Uninstall " + title).c_str());
+    ASSERT_TRUE(question);
+    EXPECT_TRUE(driver::PressButton(question, IDYES) && driver::WaitUntilClosed(question));
+    driver::SeenBox closing;
+    ASSERT_TRUE(driver::AnswerMessageBox(0, IDOK, &closing));
+    EXPECT_EQ(closing.text, "Uninstall Complete.");
+    DWORD code = 0;
+    EXPECT_TRUE(driver::WaitForExit(&first, &code) && driver::WaitForExit(&second, &code));
+    for (DWORD start = GetTickCount(); Exists(dir) && GetTickCount() - start < 15000;)
+        Sleep(200);
+    EXPECT_FALSE(Exists(dir)) << "the program file and its folder are gone";
+    EXPECT_FALSE(KeyExists(key));
+}
 
 // The first stage copies the file that argument 0 names. Here that is no
 // program, so the copy cannot start: the work is then done in place rather

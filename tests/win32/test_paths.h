@@ -97,6 +97,27 @@ struct ShellFolderRedirect {
     bool had = false;
 };
 
+// Saves a link at `path` to `target`, as the shell's link object writes it.
+inline bool WriteLink(const std::string& path, const std::string& target)
+{
+    WCHAR widePath[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH);
+    const HRESULT com = CoInitialize(nullptr);
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    const bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                                  reinterpret_cast<void**>(&link))) &&
+                       SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                       SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(file->Save(widePath, TRUE));
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return saved;
+}
+
 // A link file as the shell's link object reads it: "target|arguments|icon,index";
 // "<unreadable>" when it cannot be loaded.
 inline std::string ReadLink(const std::string& path)

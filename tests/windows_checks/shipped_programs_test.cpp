@@ -100,20 +100,18 @@ ManifestOutline OutlineXml(const std::vector<std::uint8_t>& xml)
     return state.outline;
 }
 
-// Highest available rights without virtualization, every system from Vista on
-// declared supported, system DPI awareness, and no dependency on version 6 of
+// Highest available rights without virtualization, every system from 7 on
+// declared supported (Vista reads no such list, and a later system picks the
+// newest one it knows), system DPI awareness, and no dependency on version 6 of
 // the common controls.
 const std::vector<std::string> kManifestOutline = {
     "urn:schemas-microsoft-com:asm.v1 assembly manifestVersion=1.0",
     "  urn:schemas-microsoft-com:asm.v3 trustInfo",
     "    urn:schemas-microsoft-com:asm.v3 security",
     "      urn:schemas-microsoft-com:asm.v3 requestedPrivileges",
-    "        urn:schemas-microsoft-com:asm.v3 requestedExecutionLevel level=highestAvailable "
-    "uiAccess=false",
+    "        urn:schemas-microsoft-com:asm.v3 requestedExecutionLevel level=highestAvailable",
     "  urn:schemas-microsoft-com:compatibility.v1 compatibility",
     "    urn:schemas-microsoft-com:compatibility.v1 application",
-    "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
-    "Id={e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
     "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
     "Id={35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
     "      urn:schemas-microsoft-com:compatibility.v1 supportedOS "
