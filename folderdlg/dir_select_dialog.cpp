@@ -59,11 +59,31 @@ static void OnInitDialog(HWND dialog, DirSelectState* state)
     SetDlgItemTextA(dialog, IDC_PATH_EDIT, state->edited_path);
 }
 
+// Windows drops the blanks and dots that end a folder's name, so the files
+// would land in another folder than the one typed: such a name is refused.
+// "." and ".." step, and stay allowed. No trail byte of a double-byte
+// character is a blank or a dot, so the bytes are read one by one.
+static bool KeepsEveryFolderName(const char* path)
+{
+    const char* start = path;
+    for (const char* c = path;; ++c) {
+        if (*c != '\0' && *c != '\\' && *c != '/')
+            continue;
+        const int length = static_cast<int>(c - start);
+        const bool steps = (length == 1 && start[0] == '.') || (length == 2 && start[0] == '.' && start[1] == '.');
+        if (length > 0 && (c[-1] == ' ' || c[-1] == '.') && !steps)
+            return false;
+        if (*c == '\0')
+            return true;
+        start = c + 1;
+    }
+}
+
 void UpdateOkButton(HWND dialog)
 {
     char text[DialogPathSize];
     GetDlgItemTextA(dialog, IDC_PATH_EDIT, text, sizeof text);
-    EnableWindow(GetDlgItem(dialog, IDC_OK_BUTTON), text[0] != '\0');
+    EnableWindow(GetDlgItem(dialog, IDC_OK_BUTTON), text[0] != '\0' && KeepsEveryFolderName(text));
 }
 
 static void OnCommand(HWND dialog, int id, int notification)

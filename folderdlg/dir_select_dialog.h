@@ -25,7 +25,8 @@ int RunDirSelectDialog(HWND owner, char* path, int capacity);
 // The dialog procedure: WM_INITDIALOG, WM_COMMAND and the tree's WM_NOTIFY.
 INT_PTR CALLBACK DirSelectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Enables OK exactly when the path edit box holds some text.
+// Enables OK exactly when the path edit box holds some text and no folder
+// name in it ends in a blank or a dot ("." and ".." aside).
 void UpdateOkButton(HWND dialog);
 
 // Selects and opens the tree items along `path` (components separated by

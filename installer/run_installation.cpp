@@ -68,16 +68,17 @@ static void ProposeFolder(char* folder)
         folder[0] = '\0';
 }
 
-// '/' separates folders on Windows too; the installer makes them at '\\'.
-// False when the backslash that ends InstallDir does not fit.
+// The chosen folder as the system resolves it: a relative one below the
+// installer's current folder, '/' a separator as '\\' is, "." and ".."
+// stepped. Everything written and registered then names it absolutely, so
+// the uninstaller started from the list of installed programs finds it.
+// False when the full path with its closing backslash does not fit.
 static bool SetInstallDir(const char* chosen)
 {
-    TextCopy(InstallDir, sizeof InstallDir, chosen);
-    for (char* c = InstallDir; *c != '\0'; c += IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0' ? 2 : 1)
-        if (*c == '/')
-            *c = '\\';
-    unsigned length = TextLength(InstallDir);
-    return (length != 0 && InstallDir[length - 1] == '\\') || TextAppend(InstallDir, sizeof InstallDir, "\\");
+    DWORD length = GetFullPathNameA(chosen, sizeof InstallDir, InstallDir, 0);
+    if (length == 0 || length >= sizeof InstallDir)
+        return false;
+    return InstallDir[length - 1] == '\\' || TextAppend(InstallDir, sizeof InstallDir, "\\");
 }
 
 // The carried image is decoded straight into davirado.exe; the decoder runs
@@ -305,6 +306,9 @@ static void ReportCompletion(void)
 {
     // The user may have closed the setup window during the wait.
     HWND owner = IsWindow(SetupWindow) ? SetupWindow : 0;
+    if (ShortcutFolderUnnamed)
+        MessageBoxA(owner, "Some shortcuts could not be created: the name of their folder cannot be written "
+                           "in this system's code page.", SetupCaption, MB_OK);
     MessageBoxA(owner, "Installation Complete.", SetupCaption, MB_OK);
 }
 

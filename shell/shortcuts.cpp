@@ -20,10 +20,22 @@ struct ShortcutRequest {
     const char* linkName;       // relative to the special folder, used unchanged
 };
 
+bool ShortcutFolderUnnamed = false;
+
+// The wide path in the code page, exactly: a name with characters the code
+// page cannot hold (a user's name, say) would come out replaced or mapped to
+// look-alikes, naming another folder.
+static bool NarrowExactly(const WCHAR* wide, char* narrow)
+{
+    BOOL changed = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, narrow, PathBufferSize, 0, &changed) &&
+           !changed;
+}
+
 // The special folder's path followed by a backslash. The item list the shell
-// hands out is ours to free. A folder whose name the code page cannot hold
-// (a user's name, say) counts as not found: its narrow spelling, with
-// characters replaced or mapped to look-alikes, would name another folder.
+// hands out is ours to free. A folder the code page cannot name is reached
+// by its short name, which the data file can then hold and the uninstaller
+// open; without one the shortcut is skipped and ShortcutFolderUnnamed set.
 static bool FindSpecialFolder(HWND owner, int specialFolder, char* folder)
 {
     LPITEMIDLIST items;
@@ -32,10 +44,16 @@ static bool FindSpecialFolder(HWND owner, int specialFolder, char* folder)
     WCHAR wideFolder[MAX_PATH];
     const BOOL found = SHGetPathFromIDListW(items, wideFolder);
     CoTaskMemFree(items);
-    BOOL changed = FALSE;
-    return found &&
-           WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wideFolder, -1, folder, PathBufferSize, 0, &changed) &&
-           !changed && TextAppend(folder, PathBufferSize, "\\");
+    if (!found)
+        return false;
+    if (!NarrowExactly(wideFolder, folder)) {
+        const DWORD length = GetShortPathNameW(wideFolder, wideFolder, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH || !NarrowExactly(wideFolder, folder)) {
+            ShortcutFolderUnnamed = true;
+            return false;
+        }
+    }
+    return TextAppend(folder, PathBufferSize, "\\");
 }
 
 // Makes the group folder, one level only: a nested group appears only when

@@ -9,6 +9,10 @@
 
 #include <windows.h>
 
+// Set when a shortcut was skipped because its special folder has a name the
+// system's code page cannot hold, not even as a short name.
+extern bool ShortcutFolderUnnamed;
+
 // A link at Programs folder + `relativeLinkPath` (ProgramGroup + "\" +
 // LinkName) to `target`, with the target's first icon; appends a "1" record.
 void CreateProgramsShortcut(HWND owner, const char* target, const char* relativeLinkPath);

@@ -39,7 +39,10 @@ static bool IsSeparator(char c)
 // trailing separator ("C:" for a drive root). False for a path that is not on
 // a drive (\\?\, \??\, \\.\ and UNC forms, which name folders in ways this
 // cannot compare), for a component ending in a dot or blank (the system drops
-// those and reaches another folder), and for a path that does not fit.
+// those and reaches another folder), for a '?' (the system's spelling of a
+// character the code page cannot hold) or a '~' (a short name, which the
+// shell never reports a folder by, as the installer logs links under a
+// folder the code page cannot name), and for a path that does not fit.
 static bool ComposeCanonicalPath(const char* folder, char* canonical)
 {
     char full[UninstallPathSize];
@@ -59,7 +62,7 @@ static bool ComposeCanonicalPath(const char* folder, char* canonical)
         char* component = out;
         *out++ = '\\';
         for (; *c != '\0' && *c != '\\'; ++c) {
-            if (*c == '?')
+            if (*c == '?' || *c == '~')
                 return false;
             *out++ = *c;
         }

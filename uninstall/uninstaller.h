@@ -37,7 +37,8 @@ char* FolderPartEnd(char* path);
 // the spelling of the path (relative, ".", "..", doubled or trailing
 // separators, forward slashes) do not matter. Also true for any path it cannot
 // compare: \?\, \??\, \.\ and UNC forms, a component ending in a dot or
-// blank, or a path too long.
+// blank, a '?' or '~' (a character the code page lacks, a short name), or a
+// path too long.
 bool IsProtectedFolder(const char* folder);
 
 // True when `text` begins with `prefix` (shorter than UninstallPathSize),

@@ -456,10 +456,16 @@ TEST_F(DirSelectDialog, ShowsFivePicturesCollapsesAndExpandsWritesTheSelectedPat
     EXPECT_EQ(Lower(open.EditText()), "c:\\program files\\");
     SendMessageA(open.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(drive));
     EXPECT_EQ(open.EditText(), "C:\\");
-    Type(open, "");
-    EXPECT_FALSE(open.OkEnabled());
-    Type(open, "D");
-    EXPECT_TRUE(open.OkEnabled());
+    // Empty text, and folder names Windows would strip to another folder.
+    const struct { const char* typed; bool accepted; } typings[] = {
+        {"", false},         {"D", true},           {"C:\\Apps ", false},       {"C:\\Apps.", false},
+        {"C:\\Apps.\\Sub", false}, {"C:/Apps /Sub", false}, {"C:\\Apps\\", true},   {"C:\\a.b\\..\\.\\c", true},
+        {"Rel\\Tarn", true},  {"C:\\...", false},       {"C:\\ Apps", true},
+    };
+    for (const auto& t : typings) {
+        Type(open, t.typed);
+        EXPECT_EQ(open.OkEnabled(), t.accepted) << t.typed;
+    }
 }
 
 }  // namespace

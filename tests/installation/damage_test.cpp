@@ -631,15 +631,16 @@ struct Reinstall {
 void PrintTo(const Reinstall& r, std::ostream* out) { *out << r.name; }
 class Reinstalls : public ::testing::TestWithParam<Reinstall> {};
 
-// The box the installer ends on, the desktop question answered No.
-std::string InstallInto(const std::string& installer, const std::string& installDir)
+// The box the installer ends on, the desktop question answered with `desktop`.
+std::string InstallInto(const std::string& installer, const std::string& installDir,
+                        const std::string& title = kDamageTitle, int desktop = IDNO)
 {
-    InstallerRun run(installer, kDamageTitle);
+    InstallerRun run(installer, title);
     if (!run.ChooseFolder(installDir.substr(0, installDir.size() - 1)))
         return "<no folder dialog>";
     std::string text = run.AnswerNoOrOk();
     if (text == kDesktopQuestion)
-        text = run.AnswerNoOrOk();
+        text = desktop == IDNO ? run.AnswerNoOrOk() : (run.Answer(desktop), run.AnswerNoOrOk());
     run.ExitCode();
     return text;
 }
@@ -676,20 +677,29 @@ INSTANTIATE_TEST_SUITE_P(Installers, Reinstalls,
                                            Reinstall{"UpgradeInPlace", kInstallers + "hostile\\renamed_inside_folders.exe", false}),
                          [](const ::testing::TestParamInfo<Reinstall>& info) { return std::string(info.param.name); });
 
-// A second copy in another folder takes the uninstall entry over; removing
-// the first copy then leaves the second one's entry, which removes it.
-TEST(SecondCopy, RemovingTheFirstCopyKeepsTheEntryOfTheSecond)
+// A second copy in another folder takes the uninstall entry and the links
+// of the same names over; removing the first copy then leaves them to the
+// second one, which removes them.
+TEST(SecondCopy, RemovingTheFirstCopyKeepsTheLinksAndEntryOfTheSecond)
 {
+    const std::string title = "E2E Links", installer = kInstallers + "links-setup.exe";
     const std::string first = FreshFolder("first copy"), second = FreshFolder("second copy");
-    const std::string key = kUninstallKeys + kDamageTitle;
+    const std::string key = kUninstallKeys + title;
+    const std::string group = ShellFolder(CSIDL_PROGRAMS) + "\\GROUP-PLACEHOLDER\\";
+    const std::string links[] = {group + "a.lnk", group + "ab.lnk",
+                                 ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\E2E Links Desktop.lnk"};
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
-    ASSERT_EQ(InstallInto(kInstallers + "damage-setup.exe", first), kCompleteText);
-    ASSERT_EQ(InstallInto(kInstallers + "damage-setup.exe", second), kCompleteText);
-    const std::string closing = kDamageTitle + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|";
+    ASSERT_EQ(InstallInto(installer, first, title, IDYES), kCompleteText);
+    ASSERT_EQ(InstallInto(installer, second, title, IDYES), kCompleteText);
+    const std::string closing = title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|";
     EXPECT_EQ(RunUninstaller("\"" + first + "davirado.exe\""), closing);
     EXPECT_FALSE(Exists(first));
     EXPECT_TRUE(KeyExists(key)) << "the entry names the second copy";
-    EXPECT_EQ(UninstallFromRegistry(kDamageTitle), closing);
+    for (const std::string& link : links)
+        EXPECT_EQ(testpaths::ReadLink(link).rfind(second, 0), 0u) << link << " points into the second copy";
+    EXPECT_EQ(UninstallFromRegistry(title), closing);
     EXPECT_FALSE(Exists(second));
+    EXPECT_FALSE(Exists(group));
+    EXPECT_FALSE(Exists(links[2]));
     EXPECT_FALSE(KeyExists(key));
 }

@@ -234,12 +234,13 @@ inline void ExpectProductInstalled(const InstallerLayout& layout, const std::str
     }
 }
 
-// Starts an uninstaller with `command` and answers its question and closing
-// box; returns their texts.
-inline std::string RunUninstaller(const std::string& command)
+// Starts an uninstaller with `command` (in `directory`, else the test's
+// current folder) and answers its question and closing box; returns their
+// texts.
+inline std::string RunUninstaller(const std::string& command, const char* directory = nullptr)
 {
     driver::StartedProcess first;
-    if (!driver::Start(command, &first))
+    if (!driver::Start(command, &first, directory))
         return "<not started>";
     std::string texts;
     for (int button : {IDYES, IDOK}) {
@@ -252,13 +253,16 @@ inline std::string RunUninstaller(const std::string& command)
     return texts;
 }
 
-// The uninstaller as the list of installed programs starts it.
+// The uninstaller as the list of installed programs starts it: from the
+// system folder.
 inline std::string UninstallFromRegistry(const std::string& title)
 {
     DWORD type = 0;
     std::string command = RegistryText(kUninstallKeys + title, "UninstallString", &type);
     command.resize(command.size() - 1);
-    return RunUninstaller(command);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    return RunUninstaller(command, system);
 }
 
 }  // namespace installation

@@ -113,6 +113,66 @@ TEST(Installation, WithoutShortcutRowsOrDesktopYesOnlyFilesAndEntryAreRecordedAn
     }
 }
 
+// A folder typed relative to the installer's current folder ("C:\\"), or
+// with forward slashes, is installed and registered by its absolute path,
+// so the list of installed programs can start the uninstaller.
+TEST(Installation, ATypedRelativeOrForwardSlashFolderIsRegisteredAbsolutely)
+{
+    const std::string title = "E2E Plain", installer = kInstallers + "plain-setup.exe";
+    const InstallerLayout layout = ReadLayout(installer, title);
+    const struct { const char* typed; const char* folder; } rows[] = {
+        {"e2e run\\typed\\Rel\\Tarn", "C:\\e2e run\\typed\\Rel\\Tarn\\"},
+        {"C:/e2e run/typed/NewTop/./Deep", "C:\\e2e run\\typed\\NewTop\\Deep\\"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        FreshFolder("typed");
+        EXPECT_EQ(InstallCompletely(installer, title, row.typed, IDNO), 0u);
+        ExpectProductInstalled(layout, row.folder);
+        DWORD type = 0;
+        EXPECT_EQ(RegistryText(kUninstallKeys + title, "UninstallString", &type),
+                  "\"" + std::string(row.folder) + "davirado.exe\"" + std::string(1, '\0'));
+        EXPECT_EQ(UninstallFromRegistry(title),
+                  title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
+        EXPECT_FALSE(Exists("C:\\e2e run\\typed"));
+        EXPECT_FALSE(KeyExists(kUninstallKeys + title));
+    }
+}
+
+// A desktop whose name the code page cannot hold (Cyrillic on a 1252
+// system) still gets its link, made and logged under the folder's short
+// name, and the uninstaller removes it there and keeps the desktop.
+TEST(Installation, ADesktopNamedOutsideTheCodePageGetsItsLinkByTheShortName)
+{
+    const std::string title = "E2E Links", installer = kInstallers + "links-setup.exe";
+    const std::wstring desktop = L"C:\\e2e run\\\u0420\u0430\u0431\u043e\u0447\u0438\u0439 \u0441\u0442\u043e\u043b";
+    const std::wstring link = desktop + L"\\E2E Links Desktop.lnk";
+    const std::string installDir = FreshFolder("cyrillic desktop");
+    CreateDirectoryW(desktop.c_str(), nullptr);
+    testpaths::ShellFolderRedirect redirect("Desktop", desktop);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kUninstallKeys + title).c_str());
+
+    InstallerRun run(installer, title);
+    ASSERT_TRUE(run.ChooseFolder(installDir.substr(0, installDir.size() - 1)));
+    EXPECT_EQ(run.Answer(IDYES), kDesktopQuestion);
+    EXPECT_EQ(run.Answer(IDOK), kCompleteText) << "no box about shortcuts comes first";
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_NE(GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::string log = ReadBytes(installDir + "davirado.dat");
+    const size_t record = log.find("\n2");
+    ASSERT_NE(record, std::string::npos) << log;
+    const std::string logged = log.substr(record + 2, log.find('\n', record + 1) - record - 2);
+    EXPECT_EQ(logged.find('?'), std::string::npos) << logged;
+    EXPECT_EQ(testpaths::ReadLink(logged), installDir + "docs\\User Guide.txt||" + installDir + "docs\\User Guide.txt,0");
+
+    EXPECT_EQ(UninstallFromRegistry(title),
+              title + " will be uninstalled. Do you wish to continue?|Uninstall Complete.|");
+    EXPECT_EQ(GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(desktop.c_str()), INVALID_FILE_ATTRIBUTES) << "the desktop itself stays";
+    EXPECT_FALSE(Exists(installDir));
+    RemoveDirectoryW(desktop.c_str());
+}
+
 // By "Installation Complete." the installer has closed every handle it opened
 // for the installation: the files it wrote, their times, the data file and
 // the registry key. Held, a file could not be opened without sharing; the key

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -84,6 +85,13 @@ struct ShellFolderRedirect {
         if (name)
             RegSetKeyValueA(HKEY_CURRENT_USER, kKey, name, REG_SZ, folder.c_str(), folder.size() + 1);
     }
+    // A folder the code page need not hold.
+    ShellFolderRedirect(const char* name, const std::wstring& folder) : ShellFolderRedirect(name, std::string())
+    {
+        std::wstring wideName(name, name + std::strlen(name));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kWideKey, wideName.c_str(), REG_SZ, folder.c_str(),
+                        static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    }
     ~ShellFolderRedirect()
     {
         if (name)
@@ -91,6 +99,7 @@ struct ShellFolderRedirect {
                 : RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, name);
     }
     static constexpr const char* kKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static constexpr const wchar_t* kWideKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     const char* name;
     DWORD type = 0, size = 1024;
     char saved[1024];
