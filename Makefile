@@ -120,6 +120,8 @@ bench: build
 		bench/extract-bench.sh build/host/bench-extract $(STUBKIT) build/win32/tests/extract/extract-probe.exe && \
 		bench/install-bench.sh build/host/bench-install $(STUBKIT) build/win32/bench/win32/install-timer.exe \
 			build/win32/installer/setup-stub.exe $(INSTALL_BENCH_RUNS) && \
+		bench/alive-bench.sh build/host/bench-alive $(STUBKIT) build/win32/bench/win32/install-timer.exe \
+			build/win32/installer/setup-stub.exe && \
 		$(MAKE) bench-dialog DIALOG_TIMER="$(WINE_RUN) build/win32/bench/win32/dialog-timer.exe"; \
 	else \
 		echo "bench: this machine cannot run 32-bit programs: no extraction or install rows;" \

@@ -5,6 +5,11 @@
 //       the folder dialog and presses OK, answers No to the desktop question
 //       and OK to "Installation Complete.". Prints the seconds from the press
 //       of OK to the completion box.
+//   install-timer probe INSTALLER FOLDER
+//       As drive, while a second thread sends WM_NULL to the setup window
+//       every 200 ms with a 1 s timeout, as the system's hung-window check
+//       does. Prints the seconds, the sends, the sends left unanswered and
+//       the slowest answer in milliseconds.
 //   install-timer silent COMMAND-LINE
 //       Runs a silent installer and prints the seconds from its start to its
 //       end; its exit code must be 0.
@@ -184,7 +189,42 @@ bool WaitForCompletion(DWORD processId, HWND dialog, HWND* completion)
     }
 }
 
-int Drive(const char* installer, const char* folder)
+// The probe's thread and what it saw, from the press of OK to the completion box.
+struct Probe {
+    DWORD processId;
+    volatile LONG stop;
+    LONG sends, unanswered;
+    DWORD slowestMs;
+};
+
+DWORD WINAPI ProbeSetupWindow(void* parameter)
+{
+    Probe* probe = static_cast<Probe*>(parameter);
+    while (!probe->stop) {
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, "Mini Setup Window Class", nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == probe->processId)
+                break;
+        }
+        if (window) {
+            DWORD_PTR result = 0;
+            const DWORD start = GetTickCount();
+            const bool answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+            const DWORD took = GetTickCount() - start;
+            ++probe->sends;
+            if (!answered && IsWindow(window))
+                ++probe->unanswered;
+            if (took > probe->slowestMs)
+                probe->slowestMs = took;
+        }
+        Sleep(200);
+    }
+    return 0;
+}
+
+int Drive(const char* installer, const char* folder, bool probed)
 {
     char commandLine[MAX_PATH + 3];
     if (!TextCopy(commandLine, sizeof commandLine, "\"") || !TextAppend(commandLine, sizeof commandLine, installer) ||
@@ -211,6 +251,10 @@ int Drive(const char* installer, const char* folder)
     if (!SetFolder(dialog, folder))
         return Fail("cannot type the folder into the folder dialog", &process);
 
+    Probe probe = {process.dwProcessId, 0, 0, 0, 0};
+    HANDLE prober = probed ? CreateThread(nullptr, 0, ProbeSetupWindow, &probe, 0, nullptr) : nullptr;
+    if (probed && !prober)
+        return Fail("cannot start the probe", &process);
     Clock clock;
     StartClock(&clock);
     if (!Press(dialog, kFolderOkId) || !WaitUntilGone(dialog))
@@ -219,11 +263,19 @@ int Drive(const char* installer, const char* folder)
     if (!WaitForCompletion(process.dwProcessId, dialog, &completion))
         return Fail("no \"Installation Complete.\" box", &process);
     const double seconds = SecondsSince(&clock);
+    if (prober) {
+        probe.stop = 1;
+        WaitForSingleObject(prober, INFINITE);
+        CloseHandle(prober);
+    }
 
     Press(completion, IDOK);
     if (!EndedWithZero(&process))
         return Fail("the installer did not end with exit code 0", nullptr);
-    printf("%.3f\n", seconds);
+    if (probed)
+        printf("%.3f %ld %ld %lu\n", seconds, probe.sends, probe.unanswered, probe.slowestMs);
+    else
+        printf("%.3f\n", seconds);
     return 0;
 }
 
@@ -244,10 +296,10 @@ int RunSilently(const char* commandLine)
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && lstrcmpA(argv[1], "drive") == 0)
-        return Drive(argv[2], argv[3]);
+    if (argc == 4 && (lstrcmpA(argv[1], "drive") == 0 || lstrcmpA(argv[1], "probe") == 0))
+        return Drive(argv[2], argv[3], lstrcmpA(argv[1], "probe") == 0);
     if (argc == 3 && lstrcmpA(argv[1], "silent") == 0)
         return RunSilently(argv[2]);
-    fprintf(stderr, "usage: install-timer drive INSTALLER FOLDER | install-timer silent COMMAND-LINE\n");
+    fprintf(stderr, "usage: install-timer drive|probe INSTALLER FOLDER | install-timer silent COMMAND-LINE\n");
     return 64;
 }
