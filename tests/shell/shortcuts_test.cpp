@@ -141,9 +141,10 @@ TEST_F(Shortcuts, EachRowMakesItsLinkWithTargetArgumentsAndIconAndRecordsItBefor
 }
 
 // A Programs folder whose name the code page cannot hold ("Łódź"): its narrow
-// spelling would be a look-alike ("Lodz") that may well exist. No link is
-// made in either, and none is recorded.
-TEST_F(Shortcuts, AProgramsFolderOutsideTheCodePageGetsNoLinkAndNoRecord)
+// spelling would be a look-alike ("Lodz") that may well exist. The link is
+// made in the real folder, reached and recorded by its short name; the
+// look-alike stays untouched.
+TEST_F(Shortcuts, AProgramsFolderOutsideTheCodePageGetsItsLinkByTheShortNameNotTheLookAlike)
 {
     const std::wstring top = L"C:\\stubkit \u0141\u00f3d\u017a", real = top + L"\\Programs";
     const std::string lookAlike = "C:\\stubkit Lodz\\Programs";
@@ -154,12 +155,19 @@ TEST_F(Shortcuts, AProgramsFolderOutsideTheCodePageGetsNoLinkAndNoRecord)
     DWORD type = 0, size = sizeof saved;
     const bool had = !RegGetValueW(HKEY_CURRENT_USER, key, L"Programs", RRF_RT_ANY | RRF_NOEXPAND, &type, saved, &size);
     RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Programs", REG_SZ, real.c_str(), DWORD((real.size() + 1) * 2));
-    CreateProgramsShortcut(nullptr, (std::string(InstallDir) + "readme.txt").c_str(),
-                           (kOurs + " Group\\Read me.lnk").c_str());
+    const std::string target = std::string(InstallDir) + "readme.txt";
+    CreateProgramsShortcut(nullptr, target.c_str(), (kOurs + " Group\\Read me.lnk").c_str());
     had ? RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Programs", type, saved, size)
         : RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Programs");
-    EXPECT_EQ(GetFileSize(UninstallLog, nullptr), sizeof "Korvan Suite\n" - 1) << "a record was written";
-    EXPECT_TRUE(fs::is_empty(fs::path(real)));
+    CloseUninstallLog();
+    const std::string log = ReadBytes(std::string(InstallDir) + "davirado.dat");
+    ASSERT_EQ(log.rfind("Korvan Suite\n1", 0), 0u) << log;
+    const std::string linkPath = log.substr(sizeof "Korvan Suite\n1" - 1, log.size() - sizeof "Korvan Suite\n1");
+    EXPECT_EQ(linkPath.find('?'), std::string::npos) << linkPath;
+    EXPECT_EQ(ReadLink(linkPath), target + "||" + target + ",0");
+    EXPECT_NE(GetFileAttributesW((real + L"\\" + std::wstring(kOurs.begin(), kOurs.end()) + L" Group\\Read me.lnk").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(ShortcutFolderUnnamed);
     EXPECT_TRUE(fs::is_empty(lookAlike));
     std::error_code ignored;
     fs::remove_all(fs::path(top), ignored);
