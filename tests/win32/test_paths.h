@@ -106,25 +106,35 @@ struct ShellFolderRedirect {
     bool had = false;
 };
 
-// Saves a link at `path` to `target`, as the shell's link object writes it.
-inline bool WriteLink(const std::string& path, const std::string& target)
+// Runs `use(link, file, widePath)` on a fresh shell link object for the link
+// file at `path`, COM brought up around it; false when there is no object.
+template <typename Use>
+bool WithShellLink(const std::string& path, Use use)
 {
     WCHAR widePath[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH);
     const HRESULT com = CoInitialize(nullptr);
     IShellLinkA* link = nullptr;
     IPersistFile* file = nullptr;
-    const bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                                  reinterpret_cast<void**>(&link))) &&
-                       SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                       SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(file->Save(widePath, TRUE));
+    const bool used = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                                 reinterpret_cast<void**>(&link))) &&
+                      SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                      use(link, file, widePath);
     if (file)
         file->Release();
     if (link)
         link->Release();
     if (SUCCEEDED(com))
         CoUninitialize();
-    return saved;
+    return used;
+}
+
+// Saves a link at `path` to `target`, as the shell's link object writes it.
+inline bool WriteLink(const std::string& path, const std::string& target)
+{
+    return WithShellLink(path, [&](IShellLinkA* link, IPersistFile* file, const WCHAR* widePath) {
+        return SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(file->Save(widePath, TRUE));
+    });
 }
 
 // A link file as the shell's link object reads it: "target|arguments|icon,index";
@@ -132,28 +142,17 @@ inline bool WriteLink(const std::string& path, const std::string& target)
 inline std::string ReadLink(const std::string& path)
 {
     std::string contents = "<unreadable>";
-    WCHAR widePath[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH);
-    const HRESULT com = CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-        SUCCEEDED(file->Load(widePath, STGM_READ))) {
+    WithShellLink(path, [&](IShellLinkA* link, IPersistFile* file, const WCHAR* widePath) {
+        if (FAILED(file->Load(widePath, STGM_READ)))
+            return false;
         char target[MAX_PATH] = "", arguments[MAX_PATH] = "", icon[MAX_PATH] = "";
         int iconIndex = -1;
         link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
         link->GetArguments(arguments, MAX_PATH);
         link->GetIconLocation(icon, MAX_PATH, &iconIndex);
         contents = std::string(target) + "|" + arguments + "|" + icon + "," + std::to_string(iconIndex);
-    }
-    if (file)
-        file->Release();
-    if (link)
-        link->Release();
-    if (SUCCEEDED(com))
-        CoUninitialize();
+        return true;
+    });
     return contents;
 }
 
